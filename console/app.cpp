@@ -1,0 +1,23 @@
+#include "console/app.h"
+
+#include "console/mainwindow.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+namespace plv {
+
+int runConsole(int argc, char **argv, const BuildData &build)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(build.id == QLatin1String("plr") ? QStringLiteral("plr")
+                                                                      : QStringLiteral("plv_NXPUSB"));
+    QApplication::setApplicationDisplayName(build.windowCaption);
+    QGuiApplication::setDesktopFileName(QApplication::applicationName());
+    MainWindow window(build);
+    QObject::connect(&window, &MainWindow::programEnded, &app, &QApplication::quit, Qt::QueuedConnection);
+    window.show();
+    return app.exec();
+}
+
+} // namespace plv

@@ -1,0 +1,7 @@
+#pragma once
+#include "setpoints/ratings.h"
+
+namespace plv {
+// Runs the console of one build; returns the exit code.
+int runConsole(int argc, char **argv, const BuildData &build);
+} // namespace plv

@@ -1,0 +1,100 @@
+#pragma once
+// Small controls of our own: the two-state lamp / switch / lamp button and the
+// numeric edit box. The program sets their state; an operator's click only raises
+// operated(), so a program change can never start an action.
+#include <QAbstractSpinBox>
+#include <QRegularExpression>
+#include <QColor>
+#include <QWidget>
+
+namespace plv {
+
+class LampButton : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(bool value READ value WRITE setValue NOTIFY valueChanged)
+    Q_PROPERTY(QString text READ text)
+public:
+    enum class Style { Lamp, Switch, Button };
+    explicit LampButton(Style style, QWidget *parent = nullptr);
+
+    bool value() const { return m_value; }
+    void setValue(bool on);
+    void setColors(const QColor &off, const QColor &on);
+    void setTexts(const QString &off, const QString &on);   // lamp button captions
+    void setSwitchLabels(const QString &up, const QString &down);
+    QString text() const { return m_value ? m_onText : m_offText; }
+    QColor currentColor() const { return m_value ? m_onColor : m_offColor; }
+    QSize sizeHint() const override;
+
+signals:
+    void valueChanged(bool on);
+    void operated();   // the operator clicked or pressed Space/Enter; the state is unchanged
+
+protected:
+    void paintEvent(QPaintEvent *) override;
+    void mouseReleaseEvent(QMouseEvent *) override;
+    void keyPressEvent(QKeyEvent *) override;
+
+private:
+    Style m_style;
+    bool m_value = false;
+    QColor m_offColor{Qt::black}, m_onColor{255, 192, 128};
+    QString m_offText, m_onText, m_upLabel, m_downLabel;
+};
+
+// Numeric edit box with limits and increment. Operator entries outside the limits are
+// refused (the box keeps its value and says why); values set by the program are shown
+// as they are, so the box never displays a value other than the one the console holds.
+class NumEdit : public QAbstractSpinBox {
+    Q_OBJECT
+    Q_PROPERTY(double value READ value WRITE setValue NOTIFY valueChanged)
+    Q_PROPERTY(double minimum READ minimum WRITE setMinimum)
+    Q_PROPERTY(double maximum READ maximum WRITE setMaximum)
+    Q_PROPERTY(double singleStep READ singleStep WRITE setSingleStep)
+public:
+    explicit NumEdit(QWidget *parent = nullptr);
+
+    double value() const { return m_value; }
+    double minimum() const { return m_min; }
+    double maximum() const { return m_max; }
+    double singleStep() const { return m_step; }
+    void setMinimum(double v) { m_min = v; }
+    void setMaximum(double v) { m_max = v; }
+    void setSingleStep(double v) { m_step = v; }
+
+    // Always notifies, also when the value is unchanged: channel selection and CANCEL
+    // rely on the notification to line the other box and the pending count up.
+    void setValue(double v);
+    // Sets without notifying: how one box's rule updates the other, so the exchange rests.
+    void setValueQuietly(double v);
+
+    void stepBy(int steps) override;
+    QValidator::State validate(QString &input, int &pos) const override;
+    void fixup(QString &input) const override;
+
+signals:
+    void valueChanged(double v);
+    void refused(const QString &message);   // an operator entry outside the limits
+
+protected:
+    StepEnabled stepEnabled() const override;
+
+private:
+    void commitText();
+    void showValue();
+    double m_value = 0, m_min = 0, m_max = 99, m_step = 1;
+};
+
+} // namespace plv
+
+class QLabel;
+class QLineEdit;
+
+namespace plv {
+// Value boxes: white for a good value, yellow for a refused one, red for no answer.
+void setBoxColor(QLineEdit *box, const QColor &c);
+QColor boxColor(const QLineEdit *box);
+void setTextColor(QLabel *label, const QColor &c);
+QColor textColor(const QLabel *label);
+QLineEdit *makeValueBox(const QString &name, const QString &text, QWidget *parent);
+} // namespace plv

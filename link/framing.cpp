@@ -1,0 +1,43 @@
+#include "link/framing.h"
+
+namespace plv {
+
+char checksumChar(const QByteArray &payload)
+{
+    long long sum = 0;   // unbounded in effect: never reduced while summing
+    for (char c : payload)
+        sum += static_cast<unsigned char>(c);
+    const long long d = 256 - sum;
+    // AND on the two's complement of a possibly negative value.
+    return static_cast<char>((static_cast<unsigned long long>(d) & 0x3F) | 0x40);
+}
+
+QByteArray frameCommand(const QByteArray &payload, bool withChecksum)
+{
+    QByteArray f;
+    f.reserve(payload.size() + 3);
+    f += STX;
+    f += payload;
+    if (withChecksum)
+        f += checksumChar(payload);
+    f += ETX;
+    return f;
+}
+
+QString renderFrame(const QByteArray &bytes)
+{
+    QString s;
+    s.reserve(bytes.size());
+    for (char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20)
+            s += QChar(0x2400 + u);
+        else if (u == 0x7F)
+            s += QChar(0x2421);
+        else
+            s += QChar(u);   // Latin-1
+    }
+    return s;
+}
+
+} // namespace plv

@@ -1,0 +1,19 @@
+#pragma once
+// Command frames: STX, payload, checksum character (serial and USB only), ETX.
+#include <QByteArray>
+#include <QString>
+
+namespace plv {
+
+constexpr char STX = '\x02';
+constexpr char ETX = '\x03';
+
+// Low six bits of (256 - sum of the payload's codes), lifted into 0x40..0x7F.
+char checksumChar(const QByteArray &payload);
+
+QByteArray frameCommand(const QByteArray &payload, bool withChecksum);
+
+// Frame text for the status bar: control characters shown as their Unicode pictures.
+QString renderFrame(const QByteArray &bytes);
+
+} // namespace plv

@@ -1,0 +1,121 @@
+#pragma once
+// The link to the unit and the transaction rule: framing and sending a command,
+// waiting for its reply, the receive timers that pick up frames arriving outside a
+// transaction, the serial watchdog and the communication counters. Protocol code
+// never touches a widget: what the status bar and the diagnostics window show leaves
+// here as signals.
+#include "link/serialtransport.h"
+#include "link/tcptransport.h"
+#include "link/usbtransport.h"
+
+#include <QList>
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+namespace plv {
+
+// A 1 ms receive timer in name only: it does its work when data arrives, so nothing
+// ticks while the line is quiet. 'active' is the enabled flag the console keeps.
+class ReceiveTimer : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool active READ isActive NOTIFY activeChanged)
+    Q_PROPERTY(int interval READ interval CONSTANT)
+public:
+    ReceiveTimer(const QString &name, QObject *parent);
+    bool isActive() const { return m_active; }
+    int interval() const { return 1; }
+    void start() { setActive(true); }
+    void stop() { setActive(false); }
+    void setActive(bool on);
+signals:
+    void activeChanged(bool on);
+    void tick();   // work to do: armed again, or data arrived while armed
+public:
+    void poke();   // data arrived
+private:
+    bool m_active = false;
+    bool m_tickQueued = false;
+};
+
+class Session : public QObject {
+    Q_OBJECT
+public:
+    // Longest reply kept; a unit never sends more than a few dozen characters, and a
+    // flood without an ETX must not grow memory.
+    static constexpr int kReplyLimit = 4096;
+    static constexpr int kSerialTcpTimeoutMs = 1000;
+    static constexpr int kUsbTimeoutMs = 90;
+
+    // Timers are created as children of 'window', named as the console names them.
+    explicit Session(QObject *window);
+
+    // Link mode: "comm1", "comm2", "ethernet", "USB", or empty before the first choice.
+    // Only "ethernet" and "USB" are tested; anything else is the serial port.
+    QString CommMode;
+    bool isEthernet() const { return CommMode == QLatin1String("ethernet"); }
+    bool isUsb() const { return CommMode == QLatin1String("USB"); }
+
+    SerialTransport &serial() { return *m_serial; }
+    TcpTransport &tcp() { return *m_tcp; }
+    UsbTransport &usb() { return *m_usb; }
+
+    ReceiveTimer *tmr_RCVTIMER;
+    ReceiveTimer *tmr_NETRCVTMR;
+    QTimer *tmr_COMMWDT;
+    QTimer *tmr_UPDATE;
+
+    bool AutoUpdate = false;
+    int CommErrors = 0;
+    bool CommStatusFlag = true;
+    int RxBufferFull = 0;
+
+    QByteArray ProcessOutputString(const QByteArray &payload) const;
+    void outputOutputString(const QByteArray &payload);
+    QByteArray WaitForReply();
+
+    // The transaction pattern around a command: pause the receive and update timers,
+    // and afterwards re-arm the current link's receive timer and the update timer.
+    void pause();
+    void rearm();
+    // Pause then send then wait, in one call.
+    QByteArray transact(const QByteArray &payload);
+
+    void countError() { ++CommErrors; }
+    // Writes the counter into the diagnostics window (through commErrorsShown).
+    void showCommErrors(bool leadingSpace = false);
+
+    // One transaction at a time on a link: an operator action that arrives while a
+    // reply is awaited runs after that transaction has ended.
+    bool waiting() const { return m_waitDepth > 0; }
+    void operate(std::function<void()> action);
+
+    // Serial watchdog's notion of the port to reopen.
+    bool serialConfigured() const { return m_serialConfigured; }
+    void setSerialConfigured(bool on) { m_serialConfigured = on; }
+
+signals:
+    void txFrame(const QByteArray &frame);                 // status bar panel 4, "TX: "
+    void rxText(const QByteArray &text, bool prefixed);    // panel 3, "RX: " when prefixed
+    void msCommBuffer(const QByteArray &text);             // diagnostics "MSComm Buffer"
+    void commErrorsShown(const QString &text);             // diagnostics "Comm Errors"
+    void unsolicitedStatus(const QByteArray &message, bool viaEthernet);
+
+private:
+    void serialTick();
+    void netTick();
+    void watchdogTick();
+    QByteArray nextSerialChar();
+    void runDeferred();
+
+    SerialTransport *m_serial;
+    TcpTransport *m_tcp;
+    UsbTransport *m_usb;
+    QByteArray m_serialFrame;     // accumulated unsolicited frame
+    QByteArray m_afterEtx;        // serial characters read past a reply's ETX
+    int m_waitDepth = 0;
+    bool m_serialConfigured = false;
+    QList<std::function<void()>> m_deferred;
+};
+
+} // namespace plv

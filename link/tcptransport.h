@@ -1,0 +1,38 @@
+#pragma once
+#include "link/transport.h"
+#include <QTcpSocket>
+
+namespace plv {
+
+// Ethernet link. The socket's read buffer is bounded so a peer that floods us is held
+// back by TCP flow control instead of growing memory.
+class TcpTransport : public Transport {
+    Q_OBJECT
+public:
+    explicit TcpTransport(QObject *parent = nullptr);
+
+    void setRemote(const QString &host, quint16 port) { m_host = host; m_portNo = port; }
+    QString host() const { return m_host; }
+    quint16 remotePort() const { return m_portNo; }
+    void connectToUnit();
+    bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+    bool isOpen() const override { return isConnected(); }
+    bool send(const QByteArray &frame) override;
+    qint64 bytesAvailable() const override { return m_socket.bytesAvailable(); }
+    QByteArray read(qint64 maxBytes) override;
+    void close() override;
+
+    QTcpSocket &socket() { return m_socket; }
+
+signals:
+    void connected();
+    void errorText(const QString &description);
+
+private:
+    QTcpSocket m_socket;
+    QString m_host;
+    quint16 m_portNo = 0;
+};
+
+} // namespace plv

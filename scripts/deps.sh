@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the console needs to build, test and run.
+# Sourced by ./run and ./test; does nothing when everything is already there.
+set -euo pipefail
+
+PLV_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev libhidapi-dev libgl-dev
+              clang libclang-rt-14-dev)
+
+plv_install_deps() {
+    local missing=()
+    for p in "${PLV_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+plv_build() {   # plv_build DIR [cmake options...]
+    local dir=$1; shift
+    cmake -S "$PLV_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
