@@ -225,22 +225,13 @@ void Session::serialTick()
         return;
     while (tmr_RCVTIMER->isActive() && !waiting() && m_serial->bytesAvailable() > 0) {
         const QByteArray chunk = m_serial->read(1);
-        if (chunk.size() == 1 && chunk[0] == STX) {
-            m_serialFrame = chunk;   // a new frame starts: bytes before it are dropped
-        } else {
-            m_serialFrame += chunk;
-            if (m_serialFrame.size() > kReplyLimit)
-                m_serialFrame.clear();   // junk without an ETX: bounded
-        }
-        if (chunk.size() == 1 && chunk[0] == ETX) {
+        if (chunk.isEmpty())
+            break;
+        if (const auto frame = m_framer.feed(chunk[0])) {
             RxBufferFull = 1;
-            emit rxText(m_serialFrame, false);
-        }
-        if (RxBufferFull == 1) {
+            emit rxText(*frame, false);
             RxBufferFull = 0;
-            const QByteArray message = std::exchange(m_serialFrame, {});
-            if (!message.isEmpty())
-                emit unsolicitedStatus(message, false);
+            emit unsolicitedStatus(*frame, false);
         }
     }
 }
@@ -258,7 +249,7 @@ void Session::netTick()
         RxBufferFull = 1;
         emit rxText(chunk, false);
         RxBufferFull = 0;
-        m_serialFrame.clear();
+        m_framer.clear();
         emit unsolicitedStatus(chunk, true);
     }
 }

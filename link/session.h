@@ -4,6 +4,7 @@
 // transaction, the serial watchdog and the communication counters. Protocol code
 // never touches a widget: what the status bar and the diagnostics window show leaves
 // here as signals.
+#include "link/serialframer.h"
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
 #include "link/usbtransport.h"
@@ -111,7 +112,7 @@ private:
     SerialTransport *m_serial;
     TcpTransport *m_tcp;
     UsbTransport *m_usb;
-    QByteArray m_serialFrame;     // accumulated unsolicited frame
+    SerialFramer m_framer;        // unsolicited frames on the serial link
     QByteArray m_afterEtx;        // serial characters read past a reply's ETX
     int m_waitDepth = 0;
     bool m_serialConfigured = false;

@@ -1,0 +1,88 @@
+#include "testsupport.h"
+
+#include <QTest>
+
+namespace plv::test {
+
+void ScriptedPrompter::message(QWidget *, const QString &text, const QString &title, Icon icon)
+{
+    messages.append({text, title, icon});
+}
+
+bool ScriptedPrompter::input(QWidget *, const QString &prompt, const QString &, QString &text)
+{
+    prompts.append(prompt);
+    const std::optional<QString> answer = inputs.isEmpty() ? std::nullopt : inputs.dequeue();
+    text = answer.value_or(QString());
+    return answer.has_value();
+}
+
+int ScriptedPrompter::exec(QDialog &dialog)
+{
+    if (dialogs.isEmpty()) {
+        dialog.reject();
+        return QDialog::Rejected;
+    }
+    return dialogs.dequeue()(dialog);
+}
+
+QStringList ScriptedPrompter::messageTexts() const
+{
+    QStringList out;
+    for (const Message &m : messages)
+        out.append(m.text);
+    return out;
+}
+
+Rig::Rig(const BuildData &build)
+{
+    sim.listenTcp(0);
+    auto state = usb;
+    win = std::make_unique<MainWindow>(build, [state](QString *) { return std::make_unique<FakeTessel>(state); });
+}
+
+Rig::~Rig()
+{
+    win.reset();
+}
+
+bool Rig::attachTcp()
+{
+    Session &session = s();
+    session.tcp().setRemote(QStringLiteral("127.0.0.1"), sim.tcpPort());
+    session.tcp().connectToUnit();
+    session.CommMode = QStringLiteral("ethernet");
+    if (!QTest::qWaitFor([&] { return session.tcp().isConnected() && sim.tcpClientCount() == 1; }, 5000))
+        return false;
+    session.tmr_NETRCVTMR->start();
+    return true;
+}
+
+bool Rig::attachSerial()
+{
+    if (sim.ptyPath().isEmpty() && !sim.openPty())
+        return false;
+    Session &session = s();
+    session.serial().setPortName(sim.ptyPath());
+    if (!session.serial().open())
+        return false;
+    session.setSerialConfigured(true);
+    session.CommMode = QStringLiteral("comm1");
+    session.tmr_RCVTIMER->start();
+    return true;
+}
+
+QList<QByteArray> Rig::wire() const
+{
+    QList<QByteArray> out;
+    for (const auto &e : sim.trace())
+        out.append(e.payload);
+    return out;
+}
+
+bool Rig::waitForCommands(int n, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return sim.trace().size() >= n; }, timeoutMs);
+}
+
+} // namespace plv::test

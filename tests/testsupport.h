@@ -1,0 +1,94 @@
+#pragma once
+// Shared rig for the console's tests: a simulated unit, a main window of either build,
+// and a prompter that answers message boxes, input boxes and dialogs without a person.
+#include "console/mainwindow.h"
+#include "console/prompt.h"
+#include "link/session.h"
+#include "link/tesselclient.h"
+#include "sim/simunit.h"
+
+#include <QDialog>
+#include <QList>
+#include <QQueue>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace plv::test {
+
+class ScriptedPrompter : public Prompter {
+public:
+    ScriptedPrompter() { setPrompter(this); }
+    ~ScriptedPrompter() override { setPrompter(nullptr); }
+
+    struct Message { QString text, title; Icon icon; };
+    QList<Message> messages;             // every message box shown, in order
+    QStringList prompts;                 // every input box prompt, in order
+    QQueue<std::optional<QString>> inputs;   // answers; nullopt = Cancel; none queued = Cancel
+    QQueue<std::function<int(QDialog &)>> dialogs;   // none queued = the dialog is closed
+
+    void message(QWidget *, const QString &text, const QString &title, Icon icon) override;
+    bool input(QWidget *, const QString &prompt, const QString &title, QString &text) override;
+    int exec(QDialog &dialog) override;
+
+    QStringList messageTexts() const;
+};
+
+// No USB unit: the search finds nothing and writes are refused, like the real library
+// on a machine without the unit.
+class FakeTessel : public TesselClient {
+public:
+    struct State {
+        bool present = false;
+        int searches = 0;
+        QList<QByteArray> written;
+        QQueue<QByteArray> reports;   // what ReadReport returns, one per call; empty when none
+        int reads = 0;
+    };
+    explicit FakeTessel(std::shared_ptr<State> s) : m_s(std::move(s)) {}
+    bool findTheHid() override { ++m_s->searches; m_found = m_s->present; return m_found; }
+    bool writeReport(const QByteArray &frame) override
+    {
+        if (!m_found)
+            return false;
+        m_s->written.append(frame);
+        return true;
+    }
+    QByteArray readReport() override
+    {
+        ++m_s->reads;
+        return m_s->reports.isEmpty() ? QByteArray() : m_s->reports.dequeue();
+    }
+
+private:
+    std::shared_ptr<State> m_s;
+    bool m_found = false;
+};
+
+struct Rig {
+    explicit Rig(const BuildData &build = plvBuild());
+    ~Rig();
+
+    std::shared_ptr<FakeTessel::State> usb = std::make_shared<FakeTessel::State>();
+    ScriptedPrompter prompt;
+    SimUnit sim;
+    std::unique_ptr<MainWindow> win;
+    Session &s() { return win->session(); }
+
+    // Link set up in code, without the status request and automatic mode that a menu
+    // choice runs: for tests of single handlers.
+    bool attachTcp();
+    bool attachSerial();
+
+    // Payloads the unit received since the last clearTrace(), in order.
+    QList<QByteArray> wire() const;
+    // Waits until the unit has received at least n commands (since the last clear).
+    bool waitForCommands(int n, int timeoutMs = 5000);
+};
+
+template <typename T> T *find(QObject *root, const char *name)
+{
+    return root->findChild<T *>(QLatin1String(name));
+}
+
+} // namespace plv::test
