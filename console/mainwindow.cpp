@@ -188,7 +188,7 @@ void MainWindow::buildStatusBar()
     auto tick = [this, clock] {
         const QDateTime now = QDateTime::currentDateTime();
         m_panels[4]->setText(QLocale().toString(now.date(), QLocale::ShortFormat));
-        m_panels[5]->setText(QLocale().toString(now.time(), QLocale::ShortFormat));
+        m_panels[5]->setText(now.time().toString(QStringLiteral("HH:mm")));
         // Wake once a minute, on the minute: the panel shows hours and minutes.
         clock->start(int(60000 - now.time().second() * 1000 - now.time().msec()) + 5);
     };

@@ -26,14 +26,17 @@ QByteArray frameCommand(const QByteArray &payload, bool withChecksum)
 
 QString renderFrame(const QByteArray &bytes)
 {
+    // Plain ASCII names: the status bar's fonts rarely carry the control pictures.
     QString s;
-    s.reserve(bytes.size());
+    s.reserve(bytes.size() + 8);
     for (char c : bytes) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20)
-            s += QChar(0x2400 + u);
-        else if (u == 0x7F)
-            s += QChar(0x2421);
+        if (u == 0x02)
+            s += QLatin1String("<STX>");
+        else if (u == 0x03)
+            s += QLatin1String("<ETX>");
+        else if (u < 0x20 || u == 0x7F)
+            s += QStringLiteral("<%1>").arg(u, 2, 16, QLatin1Char('0'));
         else
             s += QChar(u);   // Latin-1
     }

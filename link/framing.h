@@ -13,7 +13,8 @@ char checksumChar(const QByteArray &payload);
 
 QByteArray frameCommand(const QByteArray &payload, bool withChecksum);
 
-// Frame text for the status bar: control characters shown as their Unicode pictures.
+// Frame text for the status bar: STX and ETX by name, other control characters as
+// two hex digits in angle brackets.
 QString renderFrame(const QByteArray &bytes);
 
 } // namespace plv

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -315,6 +316,12 @@ void SimUnit::handleFrame(int id, const QByteArray &frame)
     }
     if (m_faults.silent)
         return;
+    const auto over = m_overrides.constFind(payload.left(2));
+    if (over != m_overrides.constEnd()) {
+        if (*over)
+            sendReply(id, payload.left(2), **over);
+        return;
+    }
     sendReply(id, payload.left(2), respond(payload));
 }
 
@@ -334,10 +341,11 @@ void SimUnit::sendReply(int id, const QByteArray &cmd, const QByteArray &data)
 {
     const Faults f = m_faults;  // a reply keeps the behaviour it started with
     const Link link = m_peers.value(id).link;
-    const QByteArray bytes = f.junkBeforeStx + frame(link, cmd + ',' + data, !f.noEtx);
+    const QByteArray bytes = f.junkBeforeStx + frame(link, cmd + ',' + data, !f.noEtx) + f.junkAfterEtx;
     const bool etx = !f.noEtx;
     if (f.replyDelayMs > 0) {
-        QTimer::singleShot(f.replyDelayMs, this, [=, this] { writeChunks(id, bytes, etx, f.chunkSize, f.chunkGapMs); });
+        // Precise: a delay just either side of the console's time-out must stay there.
+        QTimer::singleShot(f.replyDelayMs, Qt::PreciseTimer, this, [=, this] { writeChunks(id, bytes, etx, f.chunkSize, f.chunkGapMs); });
     } else {
         writeChunks(id, bytes, etx, f.chunkSize, f.chunkGapMs);
     }
@@ -616,6 +624,33 @@ void SimUnit::dropConnections()
     m_ptyWritten = m_ptyQueued;
     for (QTcpSocket *s : sockets)
         s->disconnectFromHost();  // may remove the peer synchronously
+}
+
+void SimUnit::resetConnections()
+{
+    QList<QTcpSocket *> sockets;
+    for (Peer &p : m_peers)
+        if (p.socket)
+            sockets.append(p.socket);
+    for (QTcpSocket *s : sockets) {
+        // A zero linger time makes the close send RST, as a unit that reboots would.
+        const linger l{1, 0};
+        ::setsockopt(int(s->socketDescriptor()), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        s->abort();
+    }
+}
+
+void SimUnit::overrideReply(const QByteArray &command, std::optional<QByteArray> data)
+{
+    m_overrides.insert(command, std::move(data));
+}
+
+qint64 SimUnit::floodPending() const
+{
+    qint64 n = 0;
+    for (const Peer &p : m_peers)
+        n += p.floodLeft;
+    return n;
 }
 
 void SimUnit::flood(qint64 bytes)

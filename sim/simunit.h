@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 class QSocketNotifier;
 class QTcpServer;
@@ -44,6 +45,7 @@ public:
         int chunkGapMs = 0;
         bool refuseAll = false;       // answer every command "1,"
         bool dropConnection = false;  // TCP: close instead of answering; serial: stay mute
+        QByteArray junkAfterEtx = {}; // written right behind the reply's ETX
     };
 
     enum FaultFlag { Arc, Temperature, OverVoltage, UnderVoltage, OverCurrent, UnderCurrent, FlagCount };
@@ -100,6 +102,11 @@ public:
     Faults faults() const { return m_faults; }
     void setFaults(const Faults &faults) { m_faults = faults; }
     void flood(qint64 bytes);  // junk without STX/ETX to every link
+    qint64 floodPending() const;  // flood bytes not yet handed to a link
+    // Answers 'command' ("19") with 'data' instead of the state's answer, framed as
+    // usual; std::nullopt leaves that one command unanswered.
+    void overrideReply(const QByteArray &command, std::optional<QByteArray> data);
+    void clearOverrides() { m_overrides.clear(); }
 
     // Traffic
     void sendUnsolicitedStatus();
@@ -107,6 +114,8 @@ public:
     int statusPeriodMs() const;
     void sendRaw(const QByteArray &bytes);
     void dropConnections();
+    void resetConnections();  // TCP: abort with a reset instead of an orderly close
+    void closeSerial() { closePty(); }  // the pty vanishes, as a pulled USB adapter does
 
     const QList<TraceEntry> &trace() const { return m_trace; }
     void clearTrace() { m_trace.clear(); }
@@ -185,6 +194,7 @@ private:
     quint32 m_jitterStep = 0;
 
     Faults m_faults;
+    QMap<QByteArray, std::optional<QByteArray>> m_overrides;
     QList<TraceEntry> m_trace;
     int m_commandsHandled = 0;
     int m_badChecksums = 0;

@@ -1,0 +1,158 @@
+// bench_unit: the simulated unit in its own process, so none of its CPU time lands in
+// the console's figures. It takes one command per line on stdin and answers on stdout;
+// nothing is printed while a figure is being taken, except the end of a paced run.
+//
+//   silent 0|1            stop / resume answering
+//   etx-clear, etx-dump   the CLOCK_MONOTONIC stamps (ns) of every reply's ETX write
+//   flood BYTES           the unit's junk flood, then one status frame as an end marker
+//   paced FRAMES RATE     unsolicited status frames paced at RATE bytes per second
+//   burst FRAMES          unsolicited status frames back to back
+//   quit
+#include "bench/benchutil.h"
+#include "sim/simunit.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+void say(const QByteArray &line)
+{
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// Serial status frame: STX, "22," and four flags, checksum, ETX.
+qint64 serialStatusFrameBytes() { return QByteArray("22,0,0,0,0,").size() + 3; }
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    SimUnit unit;
+    if (args.contains(QStringLiteral("--tcp"))) {
+        if (!unit.listenTcp(0)) {
+            std::fprintf(stderr, "bench_unit: %s\n", qPrintable(unit.errorString()));
+            return 1;
+        }
+        say("tcp " + QByteArray::number(unit.tcpPort()));
+    }
+    if (args.contains(QStringLiteral("--pty"))) {
+        if (!unit.openPty()) {
+            std::fprintf(stderr, "bench_unit: %s\n", qPrintable(unit.errorString()));
+            return 1;
+        }
+        say("pty " + unit.ptyPath().toLocal8Bit());
+    }
+
+    std::vector<qint64> etx;
+    etx.reserve(1 << 16);
+    QObject::connect(&unit, &SimUnit::replyEtxWritten, &unit, [&etx](qint64 ns) { etx.push_back(ns); });
+
+    // Paced writer: a 1 ms tick sends every frame owed by now, so the average rate is
+    // the line rate and no frame is more than a tick early or late.
+    QTimer pacer;
+    pacer.setTimerType(Qt::PreciseTimer);
+    pacer.setInterval(1);
+    qint64 paceTotal = 0, paceSent = 0, paceStart = 0;
+    double paceRate = 0;
+    QObject::connect(&pacer, &QTimer::timeout, &unit, [&] {
+        const double elapsed = double(bench::nowNs() - paceStart) / 1e9;
+        const qint64 due = std::min(paceTotal, qint64(elapsed * paceRate / double(serialStatusFrameBytes())) + 1);
+        while (paceSent < due) {
+            unit.sendUnsolicitedStatus();
+            ++paceSent;
+        }
+        if (paceSent >= paceTotal) {
+            pacer.stop();
+            say("paced-done " + QByteArray::number(paceSent) + ' '
+                + QByteArray::number(double(bench::nowNs() - paceStart) / 1e9, 'f', 3));
+        }
+    });
+
+    qint64 floodTarget = 0, floodWritten = 0;
+    QList<QMetaObject::Connection> floodWatch;
+
+    auto command = [&](const QByteArray &line) {
+        const QList<QByteArray> w = line.simplified().split(' ');
+        const QByteArray &cmd = w.value(0);
+        if (cmd == "quit") {
+            QCoreApplication::quit();
+        } else if (cmd == "silent") {
+            SimUnit::Faults f = unit.faults();
+            f.silent = w.value(1) == "1";
+            unit.setFaults(f);
+            say("ok");
+        } else if (cmd == "etx-clear") {
+            etx.clear();
+            say("ok");
+        } else if (cmd == "etx-dump") {
+            QByteArray out = "etx " + QByteArray::number(qsizetype(etx.size()));
+            for (qint64 t : etx)
+                out += ' ' + QByteArray::number(t);
+            say(out);
+        } else if (cmd == "flood") {
+            // The socket reports what reached the kernel; once the whole flood has, a
+            // status frame queued behind it tells the console side the flood is over.
+            floodTarget = w.value(1).toLongLong();
+            floodWritten = 0;
+            for (QTcpSocket *s : unit.findChildren<QTcpSocket *>()) {
+                floodWatch << QObject::connect(s, &QTcpSocket::bytesWritten, &unit, [&](qint64 n) {
+                    floodWritten += n;
+                    if (floodTarget > 0 && floodWritten >= floodTarget) {
+                        floodTarget = 0;
+                        for (const auto &c : std::as_const(floodWatch))
+                            QObject::disconnect(c);
+                        floodWatch.clear();
+                        unit.sendUnsolicitedStatus();
+                    }
+                });
+            }
+            unit.flood(floodTarget);
+            say("ok");
+        } else if (cmd == "paced") {
+            paceTotal = w.value(1).toLongLong();
+            paceRate = w.value(2).toDouble();
+            paceSent = 0;
+            paceStart = bench::nowNs();
+            pacer.start();
+            say("ok");
+        } else if (cmd == "burst") {
+            const qint64 n = w.value(1).toLongLong();
+            for (qint64 i = 0; i < n; ++i)
+                unit.sendUnsolicitedStatus();
+            say("burst-done " + QByteArray::number(n));
+        } else {
+            say("error unknown command");
+        }
+    };
+
+    QSocketNotifier in(STDIN_FILENO, QSocketNotifier::Read);
+    QByteArray pending;
+    QObject::connect(&in, &QSocketNotifier::activated, &unit, [&] {
+        char buf[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) {   // the benchmark went away
+            QCoreApplication::quit();
+            return;
+        }
+        pending.append(buf, n);
+        qsizetype nl;
+        while ((nl = pending.indexOf('\n')) >= 0) {
+            const QByteArray line = pending.left(nl);
+            pending.remove(0, nl + 1);
+            command(line);
+        }
+    });
+    say("ready");
+    return app.exec();
+}
