@@ -71,8 +71,10 @@ void Session::outputOutputString(const QByteArray &payload)
     emit txFrame(frame);
     if (isEthernet()) {
         // Whatever already waits cannot answer this command: a late reply or the
-        // unread answer to CANCEL would otherwise be taken for this one's reply.
-        m_tcp->discardInput();
+        // unread answer to CANCEL would otherwise be taken for this one's reply. Not
+        // while another command's reply is awaited (the exit sequence sends then).
+        if (!waiting())
+            m_tcp->discardInput();
         m_tcp->send(frame);
     } else if (isUsb()) {
         m_usb->send(frame);

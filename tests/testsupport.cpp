@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include <QLabel>
 #include <QTest>
 
 namespace plv::test {
@@ -70,6 +71,31 @@ bool Rig::attachSerial()
     session.CommMode = QStringLiteral("comm1");
     session.tmr_RCVTIMER->start();
     return true;
+}
+
+bool Rig::attachUsb()
+{
+    usb->present = true;
+    Session &session = s();
+    session.CommMode = QStringLiteral("USB");
+    if (!session.usb().find())
+        return false;
+    session.tmr_RCVTIMER->start();
+    return true;
+}
+
+QString Rig::panel(int n) const
+{
+    const QLabel *label = win->findChild<QLabel *>(QStringLiteral("panel%1").arg(n));
+    return label ? label->text() : QString();
+}
+
+QByteArray unitFrame(const QByteArray &body, bool serial)
+{
+    QByteArray f = '\x02' + body;
+    if (serial)
+        f += SimUnit::checksum(body);
+    return f + '\x03';
 }
 
 QList<QByteArray> Rig::wire() const

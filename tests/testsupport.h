@@ -79,12 +79,20 @@ struct Rig {
     // choice runs: for tests of single handlers.
     bool attachTcp();
     bool attachSerial();
+    // USB through the FakeTessel, with a unit present.
+    bool attachUsb();
+
+    // Text of status bar panel n (1 to 6).
+    QString panel(int n) const;
 
     // Payloads the unit received since the last clearTrace(), in order.
     QList<QByteArray> wire() const;
     // Waits until the unit has received at least n commands (since the last clear).
     bool waitForCommands(int n, int timeoutMs = 5000);
 };
+
+// A frame as the unit sends it: STX, body, checksum character on serial, ETX.
+QByteArray unitFrame(const QByteArray &body, bool serial);
 
 template <typename T> T *find(QObject *root, const char *name)
 {
