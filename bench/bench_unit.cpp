@@ -14,9 +14,13 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QTcpSocket>
+#include <QPointer>
 #include <QTimer>
 
 #include <cstdio>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -30,6 +34,15 @@ void say(const QByteArray &line)
 }
 
 // Serial status frame: STX, "22," and four flags, checksum, ETX.
+quint64 ackedBytes(qintptr fd)
+{
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    if (::getsockopt(int(fd), IPPROTO_TCP, TCP_INFO, &info, &len) != 0)
+        return 0;
+    return info.tcpi_bytes_acked;
+}
+
 qint64 serialStatusFrameBytes() { return QByteArray("22,0,0,0,0,").size() + 3; }
 
 } // namespace
@@ -79,8 +92,23 @@ int main(int argc, char *argv[])
         }
     });
 
-    qint64 floodTarget = 0, floodWritten = 0;
-    QList<QMetaObject::Connection> floodWatch;
+    // The flood is over for the console once its kernel has acknowledged every byte; a
+    // status frame sent then queues behind the flood and marks its end.
+    qint64 floodTarget = 0;
+    quint64 floodBase = 0;
+    QPointer<QTcpSocket> floodSocket;
+    QTimer floodPoll;
+    floodPoll.setInterval(10);
+    QObject::connect(&floodPoll, &QTimer::timeout, &unit, [&] {
+        if (!floodSocket) {
+            floodPoll.stop();
+            return;
+        }
+        if (ackedBytes(floodSocket->socketDescriptor()) - floodBase >= quint64(floodTarget)) {
+            floodPoll.stop();
+            unit.sendUnsolicitedStatus();
+        }
+    });
 
     auto command = [&](const QByteArray &line) {
         const QList<QByteArray> w = line.simplified().split(' ');
@@ -101,23 +129,18 @@ int main(int argc, char *argv[])
                 out += ' ' + QByteArray::number(t);
             say(out);
         } else if (cmd == "flood") {
-            // The socket reports what reached the kernel; once the whole flood has, a
-            // status frame queued behind it tells the console side the flood is over.
             floodTarget = w.value(1).toLongLong();
-            floodWritten = 0;
-            for (QTcpSocket *s : unit.findChildren<QTcpSocket *>()) {
-                floodWatch << QObject::connect(s, &QTcpSocket::bytesWritten, &unit, [&](qint64 n) {
-                    floodWritten += n;
-                    if (floodTarget > 0 && floodWritten >= floodTarget) {
-                        floodTarget = 0;
-                        for (const auto &c : std::as_const(floodWatch))
-                            QObject::disconnect(c);
-                        floodWatch.clear();
-                        unit.sendUnsolicitedStatus();
-                    }
-                });
+            floodSocket = nullptr;
+            for (QTcpSocket *sock : unit.findChildren<QTcpSocket *>())
+                if (sock->state() == QAbstractSocket::ConnectedState)
+                    floodSocket = sock;
+            if (!floodSocket) {
+                say("error no TCP client");
+                return;
             }
+            floodBase = ackedBytes(floodSocket->socketDescriptor());
             unit.flood(floodTarget);
+            floodPoll.start();
             say("ok");
         } else if (cmd == "paced") {
             paceTotal = w.value(1).toLongLong();
