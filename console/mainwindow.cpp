@@ -82,7 +82,13 @@ QAction *MainWindow::addItem(QMenu *menu, const char *name, const QString &capti
     QAction *a = menu->addAction(caption);
     a->setObjectName(QLatin1String(name));
     // Menu actions wait their turn behind a transaction in progress.
-    connect(a, &QAction::triggered, this, [this, handler] { m_session->operate(handler); });
+    connect(a, &QAction::triggered, this, [this, a, handler](bool checked) {
+        // Qt ticks a checkable item before reporting the choice; the handler alone sets
+        // the ticks, so a refused choice leaves them as they were.
+        if (a->isCheckable())
+            a->setChecked(!checked);
+        m_session->operate(handler);
+    });
     return a;
 }
 

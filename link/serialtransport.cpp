@@ -64,8 +64,13 @@ void SerialTransport::discardInput()
 
 void SerialTransport::close()
 {
-    if (m_port.isOpen())
-        m_port.close();
+    if (!m_port.isOpen())
+        return;
+    // A frame still in the write buffer (the shutdown's last zeroing command) would be
+    // dropped by closing: let it go first. 8 bytes take a few ms even at 9600 baud.
+    if (m_port.bytesToWrite() > 0)
+        m_port.waitForBytesWritten(200);
+    m_port.close();
 }
 
 void SerialTransport::onError(QSerialPort::SerialPortError e)

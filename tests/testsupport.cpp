@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QTest>
 
@@ -109,6 +110,31 @@ QList<QByteArray> Rig::wire() const
 bool Rig::waitForCommands(int n, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return sim.trace().size() >= n; }, timeoutMs);
+}
+
+void Rig::replyWith(const std::optional<QByteArray> &data)
+{
+    if (m_replyOverride) {
+        QObject::disconnect(m_replyOverride);
+        sim.setFaults(m_faultsBeforeOverride);
+    }
+    if (!data)
+        return;
+    m_faultsBeforeOverride = sim.faults();
+    SimUnit::Faults mute = m_faultsBeforeOverride;
+    mute.silent = true;
+    sim.setFaults(mute);
+    const QByteArray body = *data;
+    m_replyOverride = QObject::connect(&sim, &SimUnit::commandReceived, &sim, [this, body](const QByteArray &payload) {
+        sim.sendRaw(SimUnit::Stx + payload.left(2) + ',' + body + SimUnit::Etx);
+    });
+}
+
+void Rig::trigger(const char *actionName)
+{
+    QAction *a = find<QAction>(win.get(), actionName);
+    QVERIFY2(a, actionName);
+    a->trigger();
 }
 
 } // namespace plv::test

@@ -89,6 +89,16 @@ struct Rig {
     QList<QByteArray> wire() const;
     // Waits until the unit has received at least n commands (since the last clear).
     bool waitForCommands(int n, int timeoutMs = 5000);
+
+    // From now on the unit answers every command with STX, the command's two digits, ",",
+    // 'data' and ETX in place of its own reply; std::nullopt gives it its own voice back.
+    void replyWith(const std::optional<QByteArray> &data);
+    // Runs a window action (menu item) by object name, as the operator's choice does.
+    void trigger(const char *actionName);
+
+private:
+    QMetaObject::Connection m_replyOverride;
+    SimUnit::Faults m_faultsBeforeOverride;
 };
 
 // A frame as the unit sends it: STX, body, checksum character on serial, ETX.
