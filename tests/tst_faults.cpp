@@ -1,0 +1,297 @@
+// The console against a misbehaving unit and failing links: late, slow, chunked and
+// noisy replies, a flood, a dropped link, and operator actions during a wait.
+#include "testsupport.h"
+
+#include "console/dialogs.h"
+#include "console/widgets.h"
+#include "link/framing.h"
+#include "monitor/controlspanel.h"
+#include "monitor/readbackspanel.h"
+#include "monitor/statuspanel.h"
+#include "monitor/updatecycle.h"
+#include "unitinfo/infopanel.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <ctime>
+#include <sys/resource.h>
+
+using namespace plv;
+using namespace plv::test;
+
+namespace {
+
+qint64 cpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return qint64(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+long peakRssKb()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+const QByteArray kHours = "21,1234,";
+
+} // namespace
+
+class TstFaults : public QObject {
+    Q_OBJECT
+private slots:
+    // One hours poll under each fault, then a clean poll that must get its own reply.
+    void exchangeUnderFault_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<QByteArray>("junk");
+        QTest::addColumn<bool>("statusFirst");   // an unsolicited frame ahead of the reply
+        QTest::addColumn<QByteArray>("reply");   // as the console takes it; empty: none
+        QTest::addColumn<bool>("prefixOnly");
+        for (bool serial : {true, false}) {
+            const QByteArray l = serial ? "pty: " : "tcp: ";
+            const QByteArray frame = unitFrame(kHours, serial);
+            QTest::newRow(l + "no reply") << serial << true << 0 << 0 << 0 << QByteArray() << false << QByteArray()
+                                          << false;
+            QTest::newRow(l + "reply at 0.9 s is accepted")
+                << serial << false << 900 << 0 << 0 << QByteArray() << false << frame << false;
+            QTest::newRow(l + "reply at 1.1 s is a time-out")
+                << serial << false << 1100 << 0 << 0 << QByteArray() << false << QByteArray() << false;
+            QTest::newRow(l + "chunks 10 ms apart") << serial << false << 0 << 3 << 10 << QByteArray() << false
+                                                    << frame << false;
+            QTest::newRow(l + "one byte per write") << serial << false << 0 << 1 << 2 << QByteArray() << false
+                                                    << frame << false;
+            // No resynchronisation on the STX: the noise shifts every position.
+            QTest::newRow(l + "bytes before the STX stay in the reply")
+                << serial << false << 0 << 0 << 0 << QByteArray("\x15?") << false << QByteArray("\x15?" + frame)
+                << false;
+            QTest::newRow(l + "unsolicited frame ahead of the reply is taken for it")
+                << serial << false << 0 << 0 << 0 << QByteArray() << true << unitFrame("22,0,1,0,0,", serial) << true;
+        }
+    }
+    void exchangeUnderFault()
+    {
+        QFETCH(bool, serial);
+        QFETCH(bool, silent);
+        QFETCH(int, delayMs);
+        QFETCH(int, chunk);
+        QFETCH(int, gapMs);
+        QFETCH(QByteArray, junk);
+        QFETCH(bool, statusFirst);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, prefixOnly);
+        Rig rig;
+        QVERIFY(serial ? rig.attachSerial() : rig.attachTcp());
+        rig.sim.setInterlockOpen(true);
+        rig.sim.setFaults({.silent = silent, .replyDelayMs = delayMs, .junkBeforeStx = junk, .chunkSize = chunk,
+                           .chunkGapMs = gapMs});
+        connect(&rig.sim, &SimUnit::commandReceived, this, [&] {
+            if (std::exchange(statusFirst, false))
+                rig.sim.sendUnsolicitedStatus();
+        });
+        QSignalSpy replied(&rig.sim, &SimUnit::replyEtxWritten);
+
+        QElapsedTimer clock;
+        clock.start();
+        rig.win->info().PollTotalHours();
+        const qint64 took = clock.elapsed();
+        const QString rx = QStringLiteral("RX: ") + renderFrame(reply);
+        if (prefixOnly)
+            QVERIFY2(rig.panel(3).startsWith(rx), qPrintable(rig.panel(3)));
+        else
+            QCOMPARE(rig.panel(3), rx);
+        QCOMPARE(rig.s().CommErrors, reply.isEmpty() ? 1 : 0);
+        if (reply.isEmpty())
+            QVERIFY2(took >= Session::kSerialTcpTimeoutMs && took < 5000, qPrintable(QString::number(took)));
+        if (delayMs > Session::kSerialTcpTimeoutMs) {
+            // The late reply lands outside any wait: the receive timer shows it.
+            QVERIFY(replied.count() > 0 || replied.wait(5000));
+            QTRY_COMPARE_WITH_TIMEOUT(rig.panel(3), renderFrame(unitFrame(kHours, serial)), 5000);
+        }
+
+        rig.sim.setFaults({});
+        const int errors = rig.s().CommErrors;
+        rig.win->info().PollTotalHours();
+        QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame(kHours, serial)));
+        QCOMPARE(rig.s().CommErrors, errors);
+    }
+
+    // 20 MB here keeps the run short; the benchmark floods 100 MB.
+    void floodWithoutEtx()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.sim.setFaults({.silent = true});
+        const long rss0 = peakRssKb();
+        rig.sim.flood(20 * 1024 * 1024);
+
+        // The event loop keeps turning while the junk is read and dropped.
+        QElapsedTimer sinceTick;
+        qint64 longestGap = 0;
+        QTimer probe;
+        probe.setInterval(10);
+        connect(&probe, &QTimer::timeout, this, [&] {
+            longestGap = std::max(longestGap, sinceTick.restart());
+        });
+        sinceTick.start();
+        probe.start();
+
+        // A wait inside the flood still ends on its clock, with a bounded reply.
+        QElapsedTimer clock;
+        clock.start();
+        rig.s().pause();
+        rig.s().outputOutputString("23,");
+        const QByteArray junk = rig.s().WaitForReply();
+        rig.s().rearm();
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(!junk.isEmpty());
+        QVERIFY(junk.size() <= Session::kReplyLimit);
+        QVERIFY(!junk.contains('\x02'));
+
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sim.floodPending(), qint64(0), 120000);
+        // Queued behind the last of the flood: once shown, all of it has been read.
+        const QByteArray marker = unitFrame("22,0,0,0,0,", false);
+        rig.sim.sendRaw(marker);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.panel(3).endsWith(renderFrame(marker)), 120000);
+        probe.stop();
+        QVERIFY2(longestGap < 2000, qPrintable(QString::number(longestGap)));
+        // Nothing keeps the junk: the peak grows by far less than the flood.
+        QVERIFY2(peakRssKb() - rss0 < 8 * 1024, qPrintable(QString::number(peakRssKb() - rss0)));
+
+        rig.sim.setFaults({});
+        rig.win->info().btn_SWREV_Click();
+        QCOMPARE(rig.win->info().txt_SWREV->text(), QStringLiteral("SW 8.0.1234"));
+        QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame("23,SW 8.0.1234,", false)));
+    }
+
+    // The link goes away while the cycle runs: errors are counted, the console neither
+    // crashes nor spins, and a serial line that comes back is reopened by the watchdog.
+    void linkLostMidCycle_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::newRow("tcp reset") << false;
+        QTest::newRow("pty other end gone") << true;
+    }
+    void linkLostMidCycle()
+    {
+        QFETCH(bool, serial);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString ttyLink = dir.filePath("ttyUNIT");
+        Rig rig;
+        Session &s = rig.s();
+        if (serial) {
+            QVERIFY2(rig.sim.openPty(ttyLink), qPrintable(rig.sim.errorString()));
+            s.serial().setPortName(ttyLink);
+            QVERIFY(s.serial().open());
+            s.setSerialConfigured(true);
+            s.CommMode = "comm1";
+            s.tmr_RCVTIMER->start();
+            find<QTimer>(rig.win.get(), "tmr_COMMWDT")->setInterval(200);
+        } else {
+            QVERIFY(rig.attachTcp());
+        }
+        UpdateCycle &c = rig.win->cycle();
+        c.mnu_AUTOUPDATE_Click();
+        QVERIFY(rig.waitForCommands(10));
+        QCOMPARE(s.CommErrors, 0);
+
+        serial ? rig.sim.closeSerial() : rig.sim.resetConnections();
+        c.ctr_AutoUpdate = 5;   // status, then hours: two counted errors in three exchanges
+        const int before = s.CommErrors;
+        QElapsedTimer wall;
+        wall.start();
+        const qint64 cpu0 = cpuMs();
+        QTRY_VERIFY_WITH_TIMEOUT(s.CommErrors >= before + 2, 20000);
+        const qint64 cpu = cpuMs() - cpu0, spent = wall.elapsed();
+        QVERIFY2(cpu * 2 < spent, qPrintable(QString("cpu %1 ms over %2 ms").arg(cpu).arg(spent)));
+        QVERIFY(s.AutoUpdate);
+
+        if (!serial)
+            return;
+        QVERIFY(!s.serial().isOpen());
+        rig.sim.clearTrace();
+        QVERIFY(rig.sim.openPty(ttyLink));
+        QTRY_VERIFY_WITH_TIMEOUT(s.serial().isOpen(), 5000);
+        QVERIFY(rig.waitForCommands(2, 10000));
+        c.mnu_MANUAL_Click();
+        const int errors = s.CommErrors;
+        rig.win->info().PollTotalHours();
+        QCOMPARE(s.CommErrors, errors);
+        QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame(kHours, true)));
+        QCOMPARE(rig.sim.badChecksums(), 0);
+    }
+
+    // An operator action that arrives while a reply is awaited runs after that
+    // transaction: the unit sees each reply go out before the next command comes in.
+    void operatorActionDuringAWait_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<bool>("automatic");
+        QTest::addColumn<QList<QByteArray>>("wire");
+        QTest::newRow("tcp: request status clicked during update data")
+            << false << false << QList<QByteArray>{"19,", "22,", "68,"};
+        QTest::newRow("pty: request status clicked during update data")
+            << true << false << QList<QByteArray>{"19,", "22,", "68,"};
+        // The status step asks twice: the reset waits for both exchanges.
+        QTest::newRow("tcp: fault reset operated during the cycle's status step")
+            << false << true << QList<QByteArray>{"22,", "68,", "31,"};
+    }
+    void operatorActionDuringAWait()
+    {
+        QFETCH(bool, serial);
+        QFETCH(bool, automatic);
+        QFETCH(QList<QByteArray>, wire);
+        Rig rig;
+        QVERIFY(serial ? rig.attachSerial() : rig.attachTcp());
+        if (automatic) {
+            rig.win->cycle().mnu_AUTOUPDATE_Click();
+            rig.win->cycle().ctr_AutoUpdate = 5;
+        }
+        rig.sim.clearTrace();
+        rig.sim.setFaults({.replyDelayMs = 200});   // time for the action to land in the wait
+
+        QStringList events;
+        bool acted = false;
+        connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
+            events << "cmd " + QString::fromLatin1(p);
+            if (acted || p != wire.first())
+                return;
+            acted = true;
+            if (automatic)
+                emit rig.win->controls().btn_RSTTIME->operated();
+            else
+                find<QPushButton>(rig.win.get(), "btn_REQSTAT")->click();
+        });
+        connect(&rig.sim, &SimUnit::replyEtxWritten, this, [&] { events << "reply"; });
+
+        if (!automatic)
+            rig.win->readbacks().UpdateData();
+        const int n = int(wire.size());
+        QVERIFY(rig.waitForCommands(n, 10000));
+        QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 2 * n, 10000);
+        rig.win->cycle().mnu_MANUAL_Click();
+        QStringList expected;
+        for (const QByteArray &p : wire)
+            expected << "cmd " + QString::fromLatin1(p) << "reply";
+        QCOMPARE(events.mid(0, 2 * n), expected);
+        QCOMPARE(rig.wire().mid(0, n), wire);
+        QCOMPARE(rig.s().CommErrors, 0);
+    }
+};
+
+QTEST_MAIN(TstFaults)
+#include "tst_faults.moc"
