@@ -4,7 +4,7 @@
 # (--quick for a short run, --soak for the one-hour memory drift).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${BENCH_BUILD_DIR:-$(dirname "$here")/build-bench}"
+build="${BENCH_BUILD_DIR:-$here/build-bench}"
 generator=()
 if command -v ninja >/dev/null 2>&1 && [ ! -f "$build/Makefile" ]; then
   generator=(-G Ninja)
