@@ -499,20 +499,22 @@ int64_t runQueueWaitNs()
     return std::strtoll(end, nullptr, 10);
 }
 
-// Sees tmr_UPDATE's timer event before the timer acts on it.
-class TickWatch : public QObject {
+// tmr_UPDATE's expiry that started the step being sent, taken once per expiry.
+class TickWatch {
 public:
-    int64_t last = 0, lastWait = 0;
-
-protected:
-    bool eventFilter(QObject *, QEvent *e) override
+    explicit TickWatch(const plv::CycleTimer &t) : m_timer(t), m_seen(t.lastFireNs()) {}
+    int64_t take()
     {
-        if (e->type() == QEvent::Timer) {
-            last = nowNs();
-            lastWait = runQueueWaitNs();
-        }
-        return false;
+        const int64_t f = m_timer.lastFireNs();
+        if (f == m_seen)
+            return 0;
+        m_seen = f;
+        return f;
     }
+
+private:
+    const plv::CycleTimer &m_timer;
+    int64_t m_seen;
 };
 
 struct CycleStats {
@@ -780,11 +782,11 @@ void tcpFigures(const Options &o, const Sizes &z, plv::MainWindow &win)
     log.reserve(size_t(z.autoMs / 40 + 1000));
     bool recording = false;
     Exchange cur;
-    TickWatch ticks;
-    s.tmr_UPDATE->installEventFilter(&ticks);
+    TickWatch ticks(*s.tmr_UPDATE);
     auto c1 = QObject::connect(&s, &plv::Session::txFrame, &win, [&](const QByteArray &f) {
+        const int64_t fired = ticks.take();
         if (recording)
-            cur = {nowNs(), 0, std::exchange(ticks.last, 0), 0, ticks.lastWait, 0, f.mid(1, 2)};
+            cur = {nowNs(), 0, fired, 0, runQueueWaitNs(), 0, f.mid(1, 2)};
     });
     // rearm() starts the link's receive timer right before tmr_UPDATE.
     auto c4 = QObject::connect(s.tmr_NETRCVTMR, &plv::ReceiveTimer::activeChanged, &win, [&](bool on) {
@@ -818,7 +820,6 @@ void tcpFigures(const Options &o, const Sizes &z, plv::MainWindow &win)
     QObject::disconnect(c1);
     QObject::disconnect(c2);
     QObject::disconnect(c4);
-    s.tmr_UPDATE->removeEventFilter(&ticks);
     s.operate([&] { win.cycle().mnu_MANUAL_Click(); });
     const CycleStats cs = analyseCycles(log);
     note(fmt("%zu exchanges, %zu whole cycles, %d malformed, comm errors %d", log.size(), cs.ratio.size(),

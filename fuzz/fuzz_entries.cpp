@@ -144,7 +144,10 @@ void checkUnitTexts(const QString &entry)
         FUZZ_CHECK(c >= 0x20 && c <= 0x7E && c != ',');
     FUZZ_CHECK(v.front() != ' ' && v.back() != ' ');
     FUZZ_CHECK(QString::fromLatin1(v) == entry.trimmed());
+}
 
+void checkBaud(const QString &entry)
+{
     const Checked<int> baud = unitBaudCode(entry);
     FUZZ_CHECK(baud.value.has_value() == baud.error.isEmpty());
     const qsizetype at = unitBaudTexts().indexOf(entry.trimmed());
@@ -229,6 +232,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     checkTcpPort(entry);
     checkFilamentLimit(entry);
     checkUnitTexts(entry);
+    checkBaud(entry);
 
     fuzz::Reader in(data + 1, size - 1);
     checkSetpointPath(in);

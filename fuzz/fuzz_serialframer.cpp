@@ -1,6 +1,6 @@
 // The serial receive side fed one character at a time. Input bytes are fed as they are,
 // except 0xFE hi lo c, which feeds c (hi*256+lo) mod 8192 times so short inputs can
-// reach the junk limit.
+// reach the junk limit. The stream is cut at four times that limit.
 #include "fuzzsupport.h"
 
 #include "link/framing.h"
@@ -14,8 +14,10 @@ using namespace plv;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
+    // A few times the junk limit is enough to cross it repeatedly; more only slows the run.
+    constexpr std::size_t kMaxStream = 4 * SerialFramer::kLimit;
     std::string stream;
-    for (std::size_t i = 0; i < size; ++i) {
+    for (std::size_t i = 0; i < size && stream.size() < kMaxStream; ++i) {
         if (data[i] == 0xFE && i + 3 < size) {
             const std::size_t run = ((std::size_t(data[i + 1]) << 8) | data[i + 2]) & 0x1FFF;
             stream.append(run, char(data[i + 3]));

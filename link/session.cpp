@@ -40,7 +40,7 @@ Session::Session(QObject *window)
       tmr_RCVTIMER(new ReceiveTimer(QStringLiteral("tmr_RCVTIMER"), window)),
       tmr_NETRCVTMR(new ReceiveTimer(QStringLiteral("tmr_NETRCVTMR"), window)),
       tmr_COMMWDT(new QTimer(window)),
-      tmr_UPDATE(new QTimer(window)),
+      tmr_UPDATE(new CycleTimer(QStringLiteral("tmr_UPDATE"), 66, window)),
       m_serial(new SerialTransport(this)),
       m_tcp(new TcpTransport(this)),
       m_usb(new UsbTransport(this))
@@ -48,10 +48,6 @@ Session::Session(QObject *window)
     setObjectName(QStringLiteral("session"));
     tmr_COMMWDT->setObjectName(QStringLiteral("tmr_COMMWDT"));
     tmr_COMMWDT->setInterval(5000);
-    tmr_UPDATE->setObjectName(QStringLiteral("tmr_UPDATE"));
-    tmr_UPDATE->setInterval(66);
-    // A coarse timer may stretch the 66 ms gaps by several percent.
-    tmr_UPDATE->setTimerType(Qt::PreciseTimer);
 
     connect(m_serial, &Transport::readyRead, tmr_RCVTIMER, &ReceiveTimer::poke);
     connect(m_tcp, &Transport::readyRead, tmr_NETRCVTMR, &ReceiveTimer::poke);
@@ -233,7 +229,10 @@ void Session::serialTick()
             RxBufferFull = 1;
             emit rxText(*frame, false);
             RxBufferFull = 0;
-            emit unsolicitedStatus(*frame, false);
+            // Line noise that ends in an ETX is no frame: read by position it could light
+            // "HV ON". Only what began with an STX is decoded.
+            if (frame->startsWith(STX))
+                emit unsolicitedStatus(*frame, false);
         }
     }
 }

@@ -4,6 +4,7 @@
 // transaction, the serial watchdog and the communication counters. Protocol code
 // never touches a widget: what the status bar and the diagnostics window show leaves
 // here as signals.
+#include "link/cycletimer.h"
 #include "link/serialframer.h"
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
@@ -64,7 +65,7 @@ public:
     ReceiveTimer *tmr_RCVTIMER;
     ReceiveTimer *tmr_NETRCVTMR;
     QTimer *tmr_COMMWDT;
-    QTimer *tmr_UPDATE;
+    CycleTimer *tmr_UPDATE;
 
     bool AutoUpdate = false;
     int CommErrors = 0;

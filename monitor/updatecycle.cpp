@@ -12,7 +12,7 @@ UpdateCycle::UpdateCycle(Session &session, QAction *autoItem, QAction *manualIte
     : QObject(parent), m_session(session), m_auto(autoItem), m_manual(manualItem), m_steps(std::move(steps)),
       m_immediate(std::move(immediate)), m_setButtons(std::move(setCommandButtonsEnabled))
 {
-    connect(m_session.tmr_UPDATE, &QTimer::timeout, this, &UpdateCycle::tmr_UPDATE_Timer);
+    connect(m_session.tmr_UPDATE, &CycleTimer::timeout, this, &UpdateCycle::tmr_UPDATE_Timer);
 }
 
 void UpdateCycle::mnu_AUTOUPDATE_Click()

@@ -61,10 +61,10 @@ private slots:
         QCOMPARE(rig.sim.tcpClientCount(), 0);
         QVERIFY(!s.serial().isOpen());
         QCOMPARE(rig.usb->searches, 0);
-        for (QObject *t : {static_cast<QObject *>(s.tmr_RCVTIMER), static_cast<QObject *>(s.tmr_NETRCVTMR)})
-            QVERIFY2(!t->property("active").toBool(), qPrintable(t->objectName()));
-        for (QTimer *t : {s.tmr_COMMWDT, s.tmr_UPDATE, w.tmr_EXIT})
-            QVERIFY2(!t->isActive(), qPrintable(t->objectName()));
+        for (const char *name : {"tmr_RCVTIMER", "tmr_NETRCVTMR", "tmr_COMMWDT", "tmr_UPDATE", "tmr_EXIT"}) {
+            QObject *t = w.findChild<QObject *>(QLatin1String(name));
+            QVERIFY2(t && !t->property("active").toBool(), name);
+        }
         QCOMPARE(s.CommMode, QString());
         QCOMPARE((QStringList{rig.panel(1), rig.panel(2), rig.panel(3), rig.panel(4)}),
                  (QStringList{"SET PORT!", "Comm Ch.", "RX", "TX"}));
