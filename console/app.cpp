@@ -1,9 +1,11 @@
 #include "console/app.h"
 
+#include "console/dialogs.h"
 #include "console/mainwindow.h"
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QIcon>
 
 namespace plv {
 
@@ -14,6 +16,8 @@ int runConsole(int argc, char **argv, const BuildData &build)
                                                                       : QStringLiteral("plv_NXPUSB"));
     QApplication::setApplicationDisplayName(build.windowCaption);
     QGuiApplication::setDesktopFileName(QApplication::applicationName());
+    // The installed theme icon when there is one, our drawn mark otherwise.
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("plv-console"), QIcon(consoleLogo())));
     MainWindow window(build);
     QObject::connect(&window, &MainWindow::programEnded, &app, &QApplication::quit, Qt::QueuedConnection);
     window.show();

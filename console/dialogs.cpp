@@ -128,10 +128,8 @@ QString GuiBaudRateDialog::settings() const
 
 // ---------------------------------------------------------------------------
 
-namespace {
-
 // Our own mark: a stylised tube with its high-voltage arc, drawn here.
-QPixmap drawLogo()
+QPixmap consoleLogo()
 {
     QPixmap pm(96, 96);
     pm.fill(Qt::transparent);
@@ -147,8 +145,6 @@ QPixmap drawLogo()
     return pm;
 }
 
-} // namespace
-
 RevScreen::RevScreen(MainWindow &main, QWidget *parent) : QDialog(parent), m_main(main)
 {
     setObjectName(QStringLiteral("RevScreen"));
@@ -157,7 +153,7 @@ RevScreen::RevScreen(MainWindow &main, QWidget *parent) : QDialog(parent), m_mai
     auto *grid = new QGridLayout(this);
     Picture1 = new QLabel(this);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setPixmap(drawLogo());
+    Picture1->setPixmap(consoleLogo());
     Label1 = new QLabel(main.build().aboutTitle, this);
     Label1->setObjectName(QStringLiteral("Label1"));
     QFont big = Label1->font();

@@ -2,6 +2,7 @@
 // The console's small windows and dialogs. Each is named as the console names it
 // (objectName), and is run modally through the prompt seam so tests can answer it.
 #include <QDialog>
+#include <QPixmap>
 #include <QWidget>
 #include <functional>
 
@@ -13,6 +14,9 @@ class QPushButton;
 namespace plv {
 
 class MainWindow;
+
+// The console's logo, drawn at 96 x 96.
+QPixmap consoleLogo();
 
 // "EXTRAS!": the communication diagnostics window.
 class ExtrasWindow : public QWidget {

@@ -78,17 +78,21 @@ void ReadbacksPanel::UpdateData()
 {
     QByteArray r;
     if (query("19,", r)) {
-        // Field by field; the first that is missing or not a number ends the decode and
+        // Field by field: the first that is missing or not a number ends the decode, and
         // everything shown so far stays.
         const QList<QByteArray> f = cutFields(r, 3);
-        std::optional<double> v;
-        if (f.size() > 0 && (KV_MON = f[0], v = parseNumber(f[0]))) {
-            txt_ADC2->setText(kvMonitorText(*v, m_rating.VoltsPerCount));
-            if (f.size() > 1 && (EmMon = f[1], v = parseNumber(f[1]))) {
+        QByteArray *vars[3] = {&KV_MON, &EmMon, &Fil_I_Mon};
+        for (qsizetype i = 0; i < f.size(); ++i) {
+            *vars[i] = f[i];
+            const auto v = parseNumber(f[i]);
+            if (!v)
+                break;
+            if (i == 0)
+                txt_ADC2->setText(kvMonitorText(*v, m_rating.VoltsPerCount));
+            else if (i == 1)
                 txt_ADC3->setText(maMonitorText(*v, m_rating.MilliampsPerCount));
-                if (f.size() > 2 && (Fil_I_Mon = f[2], v = parseNumber(f[2])))
-                    txt_ADC13->setText(filamentMonitorText(*v));
-            }
+            else
+                txt_ADC13->setText(filamentMonitorText(*v));
         }
     }
     m_session.rearm();
@@ -99,17 +103,18 @@ void ReadbacksPanel::UpdateTemps()
     QByteArray r;
     if (query("20,", r)) {
         const QList<QByteArray> f = cutFields(r, 3);
-        std::optional<double> v;
-        if (f.size() > 0 && (LVPS24 = f[0], v = parseNumber(f[0]))) {
-            txt_ADC1->setText(supplyText(*v));
-            // The two converter channels are shown unscaled; a field that is not a number
-            // is shown as it came rather than ending the decode.
-            auto raw = [](const QByteArray &field) {
-                const auto n = parseNumber(field);
-                return n ? rawChannelText(*n) : QString::fromLatin1(field);
-            };
-            if (f.size() > 1) {
-                txt_ADC0->setText(raw(f[1]));
+        if (!f.isEmpty()) {
+            LVPS24 = f[0];
+            if (const auto v = parseNumber(f[0])) {
+                txt_ADC1->setText(supplyText(*v));
+                // The two converter channels are shown unscaled; a field that is not a
+                // number is shown as it came rather than ending the decode.
+                auto raw = [](const QByteArray &field) {
+                    const auto n = parseNumber(field);
+                    return n ? rawChannelText(*n) : QString::fromLatin1(field);
+                };
+                if (f.size() > 1)
+                    txt_ADC0->setText(raw(f[1]));
                 if (f.size() > 2)
                     txt_ADC6->setText(raw(f[2]));
             }

@@ -168,8 +168,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.panel(3).endsWith(renderFrame(marker)), 120000);
         probe.stop();
         QVERIFY2(longestGap < 2000, qPrintable(QString::number(longestGap)));
-        // Nothing keeps the junk: the peak grows by far less than the flood.
+        // Nothing keeps the junk: the peak grows by far less than the flood. (AddressSanitizer
+        // holds freed memory in quarantine, so the figure means nothing in that build.)
+#ifndef PLV_SANITIZED
         QVERIFY2(peakRssKb() - rss0 < 8 * 1024, qPrintable(QString::number(peakRssKb() - rss0)));
+#endif
 
         rig.sim.setFaults({});
         rig.win->info().btn_SWREV_Click();
