@@ -56,14 +56,14 @@ void CycleTimer::arm(bool on)
             m_fallback->stop();
         return;
     }
-    itimerspec spec{};
+    itimerspec due{};
     if (on) {
         const long ms = std::max(1, m_interval);
-        spec.it_value.tv_sec = ms / 1000;
-        spec.it_value.tv_nsec = (ms % 1000) * 1000000L;
-        spec.it_interval = spec.it_value;
+        due.it_value.tv_sec = ms / 1000;
+        due.it_value.tv_nsec = (ms % 1000) * 1000000L;
+        due.it_interval = due.it_value;
     }
-    timerfd_settime(m_fd, 0, &spec, nullptr);
+    timerfd_settime(m_fd, 0, &due, nullptr);
     // An expiry that was already pending belongs to the old arming: drop it.
     uint64_t expirations = 0;
     while (::read(m_fd, &expirations, sizeof expirations) > 0) {

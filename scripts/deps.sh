@@ -19,8 +19,12 @@ plv_install_deps() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
-plv_build() {   # plv_build DIR [cmake options...]
+plv_build() {   # plv_build DIR [target...]: everything when no target is named
     local dir=$1; shift
-    cmake -S "$PLV_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+    cmake -S "$PLV_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    if [ $# -gt 0 ]; then
+        cmake --build "$dir" -j"$(nproc)" --target "$@"
+    else
+        cmake --build "$dir" -j"$(nproc)"
+    fi
 }
