@@ -1,6 +1,8 @@
 #pragma once
 // Shared by the fuzz targets: a property check that stops the run, a reader that turns
 // the fuzzer's bytes into typed choices, and the check of a number shown by a picture.
+#include "setpoints/picture.h"
+
 #include <QString>
 
 #include <cmath>
@@ -73,17 +75,8 @@ inline void checkPictureText(const QString &text, double value, const QString &p
         FUZZ_CHECK(text == QLatin1String(value < 0 ? "-Inf" : "Inf"));
         return;
     }
-    const qsizetype point = picture.indexOf(QLatin1Char('.'));
-    const QString intPic = point < 0 ? picture : picture.left(point);
-    const QString fracPic = point < 0 ? QString() : picture.mid(point + 1);
-    const qsizetype minInt = intPic.count(QLatin1Char('0'));
-    qsizetype decimals = 0, required = 0;
-    for (QChar c : fracPic) {
-        if (c == QLatin1Char('#') || c == QLatin1Char('0'))
-            ++decimals;
-        if (c == QLatin1Char('0'))
-            required = decimals;
-    }
+    const plv::PictureShape shape = plv::pictureShape(picture);
+    const qsizetype minInt = shape.minInt, decimals = shape.decimals, required = shape.required;
 
     const std::string s = text.toStdString();
     FUZZ_CHECK(!s.empty());

@@ -6,6 +6,22 @@
 
 namespace plv {
 
+PictureShape pictureShape(const QString &picture)
+{
+    PictureShape shape;
+    const qsizetype point = picture.indexOf(QLatin1Char('.'));
+    const QString intPic = point < 0 ? picture : picture.left(point);
+    const QString fracPic = point < 0 ? QString() : picture.mid(point + 1);
+    shape.minInt = intPic.count(QLatin1Char('0'));
+    for (QChar c : fracPic) {
+        if (c == QLatin1Char('#') || c == QLatin1Char('0'))
+            ++shape.decimals;
+        if (c == QLatin1Char('0'))
+            shape.required = shape.decimals;   // every placeholder before a '0' prints too
+    }
+    return shape;
+}
+
 QString formatPicture(double value, const QString &picture)
 {
     if (std::isnan(value))
@@ -13,17 +29,8 @@ QString formatPicture(double value, const QString &picture)
     if (std::isinf(value))
         return value < 0 ? QStringLiteral("-Inf") : QStringLiteral("Inf");
 
-    const qsizetype point = picture.indexOf(QLatin1Char('.'));
-    const QString intPic = point < 0 ? picture : picture.left(point);
-    const QString fracPic = point < 0 ? QString() : picture.mid(point + 1);
-    const qsizetype minInt = intPic.count(QLatin1Char('0'));
-    qsizetype decimals = 0, required = 0;
-    for (QChar c : fracPic) {
-        if (c == QLatin1Char('#') || c == QLatin1Char('0'))
-            ++decimals;
-        if (c == QLatin1Char('0'))
-            required = decimals;   // every placeholder before a '0' prints too
-    }
+    const PictureShape shape = pictureShape(picture);
+    const qsizetype minInt = shape.minInt, decimals = shape.decimals, required = shape.required;
 
     // The shortest round-trip form is what the operator thinks the value is, so halves
     // are judged on it: 1.005 is a half even though the double lies just below it.

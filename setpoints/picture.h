@@ -13,4 +13,11 @@ namespace plv {
 // decimal form (so 1.005 rounds to 1.01). A value that rounds to zero has no minus sign.
 QString formatPicture(double value, const QString &picture);
 
+// What a picture asks for: the least integer digits, the decimals, and how many of
+// those always print.
+struct PictureShape {
+    qsizetype minInt = 0, decimals = 0, required = 0;
+};
+PictureShape pictureShape(const QString &picture);
+
 } // namespace plv

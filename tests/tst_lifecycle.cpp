@@ -171,13 +171,8 @@ private slots:
         QVERIFY(rig.sim.trace().isEmpty());
     }
 
-    void closingTheWindowMovesTheSwitchToLocalQuietly_data()
-    {
-        QTest::addColumn<QString>("links");
-        QTest::addColumn<bool>("tcpCloses");
-        QTest::newRow("ethernet chosen") << "tcp" << true;
-        QTest::newRow("serial chosen, tcp up from before") << "tcp+pty" << false;
-    }
+    // The same links close on "Exit" and on closing the window.
+    void closingTheWindowMovesTheSwitchToLocalQuietly_data() { exitClosesTheChosenLinkAndSendsNothing_data(); }
     void closingTheWindowMovesTheSwitchToLocalQuietly()
     {
         QFETCH(QString, links);
