@@ -22,6 +22,10 @@ void TesselObject::closeHandle(HidHandle &handle)
 
 bool TesselObject::findTheHid()
 {
+    // A search opens a fresh pair; an earlier pair would otherwise leak with every
+    // USB choice. closeHandle invalidates, so the read time-out's own close is not repeated.
+    closeHandle(readHandle_);
+    closeHandle(hidHandle_);
     deviceDetected_ = false;
     enumerationDone_ = false;
     {
@@ -32,8 +36,6 @@ bool TesselObject::findTheHid()
                 enumerationDone_ = true;
                 break;
             }
-            // Handles of an earlier successful search are overwritten, not closed: the
-            // unit's established behaviour. readReport's recovery closes them first.
             hidHandle_ = platform_.open(path);
             std::uint16_t vendor = 0, product = 0;
             if (hidHandle_ != HidHandle::None && platform_.getAttributes(hidHandle_, vendor, product)

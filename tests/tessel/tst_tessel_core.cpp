@@ -53,6 +53,7 @@ private slots:
         for (const auto &[handle, count] : fake->closes)
             QCOMPARE(count, 1);
         QCOMPARE(fake->liveEnumerations, 0);
+        QVERIFY(fake->open_.empty()); // nothing leaked past the object
     }
 
     void search_data()
@@ -104,6 +105,16 @@ private slots:
             QVERIFY(fake->open_.empty()); // every device examined was closed again
             QCOMPARE(core->hidHandle(), HidHandle::None);
         }
+    }
+
+    void repeatedSearchKeepsOnlyTheNewestHandles()
+    {
+        fake->devices.push_back(unit("/dev/hidraw0"));
+        QVERIFY(core->findTheHid());
+        QVERIFY(core->findTheHid());
+
+        QCOMPARE(int(fake->open_.size()), 2);
+        QVERIFY(fake->open_.count(core->hidHandle()) && fake->open_.count(core->readHandle()));
     }
 
     void failsCleanlyBeforeSearch()
