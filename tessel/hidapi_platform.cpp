@@ -4,10 +4,12 @@
 
 #include <hidapi.h>
 
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <optional>
+#include <thread>
 #include <vector>
 
 namespace tessel {
@@ -139,6 +141,11 @@ int HidapiPlatform::read(HidHandle handle, std::uint8_t *buf, std::size_t len, i
     buf[0] = 0;
     const int n = hid_read_timeout(d->dev, buf + 1, len - 1, timeoutMs);
     return n > 0 ? n + 1 : n;
+}
+
+void HidapiPlatform::wait(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void HidapiPlatform::cancel(HidHandle)

@@ -23,6 +23,7 @@ public:
     bool getReportLengths(HidHandle handle, std::uint16_t &inputLen, std::uint16_t &outputLen) override;
     int write(HidHandle handle, const std::uint8_t *data, std::size_t len) override;
     int read(HidHandle handle, std::uint8_t *buf, std::size_t len, int timeoutMs) override;
+    void wait(int ms) override;
     void cancel(HidHandle handle) override;
     void close(HidHandle handle) override;
 

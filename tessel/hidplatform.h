@@ -41,8 +41,11 @@ public:
     // data[0] is the report ID. Returns bytes written or -1.
     virtual int write(HidHandle handle, const std::uint8_t *data, std::size_t len) = 0;
     // One input report into buf, buf[0] being its report ID (0 when the device numbers
-    // none). Returns the byte count, kReadTimedOut, kReadDeviceGone or kReadFailed.
+    // none). Returns the byte count, kReadTimedOut (after timeoutMs), kReadDeviceGone
+    // (possibly at once) or kReadFailed.
     virtual int read(HidHandle handle, std::uint8_t *buf, std::size_t len, int timeoutMs) = 0;
+    // Blocks the caller for ms: the read wait when there is no device to wait on.
+    virtual void wait(int ms) = 0;
     // Ends any read outstanding on handle; once it returns buf of that read is free.
     virtual void cancel(HidHandle handle) = 0;
     virtual void close(HidHandle handle) = 0;

@@ -99,6 +99,10 @@ TesselResult TesselObject::readReport(std::string &text)
     const int got = readHandle_ == HidHandle::None
                         ? kReadDeviceGone
                         : platform_.read(readHandle_, inputReport_.data(), m, kReadTimeoutMs);
+    // A gone unit answers at once; the caller polls, so without the wait every poll
+    // would become a search of the whole bus.
+    if (got == kReadDeviceGone)
+        platform_.wait(kReadTimeoutMs);
     if (got > 0) {
         const std::size_t end = std::min<std::size_t>(std::size_t(got), m);
         for (std::size_t i = 1; i < end; ++i) // byte 0 is the report ID

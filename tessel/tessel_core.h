@@ -29,7 +29,8 @@ public:
     // Sends frame as one output report; characters past the report's length are dropped.
     TesselResult writeReport(std::string_view frame);
     // Waits for one input report and yields its non-zero data bytes. A time-out is taken
-    // as the unit having gone and triggers a new search; text is then empty.
+    // as the unit having gone and triggers a new search; text is then empty. Without a
+    // unit every call still costs the full wait before its search.
     TesselResult readReport(std::string &text);
 
     static std::string reverseString(std::string_view s);

@@ -39,6 +39,7 @@ public:
     std::vector<std::string> opened;   // paths, in order of open
     std::vector<QByteArray> written;   // reports as written
     int readCalls = 0;
+    int clockMs = 0; // time spent blocked in reads and waits; nothing really sleeps
     int cancels = 0;
     std::map<tessel::HidHandle, int> closes;
     QStringList faults;
@@ -96,24 +97,31 @@ public:
         return deviceOf(h, "write") ? int(len) : -1;
     }
 
-    int read(tessel::HidHandle h, std::uint8_t *buf, std::size_t len, int) override
+    int read(tessel::HidHandle h, std::uint8_t *buf, std::size_t len, int timeoutMs) override
     {
         ++readCalls;
         if (!deviceOf(h, "read"))
             return tessel::kReadDeviceGone;
-        if (reads.empty())
+        if (reads.empty()) {
+            clockMs += timeoutMs;
             return tessel::kReadTimedOut;
+        }
         const FakeRead step = reads.front();
         reads.pop_front();
         if (step.unplugAll)
             for (auto &d : devices)
                 d.present = false;
-        if (step.report.isEmpty())
+        if (step.report.isEmpty()) {
+            if (step.result == tessel::kReadTimedOut)
+                clockMs += timeoutMs;
             return step.result;
+        }
         const std::size_t n = std::min(len, std::size_t(step.report.size()));
         std::memcpy(buf, step.report.constData(), n);
         return int(n);
     }
+
+    void wait(int ms) override { clockMs += ms; }
 
     void cancel(tessel::HidHandle h) override
     {

@@ -289,6 +289,31 @@ private slots:
         QCOMPARE(int(fake->written.size()), 1);
     }
 
+    void goneUnitCostsOneWaitAndOneSearchPerRead_data()
+    {
+        QTest::addColumn<int>("result"); // how the read that sees the unit go ends
+        QTest::newRow("time-out") << tessel::kReadTimedOut;
+        QTest::newRow("device gone at once") << tessel::kReadDeviceGone;
+    }
+
+    // The console polls every 90 ms: a read that returned without its wait would turn
+    // that into back-to-back searches of the whole bus.
+    void goneUnitCostsOneWaitAndOneSearchPerRead()
+    {
+        QFETCH(int, result);
+        fake->devices.push_back(unit("/dev/hidraw0"));
+        QVERIFY(core->findTheHid());
+        fake->reads.push_back(FakeRead{result, {}, true});
+
+        for (int i = 0; i < 3; ++i) {
+            const int clockBefore = fake->clockMs, searchesBefore = fake->enumerations;
+            QVERIFY(readText().empty());
+            QCOMPARE(fake->clockMs - clockBefore, tessel::kReadTimeoutMs);
+            QCOMPARE(fake->enumerations - searchesBefore, 1);
+            QVERIFY(!core->deviceDetected());
+        }
+    }
+
     void otherReadFailureCancelsWithoutSearch()
     {
         fake->devices.push_back(unit("/dev/hidraw0"));
