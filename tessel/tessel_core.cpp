@@ -95,15 +95,18 @@ TesselResult TesselObject::readReport(std::string &text)
     if (m == 0)
         return TESSEL_E_NOTREADY;
 
-    inputReport_.assign(m, 0);
+    // Room past the input length: a platform may fail, rather than cut, a read into a
+    // buffer shorter than the report, so a longer report arrives whole and is cut below.
+    inputReport_.assign(std::max(m, kReadBufferLength), 0);
     const int got = readHandle_ == HidHandle::None
                         ? kReadDeviceGone
-                        : platform_.read(readHandle_, inputReport_.data(), m, kReadTimeoutMs);
+                        : platform_.read(readHandle_, inputReport_.data(), inputReport_.size(), kReadTimeoutMs);
     // A gone unit answers at once; the caller polls, so without the wait every poll
     // would become a search of the whole bus.
     if (got == kReadDeviceGone)
         platform_.wait(kReadTimeoutMs);
     if (got > 0) {
+        // The unit's characters end at the input length, whatever else the report held.
         const std::size_t end = std::min<std::size_t>(std::size_t(got), m);
         for (std::size_t i = 1; i < end; ++i) // byte 0 is the report ID
             if (inputReport_[i] != 0)

@@ -16,6 +16,7 @@ namespace tessel {
 inline constexpr std::size_t kMaxFrameLength = 65;       // PendingOutput holds this many characters
 inline constexpr std::uint16_t kMaxOutputReportLength = 66; // report ID byte + kMaxFrameLength
 inline constexpr int kReadTimeoutMs = 1000;
+inline constexpr std::size_t kReadBufferLength = 4096; // at least; see readReport
 
 class TesselObject {
 public:

@@ -214,7 +214,7 @@ private slots:
         QTest::newRow("report ID is not data") << 4 << bytes({0x41, 'B', 'C', 0}) << QByteArray("BC");
         QTest::newRow("all zeros") << 65 << QByteArray(65, '\0') << QByteArray();
         QTest::newRow("high bytes kept") << 4 << bytes({0, 0xFF, 0x80, 0x7F}) << bytes({0xFF, 0x80, 0x7F});
-        QTest::newRow("longer than the report: cut to it")
+        QTest::newRow("longer than the input length: cut to it")
             << 3 << bytes({0, 'a', 'b', 'c', 'd'}) << QByteArray("ab");
     }
 
