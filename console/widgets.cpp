@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 
 namespace plv {
@@ -143,18 +144,29 @@ void NumEdit::showValue()
     lineEdit()->setText(QString::number(m_value, 'g', 10));
 }
 
+// A step lands within the limits, or between them and a value the program set beyond
+// them: Up from above the maximum (Down from below the minimum) is not taken at all.
+bool NumEdit::stepFits(int steps) const
+{
+    const double next = m_value + steps * m_step;
+    return next >= std::min(m_min, m_value) && next <= std::max(m_max, m_value);
+}
+
 void NumEdit::stepBy(int steps)
 {
-    const double next = std::clamp(m_value + steps * m_step, m_min, m_max);
-    if (next != m_value)
-        setValue(next);
+    // Whole steps only: clamping to a limit would move a value set beyond it (a 140 kV
+    // count on the 70000 V box) by thousands of volts at one press.
+    while (steps != 0 && !stepFits(steps))
+        steps -= steps > 0 ? 1 : -1;
+    if (steps != 0)
+        setValue(m_value + steps * m_step);
 }
 
 QAbstractSpinBox::StepEnabled NumEdit::stepEnabled() const
 {
     StepEnabled e = StepNone;
-    if (m_value < m_max) e |= StepUpEnabled;
-    if (m_value > m_min) e |= StepDownEnabled;
+    if (stepFits(1)) e |= StepUpEnabled;
+    if (stepFits(-1)) e |= StepDownEnabled;
     return e;
 }
 

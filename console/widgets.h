@@ -80,6 +80,7 @@ protected:
     StepEnabled stepEnabled() const override;
 
 private:
+    bool stepFits(int steps) const;
     void commitText();
     void showValue();
     double m_value = 0, m_min = 0, m_max = 99, m_step = 1;

@@ -83,7 +83,7 @@ void checkTexts(double n)
             const QLatin1String unit(info.unitText);
             FUZZ_CHECK(t.endsWith(unit));
             const double f = channelFactor(ch, vpc, mpc);
-            fuzz::checkPictureText(t.chopped(unit.size()), n * (ch == Channel::A ? f / 1000.0 : f),
+            fuzz::checkPictureText(t.chopped(unit.size()), ch == Channel::A ? n * f / 1000.0 : n * f,
                                    QLatin1String(info.readPicture));
         }
     }

@@ -208,7 +208,7 @@ void checkSetpointPath(fuzz::Reader &in)
         const QLatin1String unit(channelInfo(c).unitText);
         FUZZ_CHECK(text.endsWith(unit));
         const double f = channelFactor(c, vpc, mpc);
-        fuzz::checkPictureText(text.chopped(unit.size()), count * (c == Channel::A ? f / 1000.0 : f),
+        fuzz::checkPictureText(text.chopped(unit.size()), c == Channel::A ? count * f / 1000.0 : count * f,
                                c == Channel::A ? QStringLiteral("#0.##0") : QStringLiteral("0.##0"));
     }
 }

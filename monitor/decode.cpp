@@ -77,7 +77,7 @@ std::optional<double> parseNumber(const QByteArray &field)
 
 QString kvMonitorText(double count, double voltsPerCount)
 {
-    return formatPicture(count * voltsPerCount / 1000.0, QStringLiteral("#0.00")) + QStringLiteral(" kV");
+    return formatPicture(kilovolts(count, voltsPerCount), QStringLiteral("#0.00")) + QStringLiteral(" kV");
 }
 
 QString maMonitorText(double count, double milliampsPerCount)

@@ -14,11 +14,11 @@ const ChannelInfo kChannels[] = {
     {Channel::D, "opt_DACD", "FIL_PREHEAT", "Now Modifying FIL_PREHEAT", 2.5, "13,", "17,", "txt_DACD", "0.##0", " A"},
 };
 
-// Channel A's factor is in volts; its texts are in kV.
-double displayFactor(Channel c, double voltsPerCount, double milliampsPerCount)
+// The value a text shows for a count: kV for channel A (its factor is in volts).
+double displayValue(Channel c, double count, double voltsPerCount, double milliampsPerCount)
 {
-    const double f = channelFactor(c, voltsPerCount, milliampsPerCount);
-    return c == Channel::A ? f / 1000.0 : f;
+    return c == Channel::A ? kilovolts(count, voltsPerCount)
+                           : count * channelFactor(c, voltsPerCount, milliampsPerCount);
 }
 } // namespace
 
@@ -34,6 +34,8 @@ double channelFactor(Channel c, double voltsPerCount, double milliampsPerCount)
     }
     return 0.0;
 }
+
+double kilovolts(double count, double voltsPerCount) { return count * voltsPerCount / 1000.0; }
 
 int roundHalfEven16(double v)
 {
@@ -59,7 +61,7 @@ std::optional<QByteArray> setpointCommand(Channel c, int count)
 QString readbackText(Channel c, double count, double voltsPerCount, double milliampsPerCount)
 {
     const ChannelInfo &info = channelInfo(c);
-    return formatPicture(count * displayFactor(c, voltsPerCount, milliampsPerCount),
+    return formatPicture(displayValue(c, count, voltsPerCount, milliampsPerCount),
                          QLatin1String(info.readPicture))
         + QLatin1String(info.unitText);
 }
@@ -67,7 +69,7 @@ QString readbackText(Channel c, double count, double voltsPerCount, double milli
 QString confirmationText(Channel c, int count, double voltsPerCount, double milliampsPerCount)
 {
     const QString picture = c == Channel::A ? QStringLiteral("#0.##0") : QStringLiteral("0.##0");
-    return formatPicture(count * displayFactor(c, voltsPerCount, milliampsPerCount), picture)
+    return formatPicture(displayValue(c, count, voltsPerCount, milliampsPerCount), picture)
         + QLatin1String(channelInfo(c).unitText);
 }
 

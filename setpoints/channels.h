@@ -30,6 +30,11 @@ const ChannelInfo &channelInfo(Channel c);
 // Factor per count: A in volts (VoltsPerCount), B in mA, C and D fixed amperes.
 double channelFactor(Channel c, double voltsPerCount, double milliampsPerCount);
 
+// Channel A's count in kV: count x VoltsPerCount / 1000, in that order. The readbacks,
+// the TRY OUT confirmation and the kV monitor all use it, so one count shows one value
+// (29.3 / 1000 is inexact and would move exact halves such as 10.255 kV down).
+double kilovolts(double count, double voltsPerCount);
+
 // Nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4); saturates to the
 // 16-bit range so a huge box value cannot overflow.
 int roundHalfEven16(double v);

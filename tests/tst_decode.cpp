@@ -168,6 +168,7 @@ void TstDecode::revisionValueCutsFromPositionFive_data()
     QTest::addColumn<QByteArray>("value");
     QTest::newRow("limited") << QByteArray("\x02" "23,ABCDEFGHIJKLMN") << 11 << QByteArray("ABCDEFGHIJK");
     QTest::newRow("shorter reply") << QByteArray("\x02" "24,1A") << 3 << QByteArray("1A");
+    QTest::newRow("five chars: the one data character") << QByteArray("\x02" "23,X") << 11 << QByteArray("X");
     QTest::newRow("only four chars") << QByteArray("\x02" "24,") << 3 << QByteArray();
 }
 

@@ -218,12 +218,17 @@ void TstRatings::readbackAndConfirmationTexts_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("readback");
     QTest::addColumn<QString>("confirmation");
-    QTest::newRow("A half") << Channel::A << 2048 << "35.01 kV" << "35.009 kV";
-    QTest::newRow("A full") << Channel::A << 4095 << "70.00 kV" << "70.000 kV";
-    QTest::newRow("B full") << Channel::B << 4095 << "8.57 mA" << "8.571 mA";
-    QTest::newRow("B zero") << Channel::B << 0 << "0.00 mA" << "0.000 mA";
-    QTest::newRow("C") << Channel::C << 1000 << "1.221 A" << "1.221 A";
-    QTest::newRow("D") << Channel::D << 4095 << "2.500 A" << "2.500 A";
+    QTest::addColumn<int>("kV");   // 600 W rating of that kV; above 70 kV from the PLR build
+    QTest::newRow("A half") << Channel::A << 2048 << "35.01 kV" << "35.009 kV" << 70;
+    QTest::newRow("A full") << Channel::A << 4095 << "70.00 kV" << "70.000 kV" << 70;
+    // 29.3 V per count makes exact halves: 350 x 29.3 / 1000 is 10.255, but
+    // 350 x (29.3 / 1000) lands just below it and would round down.
+    QTest::newRow("A 350 at 120 kV, as the kV monitor shows it") << Channel::A << 350 << "10.26 kV" << "10.255 kV" << 120;
+    QTest::newRow("A 175 at 120 kV confirms 5.128") << Channel::A << 175 << "5.13 kV" << "5.128 kV" << 120;
+    QTest::newRow("B full") << Channel::B << 4095 << "8.57 mA" << "8.571 mA" << 70;
+    QTest::newRow("B zero") << Channel::B << 0 << "0.00 mA" << "0.000 mA" << 70;
+    QTest::newRow("C") << Channel::C << 1000 << "1.221 A" << "1.221 A" << 70;
+    QTest::newRow("D") << Channel::D << 4095 << "2.500 A" << "2.500 A" << 70;
 }
 
 void TstRatings::readbackAndConfirmationTexts()
@@ -232,7 +237,8 @@ void TstRatings::readbackAndConfirmationTexts()
     QFETCH(int, count);
     QFETCH(QString, readback);
     QFETCH(QString, confirmation);
-    const Rating &r = *plvBuild().find(70, 600);
+    QFETCH(int, kV);
+    const Rating &r = *(kV > 70 ? plrBuild() : plvBuild()).find(kV, 600);
     QCOMPARE(readbackText(channel, count, r.voltsPerCount, milliampsPerCount(r)), readback);
     QCOMPARE(confirmationText(channel, count, r.voltsPerCount, milliampsPerCount(r)), confirmation);
 }

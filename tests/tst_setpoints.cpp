@@ -250,6 +250,20 @@ private slots:
         QVERIFY(rig.prompt.messages.isEmpty());
     }
 
+    // At 140 kV, 3000 counts is 102564 V, above the scaled box's 70000 V limit: one Down
+    // is one count less, not a jump to the limit (2048 counts).
+    void aStepBeyondTheScaledLimitMovesOneCount()
+    {
+        Rig rig(plrBuild());
+        SetpointEditor &ed = rig.win->editor();
+        ed.opt[0]->click();
+        ed.ctrl_BITVAL->setValue(3000);
+        QTest::keyClick(ed.ctrl_SCALVAL, Qt::Key_Down);
+        QCOMPARE(ed.NewDAC[0], 2999);
+        QTest::keyClick(ed.ctrl_SCALVAL, Qt::Key_Up);
+        QCOMPARE(ed.NewDAC[0], 2999);
+    }
+
     void tryOutShowsTheUnitsAnswer_data()
     {
         QTest::addColumn<QString>("link");

@@ -202,7 +202,6 @@ private slots:
         QCOMPARE(st.lbl_FAULT->text(), fault);
         if (interlock == "Interlock Open")
             QCOMPARE(textColor(st.lbl_INTRLKSTAT), QColor(255, 0, 0));
-        QCOMPARE(rig.s().RxBufferFull, 0);
     }
 
     // On Ethernet a frame is never assembled across reads: the piece without an ETX is
