@@ -58,8 +58,14 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
     connect(m_session, &Session::unsolicitedStatus, m_status, &StatusPanel::applyUnsolicited);
     connect(&m_session->tcp(), &TcpTransport::errorText, this, [this](const QString &d) {
-        prompter().message(this, QStringLiteral("TCP Error") + d, QString(), Prompter::Icon::None);
+        // A socket the operator has since left for another link is nobody's concern.
+        if (!m_session->isEthernet() || m_ended)
+            return;
+        const TcpTransport &tcp = m_session->tcp();
+        prompter().message(this, QStringLiteral("TCP Error: %1 (%2:%3)").arg(d, tcp.host()).arg(tcp.remotePort()),
+                           QString(), Prompter::Icon::None);
     });
+    connect(m_session, &Session::replyFault, this, [this](const QString &t) { extras().txt_LASTERROR->setText(t); });
     auto lastError = [this](const QString &code) { extras().txt_LASTERROR->setText(code); };
     connect(m_controls, &ControlsPanel::lastError, this, lastError);
     connect(m_editor, &SetpointEditor::lastError, this, lastError);
@@ -269,11 +275,13 @@ void MainWindow::invalidPort()
 void MainWindow::connectedChoice()
 {
     m_status->btn_REQSTAT_Click();
-    m_cycle->mnu_AUTOUPDATE_Click();
+    if (m_session->nextTransaction())
+        m_cycle->mnu_AUTOUPDATE_Click();
 }
 
 void MainWindow::serialChoice(QAction *item, const QString &mode, const QString &fixedPort)
 {
+    m_session->endSequences();
     m_session->tmr_RCVTIMER->stop();
     checkPort(item);
     QString portText = fixedPort, device;
@@ -318,6 +326,7 @@ void MainWindow::mnu_userComm_Click() { serialChoice(m_portItems[2], QStringLite
 
 void MainWindow::mnu_ethernet_Click()
 {
+    m_session->endSequences();
     if (!m_remoteHost)
         m_remoteHost = new RemoteHostDialog(this);
     m_remoteHost->prepare();
@@ -342,6 +351,7 @@ void MainWindow::mnu_ethernet_Click()
     QTimer limit;
     limit.setSingleShot(true);
     connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &MainWindow::programEnded, &loop, &QEventLoop::quit);
     connect(&tcp.socket(), &QTcpSocket::stateChanged, &loop, [&loop](QAbstractSocket::SocketState s) {
         if (s == QAbstractSocket::ConnectedState || s == QAbstractSocket::UnconnectedState)
             loop.quit();
@@ -351,12 +361,21 @@ void MainWindow::mnu_ethernet_Click()
         limit.start(10000);
         loop.exec();
     }
+    if (m_ended)
+        return;
     m_session->tmr_NETRCVTMR->start();
+    // A connection that was refused, failed or never completed is not queried: its
+    // status request and automatic start would only run into their time-outs.
+    if (!tcp.isConnected()) {
+        tcp.socket().abort();
+        return;
+    }
     connectedChoice();
 }
 
 void MainWindow::mnu_USB_Click()
 {
+    m_session->endSequences();
     checkPort(m_portItems[4]);
     showPanel(0, tr("USB Comms"));
     m_session->CommMode = QStringLiteral("USB");
@@ -439,6 +458,7 @@ void MainWindow::closeLinks(bool tcpAlways)
     m_session->serial().close();
     if (tcpAlways || m_session->isEthernet())
         m_session->tcp().close();
+    m_session->usb().close();
     m_session->tmr_COMMWDT->stop();
 }
 
@@ -447,6 +467,7 @@ void MainWindow::endProgram()
     if (m_ended)
         return;
     m_ended = true;
+    m_session->end();   // a wait in progress returns at once and nothing more is sent
     tmr_EXIT->stop();
     m_session->tmr_UPDATE->stop();
     m_session->tmr_COMMWDT->stop();

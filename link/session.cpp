@@ -63,6 +63,9 @@ QByteArray Session::ProcessOutputString(const QByteArray &payload) const
 
 void Session::outputOutputString(const QByteArray &payload)
 {
+    if (m_ended)
+        return;   // the links are closed: nothing leaves any more
+    m_awaitedEcho = payload.left(2);
     const QByteArray frame = ProcessOutputString(payload);
     emit txFrame(frame);
     if (isEthernet()) {
@@ -73,6 +76,7 @@ void Session::outputOutputString(const QByteArray &payload)
             m_tcp->discardInput();
         m_tcp->send(frame);
     } else if (isUsb()) {
+        // A reply nobody read may still sit in the bridge: the echo rule skips it.
         m_usb->send(frame);
     } else {
         m_serial->discardInput();
@@ -90,15 +94,52 @@ QByteArray Session::nextSerialChar()
     return m_serial->read(1);
 }
 
+bool Session::isAwaitedReply(const QByteArray &frame) const
+{
+    // The unit repeats the command number at positions 2 and 3; anything before the
+    // STX shifts them, so such text is never taken for the reply either.
+    return m_awaitedEcho.isEmpty() || frame.mid(1, 2) == m_awaitedEcho;
+}
+
+void Session::notTheReply(const QByteArray &frame)
+{
+    ++EchoMismatches;
+    emit replyFault(QStringLiteral("Reply echoes %1 while %2 is awaited (%3 so far)")
+                        .arg(renderFrame(frame.mid(1, 2)), QString::fromLatin1(m_awaitedEcho))
+                        .arg(EchoMismatches));
+    if (frame.startsWith(STX) && frame.mid(1, 2) == "22")
+        emit unsolicitedStatus(frame, isEthernet());
+}
+
+void Session::checkReplyChecksum(const QByteArray &frame)
+{
+    // Reported only: whether every unit sums its replies by the command rule is not
+    // known, so the reply is decoded whatever this says.
+    if (frame.size() < 4 || !frame.startsWith(STX) || !frame.endsWith(ETX))
+        return;
+    const char got = frame.at(frame.size() - 2);
+    const char want = checksumChar(frame.mid(1, frame.size() - 3));
+    if (got == want)
+        return;
+    ++ChecksumMismatches;
+    emit replyFault(QStringLiteral("Reply checksum %1, expected %2 (%3 so far)")
+                        .arg(renderFrame(QByteArray(1, got)), renderFrame(QByteArray(1, want)))
+                        .arg(ChecksumMismatches));
+}
+
 QByteArray Session::WaitForReply()
 {
+    if (m_ended)
+        return {};
     const bool eth = isEthernet();
     const bool usb = isUsb();
     Transport *link = eth ? static_cast<Transport *>(m_tcp) : usb ? static_cast<Transport *>(m_usb) : m_serial;
     const qint64 limitMs = usb ? kUsbTimeoutMs : kSerialTcpTimeoutMs;
 
+    QByteArray pending;   // the frame being received
     QByteArray reply;
-    bool etx = false;
+    QByteArray rest;      // what the read that completed the reply brought behind its ETX
+    bool complete = false;
     m_afterEtx.clear();
     ++m_waitDepth;
 
@@ -110,48 +151,68 @@ QByteArray Session::WaitForReply()
     deadline.setTimerType(Qt::PreciseTimer);
     connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     connect(link, &Transport::readyRead, &loop, &QEventLoop::quit);
+    m_waitLoop = &loop;
 
-    auto keep = [&reply](const QByteArray &bytes) {
-        const qsizetype room = kReplyLimit - reply.size();
+    auto keep = [](QByteArray &into, const QByteArray &bytes) {
+        const qsizetype room = kReplyLimit - into.size();
         if (room > 0)
-            reply += bytes.left(room);
+            into += bytes.left(room);
+    };
+    // The reply ends at the first ETX of a frame that echoes the command; a frame that
+    // does not is set aside and the wait goes on to its deadline.
+    auto take = [&](QByteArray chunk) {
+        for (;;) {
+            const qsizetype at = chunk.indexOf(ETX);
+            if (at < 0) {
+                keep(pending, chunk);
+                return false;
+            }
+            keep(pending, chunk.left(at + 1));
+            chunk.remove(0, at + 1);
+            if (isAwaitedReply(pending)) {
+                reply = pending;
+                rest = chunk;
+                return true;
+            }
+            notTheReply(pending);
+            pending.clear();
+        }
     };
 
     for (;;) {
         // Timer ticks and operator actions are handled while the reply is awaited.
         QCoreApplication::processEvents();
-        if (usb) {
-            const QByteArray chunk = link->read(0);
-            etx = chunk.contains(ETX);
-            keep(chunk);
-        } else if (eth) {
-            const QByteArray chunk = link->readAll();
-            etx = chunk.contains(ETX);
-            keep(chunk);
-        } else {
-            // The reply ends with the read that brings the ETX; what follows stays for
-            // the two reads after the loop.
-            QByteArray chunk = link->readAll();
-            const qsizetype at = chunk.indexOf(ETX);
-            if (at >= 0) {
-                m_afterEtx = chunk.mid(at + 1);
-                chunk.truncate(at + 1);
-                etx = true;
-            }
-            keep(chunk);
-        }
-        if (etx || clock.elapsed() > limitMs)
+        if (m_ended)
+            break;
+        complete = take(usb ? link->read(0) : link->readAll());
+        if (complete || clock.elapsed() > limitMs)
             break;
         if (!usb && link->bytesAvailable() == 0) {
             deadline.start(int(std::max<qint64>(1, limitMs + 1 - clock.elapsed())));
             loop.exec();
         }
     }
+    --m_waitDepth;
+    m_waitLoop = nullptr;
+    if (m_ended)
+        return {};   // the program is ending: the handler's chain stops here
+
+    if (complete && !eth)
+        checkReplyChecksum(reply);
+    if (!complete)
+        reply = pending;   // whatever came before the time-out, possibly nothing
+    else if (eth || usb)
+        keep(reply, rest);   // the whole read that brought the ETX
+    else
+        m_afterEtx = rest;   // left for the two reads after the loop
 
     if (!eth && !usb) {
-        keep(nextSerialChar());
+        keep(reply, nextSerialChar());
         emit msCommBuffer(nextSerialChar());
-        tmr_COMMWDT->start();
+        // Started once and left running: restarting it at every wait would keep its
+        // tick from ever coming while the update cycle runs.
+        if (!tmr_COMMWDT->isActive())
+            tmr_COMMWDT->start();
     }
     emit rxText(reply, true);
     tmr_RCVTIMER->start();
@@ -159,7 +220,6 @@ QByteArray Session::WaitForReply()
     if (m_serial->isOpen())
         m_serial->discardInput();
 
-    --m_waitDepth;
     if (!m_deferred.isEmpty() && m_waitDepth == 0)
         QMetaObject::invokeMethod(this, &Session::runDeferred, Qt::QueuedConnection);
     return reply;
@@ -177,6 +237,8 @@ void Session::pause()
 
 void Session::rearm()
 {
+    if (m_ended)
+        return;
     if (!isEthernet())
         tmr_RCVTIMER->start();
     else
@@ -202,6 +264,8 @@ void Session::showCommErrors(bool leadingSpace)
 
 void Session::operate(std::function<void()> action)
 {
+    if (m_ended)
+        return;
     if (waiting()) {
         m_deferred.append(std::move(action));
         return;
@@ -214,6 +278,30 @@ void Session::runDeferred()
     const auto pending = std::exchange(m_deferred, {});
     for (const auto &action : pending)
         operate(action);   // deferred again if an earlier one is now waiting
+}
+
+bool Session::nextTransaction()
+{
+    const quint64 epoch = m_sequenceEpoch;
+    if (!m_ended && !waiting() && !m_deferred.isEmpty()) {
+        runDeferred();
+        // What ran re-armed the timers; the sequence goes on paused, as it was.
+        if (!m_ended && epoch == m_sequenceEpoch)
+            pause();
+    }
+    return !m_ended && epoch == m_sequenceEpoch;
+}
+
+void Session::end()
+{
+    m_ended = true;
+    m_deferred.clear();
+    if (m_waitLoop)
+        m_waitLoop->quit();
+    tmr_UPDATE->stop();
+    tmr_COMMWDT->stop();
+    tmr_RCVTIMER->stop();
+    tmr_NETRCVTMR->stop();
 }
 
 void Session::serialTick()
@@ -229,9 +317,9 @@ void Session::serialTick()
             RxBufferFull = 1;
             emit rxText(*frame, false);
             RxBufferFull = 0;
-            // Line noise that ends in an ETX is no frame: read by position it could light
-            // "HV ON". Only what began with an STX is decoded.
-            if (frame->startsWith(STX))
+            // Only a status frame is decoded as status: line noise ending in an ETX, or a
+            // late reply to another command, read by position could light "HV ON".
+            if (frame->startsWith(STX) && frame->mid(1, 2) == "22")
                 emit unsolicitedStatus(*frame, false);
         }
     }
@@ -251,12 +339,15 @@ void Session::netTick()
         emit rxText(chunk, false);
         RxBufferFull = 0;
         m_framer.clear();
-        emit unsolicitedStatus(chunk, true);
+        if (chunk.mid(1, 2) == "22")   // a late reply to another command is shown only
+            emit unsolicitedStatus(chunk, true);
     }
 }
 
 void Session::watchdogTick()
 {
+    if (m_ended)
+        return;
     tmr_COMMWDT->stop();
     if (m_serialConfigured) {
         if (CommStatusFlag) {

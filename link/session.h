@@ -10,6 +10,7 @@
 #include "link/tcptransport.h"
 #include "link/usbtransport.h"
 
+#include <QEventLoop>
 #include <QList>
 #include <QObject>
 #include <QTimer>
@@ -71,6 +72,10 @@ public:
     int CommErrors = 0;
     bool CommStatusFlag = true;
     int RxBufferFull = 0;
+    // Frames that were not the awaited reply (wrong echo) and replies whose checksum
+    // character is off, as shown in the diagnostics window.
+    int EchoMismatches = 0;
+    int ChecksumMismatches = 0;
 
     QByteArray ProcessOutputString(const QByteArray &payload) const;
     void outputOutputString(const QByteArray &payload);
@@ -92,6 +97,20 @@ public:
     bool waiting() const { return m_waitDepth > 0; }
     void operate(std::function<void()> action);
 
+    // A handler that runs several transactions calls this before each one after the
+    // first: queued operator actions run now, between transactions, and the result
+    // says whether the sequence may go on (false once the operator's choice ended it
+    // or the program is ending).
+    bool nextTransaction();
+    // The operator chose something that ends any running sequence (manual mode, a new
+    // link, an exit path): none of its later transactions is sent.
+    void endSequences() { ++m_sequenceEpoch; }
+
+    // The program ends: a wait in progress returns at once, queued actions are dropped,
+    // and nothing is sent any more.
+    void end();
+    bool ended() const { return m_ended; }
+
     // Serial watchdog's notion of the port to reopen.
     bool serialConfigured() const { return m_serialConfigured; }
     void setSerialConfigured(bool on) { m_serialConfigured = on; }
@@ -101,6 +120,7 @@ signals:
     void rxText(const QByteArray &text, bool prefixed);    // panel 3, "RX: " when prefixed
     void msCommBuffer(const QByteArray &text);             // diagnostics "MSComm Buffer"
     void commErrorsShown(const QString &text);             // diagnostics "Comm Errors"
+    void replyFault(const QString &text);                  // diagnostics "Last Error"
     void unsolicitedStatus(const QByteArray &message, bool viaEthernet);
 
 private:
@@ -109,6 +129,9 @@ private:
     void watchdogTick();
     QByteArray nextSerialChar();
     void runDeferred();
+    bool isAwaitedReply(const QByteArray &frame) const;
+    void notTheReply(const QByteArray &frame);
+    void checkReplyChecksum(const QByteArray &frame);
 
     SerialTransport *m_serial;
     TcpTransport *m_tcp;
@@ -116,6 +139,10 @@ private:
     SerialFramer m_framer;        // unsolicited frames on the serial link
     QByteArray m_afterEtx;        // serial characters read past a reply's ETX
     int m_waitDepth = 0;
+    QByteArray m_awaitedEcho;     // command number of the last command sent
+    quint64 m_sequenceEpoch = 0;
+    bool m_ended = false;
+    QEventLoop *m_waitLoop = nullptr;   // the reply wait's sleep, woken when the program ends
     bool m_serialConfigured = false;
     QList<std::function<void()>> m_deferred;
 };

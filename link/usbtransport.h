@@ -20,10 +20,12 @@ public:
     bool find() { m_found = m_tessel && m_tessel->findTheHid(); return m_found; }
 
     bool isOpen() const override { return m_found; }
-    bool send(const QByteArray &frame) override { return m_tessel && m_tessel->writeReport(frame); }
+    // Nothing goes out before a successful search or after close().
+    bool send(const QByteArray &frame) override { return m_found && m_tessel->writeReport(frame); }
     qint64 bytesAvailable() const override { return 0; }
     QByteArray read(qint64) override { return m_tessel ? m_tessel->readReport() : QByteArray(); }
-    void close() override {}
+    // The bridge has no call to close its device: the link just stops using it.
+    void close() override { m_found = false; }
 
 private:
     std::unique_ptr<TesselClient> m_tessel;

@@ -124,6 +124,8 @@ void StatusPanel::btn_REQSTAT_Click()
         m_session.showCommErrors();
     }
 
+    if (!m_session.nextTransaction())
+        return;
     m_session.outputOutputString("68,");
     const QByteArray s = m_session.WaitForReply();
     const auto flags = decodeFaultFlags(s);

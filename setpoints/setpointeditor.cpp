@@ -34,8 +34,13 @@ SetpointEditor::SetpointEditor(Session &session, const RatingMenu &rating, DacPa
         opt[i]->setObjectName(QLatin1String(info.optionName));
         group->addButton(opt[i], i);
         chl->addWidget(opt[i]);
-        connect(opt[i], &QRadioButton::clicked, this,
-                [this, i] { m_session.operate([this, i] { selectChannel(Channel(i)); }); });
+        connect(opt[i], &QRadioButton::clicked, this, [this, i] {
+            // During a transaction the radio stays where it was: the selection takes
+            // effect, whole, once the transaction has ended.
+            if (m_session.waiting())
+                opt[int(m_applied)]->setChecked(true);
+            m_session.operate([this, i] { selectChannel(Channel(i)); });
+        });
     }
     opt[0]->setChecked(true);
 
@@ -98,6 +103,7 @@ double SetpointEditor::factor(Channel c) const
 void SetpointEditor::selectChannel(Channel c)
 {
     const ChannelInfo &info = channelInfo(c);
+    m_applied = c;
     opt[int(c)]->setChecked(true);
     lbl_CHMOD->setText(QLatin1String(info.modifyText));
     ctrl_SCALVAL->setMinimum(0);
@@ -135,8 +141,14 @@ void SetpointEditor::scaledValueChanged()
 
 void SetpointEditor::tryOut()
 {
+    sendPending(selected());
+}
+
+std::optional<int> SetpointEditor::sendPending(std::optional<Channel> c)
+{
+    std::optional<int> sent;
     m_session.pause();
-    if (const auto c = selected()) {
+    if (c) {
         QLineEdit *box = m_results.box(*c);
         const int count = NewDAC[int(*c)];
         const auto command = setpointCommand(*c, count);
@@ -144,6 +156,7 @@ void SetpointEditor::tryOut()
             emit refused(tr("A count of %1 is outside the unit's range of 0 to %2: nothing was sent.")
                              .arg(count).arg(kMaxCount));
         } else {
+            sent = count;
             setBoxColor(box, Qt::white);
             m_session.outputOutputString(*command);
             box->setText(tr("Not Set"));
@@ -167,18 +180,18 @@ void SetpointEditor::tryOut()
     }
     m_session.showCommErrors(true);
     // Only the update timer: the reply wait has re-armed the serial receive timer.
-    if (m_session.AutoUpdate)
+    if (m_session.AutoUpdate && !m_session.ended())
         m_session.tmr_UPDATE->start();
+    return sent;
 }
 
 void SetpointEditor::program()
 {
-    tryOut();
-    // Accepted whatever the unit answered.
-    if (const auto c = selected()) {
-        if (setpointCommand(*c, NewDAC[int(*c)]))
-            OldDAC[int(*c)] = NewDAC[int(*c)];
-    }
+    // The channel and count are those of the transaction, whatever was selected while
+    // it waited; accepted whatever the unit answered.
+    const auto c = selected();
+    if (const auto sent = sendPending(c))
+        OldDAC[int(*c)] = *sent;
 }
 
 void SetpointEditor::cancel()

@@ -50,6 +50,9 @@ signals:
 
 private:
     double factor(Channel c) const;
+    // TRY OUT's transaction for the channel fixed when it started; the count it sent.
+    std::optional<int> sendPending(std::optional<Channel> c);
+    Channel m_applied = Channel::A;   // the selection the boxes were last set up for
     Session &m_session;
     const RatingMenu &m_rating;
     DacPanel &m_results;

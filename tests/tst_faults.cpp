@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -74,12 +75,11 @@ private slots:
                                                     << frame << false;
             QTest::newRow(l + "one byte per write") << serial << false << 0 << 1 << 2 << QByteArray() << false
                                                     << frame << false;
-            // No resynchronisation on the STX: the noise shifts every position.
-            QTest::newRow(l + "bytes before the STX stay in the reply")
-                << serial << false << 0 << 0 << 0 << QByteArray("\x15?") << false << QByteArray("\x15?" + frame)
-                << false;
-            QTest::newRow(l + "unsolicited frame ahead of the reply is taken for it")
-                << serial << false << 0 << 0 << 0 << QByteArray() << true << unitFrame("22,0,1,0,0,", serial) << true;
+            // Noise before the STX shifts the echo out of place: not this command's reply.
+            QTest::newRow(l + "bytes before the STX: no reply")
+                << serial << false << 0 << 0 << 0 << QByteArray("\x15?") << false << QByteArray() << false;
+            QTest::newRow(l + "unsolicited frame ahead of the reply is decoded as status")
+                << serial << false << 0 << 0 << 0 << QByteArray() << true << frame << false;
         }
     }
     void exchangeUnderFault()
@@ -93,6 +93,7 @@ private slots:
         QFETCH(bool, statusFirst);
         QFETCH(QByteArray, reply);
         QFETCH(bool, prefixOnly);
+        const bool statusSent = statusFirst;
         Rig rig;
         QVERIFY(serial ? rig.attachSerial() : rig.attachTcp());
         rig.sim.setInterlockOpen(true);
@@ -114,6 +115,8 @@ private slots:
         else
             QCOMPARE(rig.panel(3), rx);
         QCOMPARE(rig.s().CommErrors, reply.isEmpty() ? 1 : 0);
+        if (statusSent)
+            QCOMPARE(rig.win->status().lbl_INTRLKSTAT->text(), QStringLiteral("Interlock Open"));
         if (reply.isEmpty())
             QVERIFY2(took >= Session::kSerialTcpTimeoutMs && took < 5000, qPrintable(QString::number(took)));
         if (delayMs > Session::kSerialTcpTimeoutMs) {
@@ -203,7 +206,6 @@ private slots:
             s.setSerialConfigured(true);
             s.CommMode = "comm1";
             s.tmr_RCVTIMER->start();
-            find<QTimer>(rig.win.get(), "tmr_COMMWDT")->setInterval(200);
         } else {
             QVERIFY(rig.attachTcp());
         }
@@ -228,7 +230,8 @@ private slots:
         QVERIFY(!s.serial().isOpen());
         rig.sim.clearTrace();
         QVERIFY(rig.sim.openPty(ttyLink));
-        QTRY_VERIFY_WITH_TIMEOUT(s.serial().isOpen(), 5000);
+        // The watchdog's own 5 s, while the cycle's waits go on: they must not hold it off.
+        QTRY_VERIFY_WITH_TIMEOUT(s.serial().isOpen(), 12000);
         QVERIFY(rig.waitForCommands(2, 10000));
         c.mnu_MANUAL_Click();
         const int errors = s.CommErrors;
@@ -249,9 +252,9 @@ private slots:
             << false << false << QList<QByteArray>{"19,", "22,", "68,"};
         QTest::newRow("pty: request status clicked during update data")
             << true << false << QList<QByteArray>{"19,", "22,", "68,"};
-        // The status step asks twice: the reset waits for both exchanges.
+        // The status step asks twice: the reset runs between its two exchanges.
         QTest::newRow("tcp: fault reset operated during the cycle's status step")
-            << false << true << QList<QByteArray>{"22,", "68,", "31,"};
+            << false << true << QList<QByteArray>{"22,", "31,", "68,"};
     }
     void operatorActionDuringAWait()
     {
@@ -293,6 +296,43 @@ private slots:
         QCOMPARE(events.mid(0, 2 * n), expected);
         QCOMPARE(rig.wire().mid(0, n), wire);
         QCOMPARE(rig.s().CommErrors, 0);
+    }
+
+    // A handler's sequence lets a queued operator action run as soon as the current
+    // transaction ends; manual mode chosen meanwhile ends the automatic start for good.
+    void aSequenceYieldsBetweenTransactions_data()
+    {
+        QTest::addColumn<bool>("hv");                   // else Manual Update Mode
+        QTest::addColumn<QList<QByteArray>>("wire");    // the frames sent, from the first
+        QTest::addColumn<bool>("automatic");
+        QTest::newRow("HV switch goes out after the first silent query")
+            << true << QList<QByteArray>{"19,", "98,1,", "20,", "24,"} << true;
+        QTest::newRow("manual mode ends the automatic start") << false << QList<QByteArray>{"19,"} << false;
+    }
+    void aSequenceYieldsBetweenTransactions()
+    {
+        QFETCH(bool, hv);
+        QFETCH(QList<QByteArray>, wire);
+        QFETCH(bool, automatic);
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.sim.overrideReply("19", std::nullopt);
+        QList<QByteArray> sent;
+        connect(&rig.s(), &Session::txFrame, this, [&](const QByteArray &f) { sent << f.mid(1, f.size() - 2); });
+        QTimer::singleShot(300, this, [&] {
+            if (hv)
+                emit rig.win->controls().btn_HVONOFF->operated();
+            else
+                rig.trigger("mnu_MANUAL");
+        });
+        rig.trigger("mnu_AUTOUPDATE");
+        QCOMPARE(rig.s().AutoUpdate, automatic);
+        QCOMPARE(rig.s().tmr_UPDATE->isActive(), automatic);
+        QCOMPARE(find<QAction>(rig.win.get(), "mnu_MANUAL")->isChecked(), !automatic);
+        rig.win->cycle().mnu_MANUAL_Click();
+        QCOMPARE(sent.mid(0, wire.size()), wire);
+        if (!automatic)
+            QCOMPARE(sent.size(), wire.size());
     }
 };
 

@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include "console/widgets.h"
+#include "link/framing.h"
 #include "monitor/controlspanel.h"
 #include "setpoints/setpointeditor.h"
 
@@ -198,6 +199,43 @@ private slots:
             QCOMPARE(rig.sim.tcpClientCount(), 1);
         }
         QVERIFY(rig.sim.trace().isEmpty());
+    }
+
+    // Exit in the middle of a reply wait ends the wait and the rest of its handler's
+    // chain: nothing more goes out, and the USB link refuses to send.
+    void exitDuringAWaitEndsAtOnce_data()
+    {
+        QTest::addColumn<bool>("usb");
+        QTest::addColumn<int>("exitAfterMs");
+        QTest::newRow("tcp") << false << 300;
+        QTest::newRow("usb") << true << 30;
+    }
+    void exitDuringAWaitEndsAtOnce()
+    {
+        QFETCH(bool, usb);
+        QFETCH(int, exitAfterMs);
+        Rig rig;
+        QVERIFY(usb ? rig.attachUsb() : rig.attachTcp());
+        rig.sim.setFaults({.silent = true});
+        bool exited = false;
+        QList<QByteArray> afterExit;
+        connect(&rig.s(), &Session::txFrame, this, [&](const QByteArray &f) {
+            if (exited)
+                afterExit << f;
+        });
+        QTimer::singleShot(exitAfterMs, this, [&] {
+            exited = true;
+            rig.trigger("mnu_EXIT");
+        });
+        QElapsedTimer clock;
+        clock.start();
+        rig.trigger("mnu_AUTOUPDATE");   // seven queries into silence
+        QVERIFY(exited && rig.win->ended());
+        QVERIFY2(clock.elapsed() < Session::kSerialTcpTimeoutMs, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(afterExit, QList<QByteArray>());
+        const qsizetype written = rig.usb->written.size();
+        QVERIFY(!rig.s().usb().send(frameCommand("22,", true)));
+        QCOMPARE(rig.usb->written.size(), written);
     }
 };
 

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
@@ -334,6 +335,8 @@ private slots:
         QVERIFY(rig.sim.trace().isEmpty());
     }
 
+    // A refused connection is reported with its address, is not queried, and leaves the
+    // operator free to choose again at once.
     void aRefusedConnectionReportsTheTcpError()
     {
         quint16 closedPort = 0;
@@ -343,17 +346,38 @@ private slots:
             closedPort = probe.serverPort();
         }
         Rig rig;
+        QSignalSpy sent(&rig.s(), &Session::txFrame);
         rig.prompt.dialogs.enqueue(remoteHost(QStringLiteral("127.0.0.1"), QString::number(closedPort)));
+        QElapsedTimer clock;
+        clock.start();
         rig.trigger("mnu_ethernet");
-        rig.win->cycle().mnu_MANUAL_Click();
+        QVERIFY2(clock.elapsed() < Session::kSerialTcpTimeoutMs, qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(sent.count(), 0);
+        QVERIFY(!rig.s().AutoUpdate);
         QCOMPARE(rig.prompt.messages.size(), 1);
         const ScriptedPrompter::Message m = rig.prompt.messages[0];
-        QVERIFY2(m.text.startsWith(QLatin1String("TCP Error")) && m.text.contains(QLatin1String("refused"), Qt::CaseInsensitive),
+        QVERIFY2(m.text.startsWith(QLatin1String("TCP Error: ")) && m.text.contains(QLatin1String("refused"), Qt::CaseInsensitive)
+                     && m.text.endsWith(QStringLiteral(" (127.0.0.1:%1)").arg(closedPort)),
                  qPrintable(m.text));
         QCOMPARE(m.icon, Prompter::Icon::None);
         QCOMPARE(rig.s().CommMode, QStringLiteral("ethernet"));
         QCOMPARE(checkedPorts(rig), QStringList{"mnu_ethernet"});
         QVERIFY(rig.s().tmr_NETRCVTMR->isActive());
+    }
+
+    // Once the operator has moved to another link, the old socket's errors are not raised.
+    void anAbandonedSocketRaisesNoBox()
+    {
+        Rig rig;
+        chooseEthernet(rig);
+        rig.win->cycle().mnu_MANUAL_Click();
+        QVERIFY(rig.sim.openPty());
+        QVERIFY(chooseUserPort(rig, rig.sim.ptyPath()));
+        rig.win->cycle().mnu_MANUAL_Click();
+        QSignalSpy gone(&rig.s().tcp().socket(), &QAbstractSocket::disconnected);
+        rig.sim.resetConnections();
+        QVERIFY(gone.wait(5000));
+        QVERIFY(rig.prompt.messages.isEmpty());
     }
 };
 

@@ -336,6 +336,34 @@ private slots:
         QCOMPARE(ed.ctrl_BITVAL->value(), 1234.0);
     }
 
+    // A channel clicked while PROGRAM waits takes effect after it: PROGRAM accepts what
+    // it sent on A, and B's pending count, never sent, is not accepted.
+    void aChannelPickedDuringProgramWaitsForIt()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        SetpointEditor &ed = rig.win->editor();
+        ed.opt[1]->click();
+        ed.ctrl_BITVAL->setValue(3000);
+        ed.opt[0]->click();
+        ed.ctrl_BITVAL->setValue(100);
+        rig.sim.setFaults({.replyDelayMs = 600});
+        connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
+            if (p == "10,100,") {
+                ed.opt[1]->click();
+                QVERIFY(ed.opt[0]->isChecked());
+            }
+        });
+        ed.btn_ACCEPT->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ed.opt[1]->isChecked(), 5000);
+        QCOMPARE(ed.OldDAC[0], 100);
+        QCOMPARE(ed.OldDAC[1], 0);
+        rig.sim.setFaults({});
+        ed.btn_CANCEL->click();
+        QVERIFY(rig.waitForCommands(2));
+        QCOMPARE(rig.wire(), (QList<QByteArray>{"10,100,", "11,0,"}));
+    }
+
     void cancelSendsTheAcceptedCountWithoutWaiting_data()
     {
         QTest::addColumn<int>("programmed");
