@@ -8,12 +8,12 @@
 // unit's CPU stays out of the console's process figures.
 #include "bench/benchutil.h"
 #include "console/mainwindow.h"
-#include "console/prompt.h"
-#include "link/framing.h"
+#include "panels/prompt.h"
+#include "protocol/framing.h"
 #include "link/session.h"
-#include "monitor/readbackspanel.h"
-#include "monitor/statuspanel.h"
-#include "monitor/updatecycle.h"
+#include "panels/readbackspanel.h"
+#include "panels/statuspanel.h"
+#include "unit/updatecycle.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "console/app.h"
 
-#include "console/dialogs.h"
+#include "panels/dialogs.h"
 #include "console/mainwindow.h"
 
 #include <QApplication>

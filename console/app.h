@@ -1,5 +1,5 @@
 #pragma once
-#include "setpoints/ratings.h"
+#include "protocol/ratings.h"
 
 namespace plv {
 // Runs the console of one build; returns the exit code.

@@ -1,26 +1,25 @@
 #include "console/mainwindow.h"
 
-#include "console/dialogs.h"
-#include "console/prompt.h"
-#include "console/widgets.h"
-#include "link/entries.h"
-#include "link/framing.h"
+#include "console/exitsequence.h"
+#include "console/linkchoice.h"
 #include "link/session.h"
-#include "monitor/controlspanel.h"
-#include "monitor/readbackspanel.h"
-#include "monitor/statuspanel.h"
-#include "monitor/updatecycle.h"
-#include "setpoints/dacpanel.h"
-#include "setpoints/ratingmenu.h"
-#include "setpoints/setpointeditor.h"
-#include "unitinfo/infopanel.h"
+#include "panels/controlspanel.h"
+#include "panels/dacpanel.h"
+#include "panels/dialogs.h"
+#include "panels/infopanel.h"
+#include "panels/prompt.h"
+#include "panels/ratingmenu.h"
+#include "panels/readbackspanel.h"
+#include "panels/setpointeditor.h"
+#include "panels/statuspanel.h"
+#include "protocol/framing.h"
+#include "unit/unit.h"
+#include "unit/updatecycle.h"
+#include "widgets/widgets.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,45 +32,14 @@
 namespace plv {
 
 MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWidget *parent)
-    : QMainWindow(parent), m_build(build), m_session(new Session(this))
+    : QMainWindow(parent), m_build(build), m_session(new Session(this)), m_unit(std::make_unique<Unit>(*m_session))
 {
     setObjectName(QStringLiteral("frm_SDIMAIN"));
     setWindowTitle(build.windowCaption);
-    tmr_EXIT = new QTimer(this);
-    tmr_EXIT->setObjectName(QStringLiteral("tmr_EXIT"));
-    tmr_EXIT->setInterval(75);
-    tmr_EXIT->setTimerType(Qt::PreciseTimer);
-    connect(tmr_EXIT, &QTimer::timeout, this, &MainWindow::tmr_EXIT_Timer);
-
     buildMenus();
     buildPanels();
     buildStatusBar();
-
-    connect(m_session, &Session::txFrame, this,
-            [this](const QByteArray &f) { showPanel(3, QStringLiteral("TX: ") + renderFrame(f)); });
-    connect(m_session, &Session::rxText, this, [this](const QByteArray &t, bool prefixed) {
-        showPanel(2, (prefixed ? QStringLiteral("RX: ") : QString()) + renderFrame(t));
-    });
-    connect(m_session, &Session::msCommBuffer, this,
-            [this](const QByteArray &t) { extras().txt_MSCOMMBUFF->setText(renderFrame(t)); });
-    connect(m_session, &Session::commErrorsShown, this,
-            [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
-    connect(m_session, &Session::unsolicitedStatus, m_status, &StatusPanel::applyUnsolicited);
-    connect(&m_session->tcp(), &TcpTransport::errorText, this, [this](const QString &d) {
-        // A socket the operator has since left for another link is nobody's concern.
-        if (!m_session->isEthernet() || m_ended)
-            return;
-        const TcpTransport &tcp = m_session->tcp();
-        prompter().message(this, QStringLiteral("TCP Error: %1 (%2:%3)").arg(d, tcp.host()).arg(tcp.remotePort()),
-                           QString(), Prompter::Icon::None);
-    });
-    connect(m_session, &Session::replyFault, this, [this](const QString &t) { extras().txt_LASTERROR->setText(t); });
-    auto lastError = [this](const QString &code) { extras().txt_LASTERROR->setText(code); };
-    connect(m_controls, &ControlsPanel::lastError, this, lastError);
-    connect(m_editor, &SetpointEditor::lastError, this, lastError);
-    connect(m_editor, &SetpointEditor::refused, this,
-            [this](const QString &m) { prompter().message(this, m, QString(), Prompter::Icon::Warning); });
-
+    connectSession();
     startUp(tesselFactory);
 }
 
@@ -102,41 +70,59 @@ void MainWindow::buildMenus()
 {
     m_portMenu = menuBar()->addMenu(tr("&Ports"));
     m_portMenu->setObjectName(QStringLiteral("PortMenu"));
-    m_portItems[0] = addItem(m_portMenu, "mnu_comm1", tr("COMM&1"), [this] { mnu_comm1_Click(); });
-    m_portItems[1] = addItem(m_portMenu, "mnu_comm2", tr("COMM&2"), [this] { mnu_comm2_Click(); });
-    m_portItems[2] = addItem(m_portMenu, "mnu_userComm", tr("COMM &USER"), [this] { mnu_userComm_Click(); });
-    m_portItems[3] = addItem(m_portMenu, "mnu_ethernet", tr("&Ethernet"), [this] { mnu_ethernet_Click(); });
-    m_portItems[4] = addItem(m_portMenu, "mnu_USB", tr("U&SB"), [this] { mnu_USB_Click(); });
-    for (QAction *a : m_portItems)
-        a->setCheckable(true);
+    m_links = new LinkChoice(*m_session, m_portMenu, this, [this](int i, const QString &t) { showPanel(i, t); },
+                             [this] {
+                                 m_status->btn_REQSTAT_Click();
+                                 if (m_session->nextTransaction())
+                                     m_cycle->mnu_AUTOUPDATE_Click();
+                             });
+    m_links->buildMenu([this](QMenu *m, const char *n, const QString &c, std::function<void()> h) {
+        return addItem(m, n, c, std::move(h));
+    });
+    connect(this, &MainWindow::programEnded, m_links, &LinkChoice::abandoned);
 
-    m_controlMenu = menuBar()->addMenu(tr("&Controls"));
-    m_controlMenu->setObjectName(QStringLiteral("ControlMenu"));
-    mnu_EXTRAS = addItem(m_controlMenu, "mnu_EXTRAS", tr("E&xtras Window"), [this] { mnu_EXTRAS_Click(); });
-    mnu_PASSTHRU = addItem(m_controlMenu, "mnu_PASSTHRU", tr("&Toggle Passthrough"), [this] { mnu_PASSTHRU_Click(); });
-    mnu_AUTOUPDATE = addItem(m_controlMenu, "mnu_AUTOUPDATE", tr("&Auto Update Mode"), [this] { m_cycle->mnu_AUTOUPDATE_Click(); });
-    mnu_MANUAL = addItem(m_controlMenu, "mnu_MANUAL", tr("&Manual Update Mode"), [this] { m_cycle->mnu_MANUAL_Click(); });
+    QMenu *controls = menuBar()->addMenu(tr("&Controls"));
+    controls->setObjectName(QStringLiteral("ControlMenu"));
+    mnu_EXTRAS = addItem(controls, "mnu_EXTRAS", tr("E&xtras Window"), [this] {
+        extras().show();
+        extras().raise();
+        extras().txt_COMMERRORS->setText(QString::number(m_session->CommErrors));
+    });
+    mnu_PASSTHRU = addItem(controls, "mnu_PASSTHRU", tr("&Toggle Passthrough"), [this] { m_unit->togglePassthrough(); });
+    mnu_AUTOUPDATE = addItem(controls, "mnu_AUTOUPDATE", tr("&Auto Update Mode"), [this] { m_cycle->mnu_AUTOUPDATE_Click(); });
+    mnu_MANUAL = addItem(controls, "mnu_MANUAL", tr("&Manual Update Mode"), [this] { m_cycle->mnu_MANUAL_Click(); });
     mnu_AUTOUPDATE->setCheckable(true);
     mnu_MANUAL->setCheckable(true);
-    addItem(m_controlMenu, "mnu_Config", tr("&Configure"), [this] { mnu_Config_Click(); });
-    addItem(m_controlMenu, "mnu_Reset_total_hrs", tr("&Reset Total Hours"), [this] { m_info->mnu_Reset_total_hrs_Click(); });
-    addItem(m_controlMenu, "mnu_BaudRate", tr("Set Unit &BaudRate"), [this] { mnu_BaudRate_Click(); });
+    addItem(controls, "mnu_Config", tr("&Configure"), [this] {
+        ConfigDialog dialog(*m_unit, this);   // a new dialog each time: locked at every opening
+        prompter().exec(dialog);
+    });
+    addItem(controls, "mnu_Reset_total_hrs", tr("&Reset Total Hours"), [this] { m_info->mnu_Reset_total_hrs_Click(); });
+    addItem(controls, "mnu_BaudRate", tr("Set Unit &BaudRate"), [this] {
+        UnitBaudRateDialog dialog(*m_unit, this);
+        prompter().exec(dialog);
+    });
 
-    m_wattageMenu = menuBar()->addMenu(tr("&Wattage/KV"));
-    m_wattageMenu->setObjectName(QStringLiteral("WattageMenu"));
-    m_rating = new RatingMenu(m_build, m_wattageMenu, this);
+    QMenu *wattage = menuBar()->addMenu(tr("&Wattage/KV"));
+    wattage->setObjectName(QStringLiteral("WattageMenu"));
+    m_rating = new RatingMenu(m_build, wattage, this);
 
-    m_helpMenu = menuBar()->addMenu(tr("&Help"));
-    m_helpMenu->setObjectName(QStringLiteral("HelpMenu"));
-    addItem(m_helpMenu, "mnu_ABOUT", tr("&About"), [this] { mnu_ABOUT_Click(); });
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    help->setObjectName(QStringLiteral("HelpMenu"));
+    addItem(help, "mnu_ABOUT", tr("&About"), [this] {
+        if (!m_about)
+            m_about = new RevScreen(m_build, [this] { enterSpecialMode(); }, this);
+        m_about->show();
+        m_about->raise();
+    });
 
-    m_exitMenu = menuBar()->addMenu(tr("E&xit"));
-    m_exitMenu->setObjectName(QStringLiteral("ExitMenuTitle"));
+    QMenu *exitMenu = menuBar()->addMenu(tr("E&xit"));
+    exitMenu->setObjectName(QStringLiteral("ExitMenuTitle"));
     // Ending the program must not wait behind a transaction's reply.
-    QAction *exit = m_exitMenu->addAction(tr("E&xit"));
+    QAction *exit = exitMenu->addAction(tr("E&xit"));
     exit->setObjectName(QStringLiteral("mnu_EXIT"));
     connect(exit, &QAction::triggered, this, &MainWindow::mnu_EXIT_Click);
-    addItem(m_exitMenu, "mnu_SHUTDOWN", tr("&Shutdown and Exit"), [this] { mnu_SHUTDOWN_Click(); });
+    addItem(exitMenu, "mnu_SHUTDOWN", tr("&Shutdown and Exit"), [this] { m_exit->mnu_SHUTDOWN_Click(); });
 }
 
 void MainWindow::buildPanels()
@@ -144,26 +130,43 @@ void MainWindow::buildPanels()
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("central"));
     setCentralWidget(central);
-    m_status = new StatusPanel(*m_session, central);
-    m_controls = new ControlsPanel(*m_session, *m_status, central);
-    m_readbacks = new ReadbacksPanel(*m_session, *m_rating, central);
-    m_dacs = new DacPanel(*m_session, *m_rating, central);
-    m_editor = new SetpointEditor(*m_session, *m_rating, *m_dacs, central);
-    m_info = new InfoPanel(*m_session, central);
+    m_status = new StatusPanel(*m_unit, central);
+    m_controls = new ControlsPanel(*m_unit, *m_status, central);
+    m_readbacks = new ReadbacksPanel(*m_unit, *m_rating, central);
+    m_dacs = new DacPanel(*m_unit, *m_rating, central);
+    m_editor = new SetpointEditor(*m_unit, *m_rating, *m_dacs, central);
+    m_info = new InfoPanel(*m_unit, central);
     m_rating->setTooltipTargets(m_editor->opt[0], m_editor->opt[1]);
+    m_exit = new ExitSequence(*m_unit, *m_controls, [this] {
+        m_session->tmr_UPDATE->stop();
+        EnableCommandButtons();
+        closeLinks(true);
+        endProgram();
+    }, this);
 
-    m_cycle = new UpdateCycle(
-        *m_session, mnu_AUTOUPDATE, mnu_MANUAL,
-        {[this] { m_readbacks->UpdateData(); }, [this] { m_dacs->btn_KVSET_Click(); },
-         [this] { m_dacs->btn_EMI_Click(); }, [this] { m_dacs->btn_FILLIM_Click(); },
-         [this] { m_dacs->btn_FILPREHEAT_Click(); }, [this] { m_status->btn_REQSTAT_Click(); },
-         [this] { m_info->PollTotalHours(); }, [this] { m_readbacks->UpdateTemps(); },
-         [this] { m_info->totalHours_Click(); }, [this] { m_info->btn_WEBREV_Click(); }},
-        {[this] { m_readbacks->UpdateData(); }, [this] { m_readbacks->UpdateTemps(); },
-         [this] { m_info->btn_HWREV_Click(); }, [this] { m_info->btn_MODNUM_Click(); },
-         [this] { m_info->PollTotalHours(); }, [this] { m_info->btn_SWREV_Click(); },
-         [this] { m_info->btn_WEBREV_Click(); }},
-        [this](bool on) { setCommandButtonsEnabled(on); }, this);
+    using Step = UpdateCycle::Step;
+    m_cycle = new UpdateCycle(*m_session, [this](Step s) {
+        switch (s) {
+        case Step::Monitors: m_readbacks->UpdateData(); break;
+        case Step::SetpointA: m_dacs->readback(Channel::A); break;
+        case Step::SetpointB: m_dacs->readback(Channel::B); break;
+        case Step::SetpointC: m_dacs->readback(Channel::C); break;
+        case Step::SetpointD: m_dacs->readback(Channel::D); break;
+        case Step::Status: m_status->btn_REQSTAT_Click(); break;
+        case Step::PollHours: m_info->PollTotalHours(); break;
+        case Step::Supplies: m_readbacks->UpdateTemps(); break;
+        case Step::Hours: m_info->totalHours_Click(); break;
+        case Step::WebRevision: m_info->btn_WEBREV_Click(); break;
+        case Step::HardwareRevision: m_info->btn_HWREV_Click(); break;
+        case Step::ModelNumber: m_info->btn_MODNUM_Click(); break;
+        case Step::SoftwareRevision: m_info->btn_SWREV_Click(); break;
+        }
+    }, this);
+    connect(m_cycle, &UpdateCycle::modeChanged, this, [this](bool automatic) {
+        mnu_AUTOUPDATE->setChecked(automatic);
+        mnu_MANUAL->setChecked(!automatic);
+        setCommandButtonsEnabled(!automatic);
+    });
 
     auto *grid = new QGridLayout(central);
     grid->addWidget(m_readbacks->fra_READBACKS, 0, 0);
@@ -214,14 +217,40 @@ void MainWindow::showPanel(int index, const QString &text)
     m_panels[index]->setText(text);
 }
 
+void MainWindow::connectSession()
+{
+    connect(m_session, &Session::txFrame, this,
+            [this](const QByteArray &f) { showPanel(3, QStringLiteral("TX: ") + renderFrame(f)); });
+    connect(m_session, &Session::rxText, this, [this](const QByteArray &t, bool prefixed) {
+        showPanel(2, (prefixed ? QStringLiteral("RX: ") : QString()) + renderFrame(t));
+    });
+    connect(m_session, &Session::msCommBuffer, this,
+            [this](const QByteArray &t) { extras().txt_MSCOMMBUFF->setText(renderFrame(t)); });
+    connect(m_session, &Session::commErrorsShown, this,
+            [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
+    connect(m_session, &Session::unsolicitedStatus, m_status, &StatusPanel::applyUnsolicited);
+    connect(&m_session->tcp(), &TcpTransport::errorText, this, [this](const QString &d) {
+        // A socket the operator has since left for another link is nobody's concern.
+        if (!m_session->isEthernet() || m_ended)
+            return;
+        const TcpTransport &tcp = m_session->tcp();
+        prompter().message(this, QStringLiteral("TCP Error: %1 (%2:%3)").arg(d, tcp.host()).arg(tcp.remotePort()),
+                           QString(), Prompter::Icon::None);
+    });
+    auto lastError = [this](const QString &code) { extras().txt_LASTERROR->setText(code); };
+    connect(m_session, &Session::replyFault, this, lastError);
+    connect(m_controls, &ControlsPanel::lastError, this, lastError);
+    connect(m_editor, &SetpointEditor::lastError, this, lastError);
+    connect(m_editor, &SetpointEditor::refused, this,
+            [this](const QString &m) { prompter().message(this, m, QString(), Prompter::Icon::Warning); });
+}
+
 void MainWindow::startUp(const TesselFactory &tesselFactory)
 {
-    ExitSeq = 0;
+    m_exit->ExitSeq = 0;
     for (int i = 0; i < 4; ++i)
-        m_editor->NewDAC[i] = 0;
-    tmr_EXIT->stop();
-    for (int i = 0; i < 4; ++i)
-        m_editor->OldDAC[i] = 0;
+        m_editor->NewDAC[i] = m_editor->OldDAC[i] = 0;
+    m_exit->tmr_EXIT->stop();
     m_cycle->ctr_AutoUpdate = 0;
     m_rating->selectDefault();
     m_session->AutoUpdate = false;
@@ -229,7 +258,6 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
     m_session->CommErrors = 0;
     mnu_EXTRAS->setEnabled(false);
     mnu_EXTRAS->setVisible(false);
-    outputString = QStringLiteral("A01");
     m_controls->btn_HVONOFF->setValue(false);
     m_session->tmr_COMMWDT->stop();
     m_session->CommStatusFlag = true;
@@ -238,7 +266,7 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
     // Channel A is selected when the window opens: give the scaled box its limits now.
     m_editor->selectChannel(Channel::A);
     if (tesselFactory)
-        m_session->usb().setClient(tesselFactory(&m_tesselError));
+        m_session->usb().setClient(tesselFactory(nullptr));
 }
 
 ExtrasWindow &MainWindow::extras()
@@ -258,196 +286,13 @@ void MainWindow::setCommandButtonsEnabled(bool on)
         w->setEnabled(on);
 }
 
-// ---------------------------------------------------------------------------
-// Ports menu
-
-void MainWindow::checkPort(QAction *item)
-{
-    for (QAction *a : m_portItems)
-        a->setChecked(a == item);
-}
-
-void MainWindow::invalidPort()
-{
-    prompter().message(this, tr("InValid Comm. Port"), QString(), Prompter::Icon::Information);
-}
-
-void MainWindow::connectedChoice()
-{
-    m_status->btn_REQSTAT_Click();
-    if (m_session->nextTransaction())
-        m_cycle->mnu_AUTOUPDATE_Click();
-}
-
-void MainWindow::serialChoice(QAction *item, const QString &mode, const QString &fixedPort)
-{
-    m_session->endSequences();
-    m_session->tmr_RCVTIMER->stop();
-    checkPort(item);
-    QString portText = fixedPort, device;
-    if (fixedPort.isEmpty()) {
-        prompter().input(this, tr("Enter your Comm Port Number"), QString(), portText);
-        const Checked<QString> dev = parseSerialPortEntry(portText);
-        if (!dev.value) {
-            invalidPort();
-            return;
-        }
-        device = *dev.value;
-    } else {
-        device = serialDeviceForNumber(fixedPort.toInt());
-    }
-
-    GuiBaudRateDialog rate(this);
-    if (prompter().exec(rate) == QDialog::Accepted) {
-        m_session->serial().setSettings(rate.settings());
-        showPanel(0, QStringLiteral("Comm Port Setting:  ") + rate.settings());
-    }
-
-    SerialTransport &serial = m_session->serial();
-    serial.close();
-    CommPortNum = portText.trimmed();
-    serial.setPortName(device);
-    if (!serial.open()) {
-        invalidPort();
-        return;
-    }
-    m_session->setSerialConfigured(true);
-    showPanel(0, QStringLiteral("Comm Port Setting:  ") + serial.settings());
-    showPanel(1, QStringLiteral("Comm Port:  ") + CommPortNum);
-    m_session->CommMode = mode;
-    m_session->tmr_RCVTIMER->start();
-    m_session->tmr_NETRCVTMR->stop();
-    connectedChoice();
-}
-
-void MainWindow::mnu_comm1_Click() { serialChoice(m_portItems[0], QStringLiteral("comm1"), QStringLiteral("1")); }
-void MainWindow::mnu_comm2_Click() { serialChoice(m_portItems[1], QStringLiteral("comm2"), QStringLiteral("2")); }
-void MainWindow::mnu_userComm_Click() { serialChoice(m_portItems[2], QStringLiteral("comm1"), QString()); }
-
-void MainWindow::mnu_ethernet_Click()
-{
-    m_session->endSequences();
-    if (!m_remoteHost)
-        m_remoteHost = new RemoteHostDialog(this);
-    m_remoteHost->prepare();
-    if (prompter().exec(*m_remoteHost) == QDialog::Accepted) {
-        showPanel(1, QStringLiteral("IP: ") + m_remoteHost->acceptedHost());
-        m_session->tcp().setRemote(m_remoteHost->acceptedHost(), quint16(m_remoteHost->acceptedPort().toUInt()));
-    } else if (m_remoteHost->portRefused()) {
-        invalidPort();
-        return;
-    }
-    checkPort(m_portItems[3]);
-    m_session->tmr_RCVTIMER->stop();
-    m_session->tmr_NETRCVTMR->stop();
-    showPanel(0, tr("Ethernet Comms"));
-    m_session->CommMode = QStringLiteral("ethernet");
-
-    TcpTransport &tcp = m_session->tcp();
-    tcp.connectToUnit();
-    // Wait for the connection, at most 10 s, with the event loop running. A refused or
-    // failed attempt ends the wait early: nothing more will come of it.
-    QEventLoop loop;
-    QTimer limit;
-    limit.setSingleShot(true);
-    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &MainWindow::programEnded, &loop, &QEventLoop::quit);
-    connect(&tcp.socket(), &QTcpSocket::stateChanged, &loop, [&loop](QAbstractSocket::SocketState s) {
-        if (s == QAbstractSocket::ConnectedState || s == QAbstractSocket::UnconnectedState)
-            loop.quit();
-    });
-    if (tcp.socket().state() != QAbstractSocket::ConnectedState
-        && tcp.socket().state() != QAbstractSocket::UnconnectedState) {
-        limit.start(10000);
-        loop.exec();
-    }
-    if (m_ended)
-        return;
-    m_session->tmr_NETRCVTMR->start();
-    // A connection that was refused, failed or never completed is not queried: its
-    // status request and automatic start would only run into their time-outs.
-    if (!tcp.isConnected()) {
-        tcp.socket().abort();
-        return;
-    }
-    connectedChoice();
-}
-
-void MainWindow::mnu_USB_Click()
-{
-    m_session->endSequences();
-    checkPort(m_portItems[4]);
-    showPanel(0, tr("USB Comms"));
-    m_session->CommMode = QStringLiteral("USB");
-    showPanel(1, QStringLiteral("USB HID  "));
-    UsbTransport &usb = m_session->usb();
-    usb.find();   // no device found shows no message of its own
-    m_session->tmr_RCVTIMER->start();
-    m_session->tmr_NETRCVTMR->stop();
-    if (!usb.libraryLoaded()) {
-        m_portItems[4]->setChecked(false);
-        prompter().message(this, tr("The USB bridge library could not be loaded, so no USB unit can be reached."),
-                           QString(), Prompter::Icon::Information);
-        return;
-    }
-    if (!usb.isOpen()) {
-        // The library refuses to write before a successful search: the status request
-        // cannot go out.
-        m_portItems[4]->setChecked(false);
-        prompter().message(this, tr("The port number which you entered does not exist. Please try again!"),
-                           QString(), Prompter::Icon::Information);
-        return;
-    }
-    connectedChoice();
-}
-
-// ---------------------------------------------------------------------------
-// Service functions
-
 void MainWindow::enterSpecialMode()
 {
     extras().show();
-    mnu_EXTRAS->setEnabled(true);
-    mnu_EXTRAS->setVisible(true);
-    mnu_PASSTHRU->setEnabled(true);
-    mnu_PASSTHRU->setVisible(true);
-}
-
-void MainWindow::mnu_EXTRAS_Click()
-{
-    extras().show();
-    extras().raise();
-    extras().txt_COMMERRORS->setText(QString::number(m_session->CommErrors));
-}
-
-void MainWindow::mnu_PASSTHRU_Click()
-{
-    // Unlike the other commands, the pass-through toggle does not pause the timers.
-    m_session->outputOutputString("96,");
-    if (m_session->WaitForReply().isEmpty()) {
-        m_session->countError();
-        m_session->showCommErrors();
+    for (QAction *a : {mnu_EXTRAS, mnu_PASSTHRU}) {
+        a->setEnabled(true);
+        a->setVisible(true);
     }
-}
-
-void MainWindow::mnu_Config_Click()
-{
-    ConfigDialog dialog(*this, this);   // a new dialog each time: locked at every opening
-    prompter().exec(dialog);
-}
-
-void MainWindow::mnu_BaudRate_Click()
-{
-    UnitBaudRateDialog dialog(*this, this);
-    prompter().exec(dialog);
-}
-
-void MainWindow::mnu_ABOUT_Click()
-{
-    if (!m_about)
-        m_about = new RevScreen(*this, this);
-    m_about->show();
-    m_about->raise();
 }
 
 // ---------------------------------------------------------------------------
@@ -458,7 +303,7 @@ void MainWindow::closeLinks(bool tcpAlways)
     m_session->serial().close();
     if (tcpAlways || m_session->isEthernet())
         m_session->tcp().close();
-    m_session->usb().close();
+    m_session->usb().close();   // the bridge stays loaded; nothing more is written to it
     m_session->tmr_COMMWDT->stop();
 }
 
@@ -468,11 +313,7 @@ void MainWindow::endProgram()
         return;
     m_ended = true;
     m_session->end();   // a wait in progress returns at once and nothing more is sent
-    tmr_EXIT->stop();
-    m_session->tmr_UPDATE->stop();
-    m_session->tmr_COMMWDT->stop();
-    m_session->tmr_RCVTIMER->stop();
-    m_session->tmr_NETRCVTMR->stop();
+    m_exit->tmr_EXIT->stop();
     if (m_extras)
         m_extras->hide();
     if (m_about)
@@ -487,31 +328,6 @@ void MainWindow::mnu_EXIT_Click()
     EnableCommandButtons();
     closeLinks(false);
     endProgram();
-}
-
-void MainWindow::mnu_SHUTDOWN_Click()
-{
-    // Back to local control, then the four setpoints are zeroed on the exit timer.
-    m_controls->btn_local_remote->setValue(true);
-    m_controls->localRemoteAction();
-    tmr_EXIT->start();
-}
-
-void MainWindow::tmr_EXIT_Timer()
-{
-    static const char *const zeroing[] = {"10,0,", "11,0,", "12,0,"};
-    if (ExitSeq >= 1 && ExitSeq <= 3) {
-        m_session->outputOutputString(zeroing[ExitSeq - 1]);
-    } else if (ExitSeq >= 4) {
-        tmr_EXIT->stop();
-        m_session->outputOutputString("13,0,");
-        m_session->tmr_UPDATE->stop();
-        EnableCommandButtons();
-        closeLinks(true);
-        endProgram();
-        return;
-    }
-    ++ExitSeq;
 }
 
 void MainWindow::closeEvent(QCloseEvent *e)

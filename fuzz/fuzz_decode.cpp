@@ -2,10 +2,10 @@
 // monitor and readback texts, and the identity values.
 #include "fuzzsupport.h"
 
-#include "monitor/decode.h"
-#include "setpoints/channels.h"
-#include "setpoints/picture.h"
-#include "unitinfo/identity.h"
+#include "protocol/decode.h"
+#include "protocol/channels.h"
+#include "protocol/picture.h"
+#include "protocol/identity.h"
 
 #include <QByteArray>
 #include <QString>

@@ -2,10 +2,10 @@
 // and a setpoint box value on its way to a count and a command.
 #include "fuzzsupport.h"
 
-#include "link/entries.h"
-#include "setpoints/channels.h"
-#include "setpoints/ratings.h"
-#include "unitinfo/identity.h"
+#include "protocol/entries.h"
+#include "protocol/channels.h"
+#include "protocol/ratings.h"
+#include "protocol/identity.h"
 
 #include <QByteArray>
 #include <QString>

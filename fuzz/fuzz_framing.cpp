@@ -2,8 +2,8 @@
 // checksum agrees with the simulated unit's independent one.
 #include "fuzzsupport.h"
 
-#include "link/framing.h"
-#include "link/serialframer.h"
+#include "protocol/framing.h"
+#include "protocol/serialframer.h"
 #include "sim/simunit.h"
 
 #include <QByteArray>

@@ -3,8 +3,8 @@
 // reach the junk limit. The stream is cut at four times that limit.
 #include "fuzzsupport.h"
 
-#include "link/framing.h"
-#include "link/serialframer.h"
+#include "protocol/framing.h"
+#include "protocol/serialframer.h"
 
 #include <QByteArray>
 

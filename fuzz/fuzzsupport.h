@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the fuzz targets: a property check that stops the run, a reader that turns
 // the fuzzer's bytes into typed choices, and the check of a number shown by a picture.
-#include "setpoints/picture.h"
+#include "protocol/picture.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #include "link/session.h"
 
-#include "link/framing.h"
+#include "protocol/framing.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -225,12 +225,15 @@ QByteArray Session::WaitForReply()
     return reply;
 }
 
+void Session::pauseReceiveTimers()
+{
+    tmr_RCVTIMER->stop();
+    tmr_NETRCVTMR->stop();
+}
+
 void Session::pause()
 {
-    if (tmr_RCVTIMER->isActive())
-        tmr_RCVTIMER->stop();
-    if (tmr_NETRCVTMR->isActive())
-        tmr_NETRCVTMR->stop();
+    pauseReceiveTimers();
     if (AutoUpdate)
         tmr_UPDATE->stop();
 }
@@ -247,11 +250,29 @@ void Session::rearm()
         tmr_UPDATE->start();
 }
 
-QByteArray Session::transact(const QByteArray &payload)
+QByteArray Session::transact(const QByteArray &payload, const Exchange &how)
 {
-    pause();
+    using E = Exchange;
+    if (how.pause == E::Pause::All) {
+        pause();
+    } else if (how.pause == E::Pause::ReceiveTimers) {
+        pauseReceiveTimers();
+    }
     outputOutputString(payload);
-    return WaitForReply();
+    QByteArray reply;
+    if (how.wait) {
+        reply = WaitForReply();
+        if (reply.isEmpty() && !m_ended && how.count != E::Count::Nothing) {
+            countError();
+            if (how.count == E::Count::IfEmptyAndShow)
+                showCommErrors();
+        }
+    }
+    if (how.rearm == E::Rearm::All)
+        rearm();
+    else if (how.rearm == E::Rearm::UpdateTimer && AutoUpdate && !m_ended)
+        tmr_UPDATE->start();
+    return reply;
 }
 
 void Session::showCommErrors(bool leadingSpace)
@@ -314,9 +335,7 @@ void Session::serialTick()
         if (chunk.isEmpty())
             break;
         if (const auto frame = m_framer.feed(chunk[0])) {
-            RxBufferFull = 1;
             emit rxText(*frame, false);
-            RxBufferFull = 0;
             // Only a status frame is decoded as status: line noise ending in an ETX, or a
             // late reply to another command, read by position could light "HV ON".
             if (frame->startsWith(STX) && frame->mid(1, 2) == "22")
@@ -335,9 +354,7 @@ void Session::netTick()
         const QByteArray chunk = m_tcp->readAll();
         if (!chunk.contains(ETX))
             continue;
-        RxBufferFull = 1;
         emit rxText(chunk, false);
-        RxBufferFull = 0;
         m_framer.clear();
         if (chunk.mid(1, 2) == "22")   // a late reply to another command is shown only
             emit unsolicitedStatus(chunk, true);

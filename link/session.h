@@ -5,7 +5,7 @@
 // never touches a widget: what the status bar and the diagnostics window show leaves
 // here as signals.
 #include "link/cycletimer.h"
-#include "link/serialframer.h"
+#include "protocol/serialframer.h"
 #include "link/serialtransport.h"
 #include "link/tcptransport.h"
 #include "link/usbtransport.h"
@@ -71,7 +71,6 @@ public:
     bool AutoUpdate = false;
     int CommErrors = 0;
     bool CommStatusFlag = true;
-    int RxBufferFull = 0;
     // Frames that were not the awaited reply (wrong echo) and replies whose checksum
     // character is off, as shown in the diagnostics window.
     int EchoMismatches = 0;
@@ -84,9 +83,24 @@ public:
     // The transaction pattern around a command: pause the receive and update timers,
     // and afterwards re-arm the current link's receive timer and the update timer.
     void pause();
+    void pauseReceiveTimers();
     void rearm();
-    // Pause then send then wait, in one call.
-    QByteArray transact(const QByteArray &payload);
+
+    // How one transaction runs. The default is the common pattern: pause, send, wait,
+    // count a missing reply and show the count, re-arm. Handlers that differ say how.
+    struct Exchange {
+        enum class Pause { All, ReceiveTimers, Nothing };
+        enum class Count { IfEmptyAndShow, IfEmpty, Nothing };
+        enum class Rearm { All, UpdateTimer, Nothing };
+        Pause pause = Pause::All;
+        bool wait = true;   // false: the reply is left to the receive timer, or to nobody
+        Count count = Count::IfEmptyAndShow;
+        Rearm rearm = Rearm::All;
+    };
+    // The one home of the transaction: returns the reply (empty when none came, or when
+    // not waited for).
+    QByteArray transact(const QByteArray &payload, const Exchange &how);
+    QByteArray transact(const QByteArray &payload) { return transact(payload, Exchange{}); }
 
     void countError() { ++CommErrors; }
     // Writes the counter into the diagnostics window (through commErrorsShown).

@@ -7,6 +7,10 @@ TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
     m_socket.setReadBufferSize(64 * 1024);
     connect(&m_socket, &QTcpSocket::readyRead, this, &Transport::readyRead);
     connect(&m_socket, &QTcpSocket::connected, this, &TcpTransport::connected);
+    connect(&m_socket, &QTcpSocket::stateChanged, this, [this] {
+        if (settled())
+            emit stateSettled();
+    });
     connect(&m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         emit errorText(m_socket.errorString());
     });

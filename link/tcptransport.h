@@ -16,6 +16,12 @@ public:
     quint16 remotePort() const { return m_portNo; }
     void connectToUnit();
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    // Connected, or given up (refused, failed, closed): nothing more comes of an attempt.
+    bool settled() const
+    {
+        return m_socket.state() == QAbstractSocket::ConnectedState || m_socket.state() == QAbstractSocket::UnconnectedState;
+    }
+    void abort() { m_socket.abort(); }
 
     bool isOpen() const override { return isConnected(); }
     bool send(const QByteArray &frame) override;
@@ -27,6 +33,7 @@ public:
 
 signals:
     void connected();
+    void stateSettled();   // see settled()
     void errorText(const QString &description);
 
 private:

@@ -2,7 +2,7 @@
 // Shared rig for the console's tests: a simulated unit, a main window of either build,
 // and a prompter that answers message boxes, input boxes and dialogs without a person.
 #include "console/mainwindow.h"
-#include "console/prompt.h"
+#include "panels/prompt.h"
 #include "link/session.h"
 #include "link/tesselclient.h"
 #include "sim/simunit.h"

@@ -2,10 +2,10 @@
 // simulated unit, operated as the operator does.
 #include "testsupport.h"
 
-#include "console/widgets.h"
-#include "monitor/controlspanel.h"
-#include "monitor/statuspanel.h"
-#include "monitor/updatecycle.h"
+#include "widgets/widgets.h"
+#include "panels/controlspanel.h"
+#include "panels/statuspanel.h"
+#include "unit/updatecycle.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // The analog readbacks and the automatic update cycle, as the unit sees them.
 #include "testsupport.h"
 
-#include "console/widgets.h"
-#include "monitor/readbackspanel.h"
-#include "monitor/updatecycle.h"
+#include "widgets/widgets.h"
+#include "panels/readbackspanel.h"
+#include "unit/updatecycle.h"
 
 #include <QAction>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
 // Reply decoders, monitor texts and identity values.
-#include "monitor/decode.h"
-#include "unitinfo/identity.h"
+#include "protocol/decode.h"
+#include "protocol/identity.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // Checks on what the operator or technician types before anything is sent.
-#include "link/entries.h"
-#include "unitinfo/identity.h"
+#include "protocol/entries.h"
+#include "protocol/identity.h"
 
 #include <QtTest>
 

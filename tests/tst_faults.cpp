@@ -2,14 +2,14 @@
 // noisy replies, a flood, a dropped link, and operator actions during a wait.
 #include "testsupport.h"
 
-#include "console/dialogs.h"
-#include "console/widgets.h"
-#include "link/framing.h"
-#include "monitor/controlspanel.h"
-#include "monitor/readbackspanel.h"
-#include "monitor/statuspanel.h"
-#include "monitor/updatecycle.h"
-#include "unitinfo/infopanel.h"
+#include "panels/dialogs.h"
+#include "widgets/widgets.h"
+#include "protocol/framing.h"
+#include "panels/controlspanel.h"
+#include "panels/readbackspanel.h"
+#include "panels/statuspanel.h"
+#include "unit/updatecycle.h"
+#include "panels/infopanel.h"
 
 #include <QAction>
 #include <QElapsedTimer>

@@ -2,7 +2,7 @@
 // on each link, the TX panel, and the serial input discarded before each send.
 #include "testsupport.h"
 
-#include "link/framing.h"
+#include "protocol/framing.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -2,10 +2,11 @@
 // closing the main window.
 #include "testsupport.h"
 
-#include "console/widgets.h"
-#include "link/framing.h"
-#include "monitor/controlspanel.h"
-#include "setpoints/setpointeditor.h"
+#include "console/exitsequence.h"
+#include "widgets/widgets.h"
+#include "protocol/framing.h"
+#include "panels/controlspanel.h"
+#include "panels/setpointeditor.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -69,7 +70,7 @@ private slots:
         QCOMPARE(s.CommMode, QString());
         QCOMPARE((QStringList{rig.panel(1), rig.panel(2), rig.panel(3), rig.panel(4)}),
                  (QStringList{"SET PORT!", "Comm Ch.", "RX", "TX"}));
-        QCOMPARE(w.ExitSeq, 0);
+        QCOMPARE(w.exitSequence().ExitSeq, 0);
         QVERIFY(!w.controls().btn_HVONOFF->value());
         QVERIFY(!s.AutoUpdate);
         QCOMPARE(s.CommErrors, 0);

@@ -1,4 +1,4 @@
-#include "setpoints/picture.h"
+#include "protocol/picture.h"
 
 #include <QtTest>
 #include <limits>

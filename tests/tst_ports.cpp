@@ -2,12 +2,12 @@
 // fixed serial ports that cannot open, and USB with and without a unit.
 #include "testsupport.h"
 
-#include "console/dialogs.h"
-#include "console/widgets.h"
-#include "monitor/controlspanel.h"
-#include "monitor/statuspanel.h"
-#include "monitor/updatecycle.h"
-#include "unitinfo/infopanel.h"
+#include "panels/dialogs.h"
+#include "widgets/widgets.h"
+#include "panels/controlspanel.h"
+#include "panels/statuspanel.h"
+#include "unit/updatecycle.h"
+#include "panels/infopanel.h"
 
 #include <QAction>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // Rating tables and the setpoint channel conversions that depend on them.
-#include "setpoints/channels.h"
-#include "setpoints/ratings.h"
+#include "protocol/channels.h"
+#include "protocol/ratings.h"
 
 #include <QtTest>
 #include <cmath>

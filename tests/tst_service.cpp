@@ -2,11 +2,11 @@
 // pass-through toggle, the locked configuration dialog and the unit's baud rate.
 #include "testsupport.h"
 
-#include "console/dialogs.h"
-#include "console/widgets.h"
-#include "monitor/statuspanel.h"
-#include "monitor/updatecycle.h"
-#include "unitinfo/infopanel.h"
+#include "panels/dialogs.h"
+#include "widgets/widgets.h"
+#include "panels/statuspanel.h"
+#include "unit/updatecycle.h"
+#include "panels/infopanel.h"
 
 #include <QAction>
 #include <QComboBox>

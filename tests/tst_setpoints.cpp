@@ -1,10 +1,10 @@
 // Ratings, the setpoint editor and the setpoint readbacks against the simulated unit.
 #include "testsupport.h"
 
-#include "console/widgets.h"
-#include "setpoints/dacpanel.h"
-#include "setpoints/ratingmenu.h"
-#include "setpoints/setpointeditor.h"
+#include "widgets/widgets.h"
+#include "panels/dacpanel.h"
+#include "panels/ratingmenu.h"
+#include "panels/setpointeditor.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // Request Status end to end, over TCP and over the pseudo-terminal.
 #include "testsupport.h"
 
-#include "console/widgets.h"
-#include "monitor/statuspanel.h"
+#include "widgets/widgets.h"
+#include "panels/statuspanel.h"
 
 #include <QLabel>
 #include <QTest>

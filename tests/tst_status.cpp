@@ -2,10 +2,10 @@
 // two switches, against the simulated unit.
 #include "testsupport.h"
 
-#include "console/dialogs.h"
-#include "console/widgets.h"
-#include "monitor/controlspanel.h"
-#include "monitor/statuspanel.h"
+#include "panels/dialogs.h"
+#include "widgets/widgets.h"
+#include "panels/controlspanel.h"
+#include "panels/statuspanel.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -2,12 +2,12 @@
 // outside a transaction.
 #include "testsupport.h"
 
-#include "console/dialogs.h"
-#include "console/widgets.h"
-#include "link/framing.h"
-#include "monitor/controlspanel.h"
-#include "monitor/statuspanel.h"
-#include "unitinfo/infopanel.h"
+#include "panels/dialogs.h"
+#include "widgets/widgets.h"
+#include "protocol/framing.h"
+#include "panels/controlspanel.h"
+#include "panels/statuspanel.h"
+#include "panels/infopanel.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

@@ -1,8 +1,8 @@
 // Identity, hours and the hours reset against the simulated unit.
 #include "testsupport.h"
 
-#include "console/widgets.h"
-#include "unitinfo/infopanel.h"
+#include "widgets/widgets.h"
+#include "panels/infopanel.h"
 
 #include <QLineEdit>
 #include <QPushButton>

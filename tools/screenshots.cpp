@@ -1,8 +1,8 @@
 // Renders the README's pictures on Qt's offscreen platform: the main window of one
 // build connected to the simulated unit in automatic mode, and the diagnostics window.
 //   plv_screenshots OUTDIR
-#include "console/dialogs.h"
-#include "console/prompt.h"
+#include "panels/dialogs.h"
+#include "panels/prompt.h"
 #include "console/mainwindow.h"
 #include "link/session.h"
 #include "sim/simunit.h"
@@ -54,7 +54,7 @@ bool shoot(const BuildData &build, const QString &dir)
     Answers answers;
     answers.port = sim.tcpPort();
     setPrompter(&answers);
-    win.mnu_ethernet_Click();   // Ports > Ethernet: status request, then automatic update
+    win.findChild<QAction *>(QStringLiteral("mnu_ethernet"))->trigger();   // Ports > Ethernet: status request, then automatic update
     setPrompter(nullptr);
     // Two full cycles, so every panel holds a value from the unit.
     QTest::qWait(1600);

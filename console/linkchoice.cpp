@@ -1,0 +1,162 @@
+#include "console/linkchoice.h"
+
+#include "link/session.h"
+#include "panels/dialogs.h"
+#include "panels/prompt.h"
+#include "protocol/entries.h"
+
+#include <QAction>
+#include <QEventLoop>
+#include <QMenu>
+#include <QTimer>
+
+namespace plv {
+
+LinkChoice::LinkChoice(Session &session, QMenu *portMenu, QWidget *window,
+                       std::function<void(int, const QString &)> showPanel, std::function<void()> afterOpen)
+    : QObject(window), m_session(session), m_menu(portMenu), m_window(window), m_showPanel(std::move(showPanel)),
+      m_afterOpen(std::move(afterOpen))
+{
+}
+
+void LinkChoice::buildMenu(const AddItem &add)
+{
+    items[0] = add(m_menu, "mnu_comm1", tr("COMM&1"), [this] { mnu_comm1_Click(); });
+    items[1] = add(m_menu, "mnu_comm2", tr("COMM&2"), [this] { mnu_comm2_Click(); });
+    items[2] = add(m_menu, "mnu_userComm", tr("COMM &USER"), [this] { mnu_userComm_Click(); });
+    items[3] = add(m_menu, "mnu_ethernet", tr("&Ethernet"), [this] { mnu_ethernet_Click(); });
+    items[4] = add(m_menu, "mnu_USB", tr("U&SB"), [this] { mnu_USB_Click(); });
+    for (QAction *a : items)
+        a->setCheckable(true);
+}
+
+void LinkChoice::check(QAction *item)
+{
+    for (QAction *a : items)
+        a->setChecked(a == item);
+}
+
+void LinkChoice::invalidPort()
+{
+    prompter().message(m_window, tr("InValid Comm. Port"), QString(), Prompter::Icon::Information);
+}
+
+void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString &fixedPort)
+{
+    m_session.endSequences();
+    m_session.tmr_RCVTIMER->stop();
+    check(item);
+    QString portText = fixedPort, device;
+    if (fixedPort.isEmpty()) {
+        prompter().input(m_window, tr("Enter your Comm Port Number"), QString(), portText);
+        const Checked<QString> dev = parseSerialPortEntry(portText);
+        if (!dev.value) {
+            invalidPort();
+            return;
+        }
+        device = *dev.value;
+    } else {
+        device = serialDeviceForNumber(fixedPort.toInt());
+    }
+
+    SerialTransport &serial = m_session.serial();
+    GuiBaudRateDialog rate(m_window);
+    if (prompter().exec(rate) == QDialog::Accepted) {
+        serial.setSettings(rate.settings());
+        m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + rate.settings());
+    }
+
+    serial.close();
+    CommPortNum = portText.trimmed();
+    serial.setPortName(device);
+    if (!serial.open()) {
+        invalidPort();
+        return;
+    }
+    m_session.setSerialConfigured(true);
+    m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + serial.settings());
+    m_showPanel(1, QStringLiteral("Comm Port:  ") + CommPortNum);
+    m_session.CommMode = mode;
+    m_session.tmr_RCVTIMER->start();
+    m_session.tmr_NETRCVTMR->stop();
+    m_afterOpen();
+}
+
+void LinkChoice::mnu_comm1_Click() { serialChoice(items[0], QStringLiteral("comm1"), QStringLiteral("1")); }
+void LinkChoice::mnu_comm2_Click() { serialChoice(items[1], QStringLiteral("comm2"), QStringLiteral("2")); }
+void LinkChoice::mnu_userComm_Click() { serialChoice(items[2], QStringLiteral("comm1"), QString()); }
+
+void LinkChoice::mnu_ethernet_Click()
+{
+    m_session.endSequences();
+    if (!m_remoteHost)
+        m_remoteHost = new RemoteHostDialog(m_window);   // kept for the life of the console
+    m_remoteHost->prepare();
+    TcpTransport &tcp = m_session.tcp();
+    if (prompter().exec(*m_remoteHost) == QDialog::Accepted) {
+        m_showPanel(1, QStringLiteral("IP: ") + m_remoteHost->acceptedHost());
+        tcp.setRemote(m_remoteHost->acceptedHost(), quint16(m_remoteHost->acceptedPort().toUInt()));
+    } else if (m_remoteHost->portRefused()) {
+        invalidPort();
+        return;
+    }
+    check(items[3]);
+    m_session.tmr_RCVTIMER->stop();
+    m_session.tmr_NETRCVTMR->stop();
+    m_showPanel(0, tr("Ethernet Comms"));
+    m_session.CommMode = QStringLiteral("ethernet");
+
+    tcp.connectToUnit();
+    // Wait for the connection, at most 10 s, with the event loop running. A refused or
+    // failed attempt ends the wait early: nothing more will come of it.
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &LinkChoice::abandoned, &loop, &QEventLoop::quit);
+    connect(&tcp, &TcpTransport::stateSettled, &loop, &QEventLoop::quit);
+    if (!tcp.settled()) {
+        limit.start(10000);
+        loop.exec();
+    }
+    if (m_session.ended())
+        return;
+    m_session.tmr_NETRCVTMR->start();
+    // A connection that was refused, failed or never completed is not queried: its
+    // status request and automatic start would only run into their time-outs.
+    if (!tcp.isConnected()) {
+        tcp.abort();
+        return;
+    }
+    m_afterOpen();
+}
+
+void LinkChoice::mnu_USB_Click()
+{
+    m_session.endSequences();
+    check(items[4]);
+    m_showPanel(0, tr("USB Comms"));
+    m_session.CommMode = QStringLiteral("USB");
+    m_showPanel(1, QStringLiteral("USB HID  "));
+    UsbTransport &usb = m_session.usb();
+    usb.find();   // no device found shows no message of its own
+    m_session.tmr_RCVTIMER->start();
+    m_session.tmr_NETRCVTMR->stop();
+    if (!usb.libraryLoaded()) {
+        items[4]->setChecked(false);
+        prompter().message(m_window, tr("The USB bridge library could not be loaded, so no USB unit can be reached."),
+                           QString(), Prompter::Icon::Information);
+        return;
+    }
+    if (!usb.isOpen()) {
+        // The library refuses to write before a successful search: the status request
+        // cannot go out.
+        items[4]->setChecked(false);
+        prompter().message(m_window, tr("The port number which you entered does not exist. Please try again!"),
+                           QString(), Prompter::Icon::Information);
+        return;
+    }
+    m_afterOpen();
+}
+
+} // namespace plv

@@ -1,0 +1,94 @@
+#include "panels/controlspanel.h"
+
+#include "widgets/widgets.h"
+#include "link/session.h"
+#include "unit/unit.h"
+#include "protocol/decode.h"
+#include "panels/statuspanel.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QVBoxLayout>
+
+namespace plv {
+namespace {
+
+QGroupBox *frame(const char *name, const QString &title, QWidget *inner, QWidget *parent)
+{
+    auto *box = new QGroupBox(title, parent);
+    box->setObjectName(QLatin1String(name));
+    auto *l = new QVBoxLayout(box);
+    l->addWidget(inner, 0, Qt::AlignCenter);
+    return box;
+}
+
+} // namespace
+
+ControlsPanel::ControlsPanel(Unit &unit, StatusPanel &status, QWidget *parent)
+    : QObject(parent), m_unit(unit), m_session(unit.session()), m_status(status)
+{
+    btn_HVONOFF = new LampButton(LampButton::Style::Switch, parent);
+    btn_HVONOFF->setObjectName(QStringLiteral("btn_HVONOFF"));
+    btn_HVONOFF->setSwitchLabels(tr("HV ON"), tr("HV OFF"));
+    btn_HVONOFF->setToolTip(tr("Turn HV On and Off"));
+    btn_HVONOFF->setAccessibleName(tr("HV ON / OFF"));
+
+    btn_local_remote = new LampButton(LampButton::Style::Switch, parent);
+    btn_local_remote->setObjectName(QStringLiteral("btn_local_remote"));
+    btn_local_remote->setSwitchLabels(tr("REMOTE"), tr("LOCAL"));
+    btn_local_remote->setAccessibleName(tr("LOCAL/REMOTE"));
+
+    btn_RSTTIME = new LampButton(LampButton::Style::Button, parent);
+    btn_RSTTIME->setObjectName(QStringLiteral("btn_RSTTIME"));
+    btn_RSTTIME->setColors(QColor(255, 255, 0), QColor(255, 128, 255));
+    btn_RSTTIME->setTexts(tr("RESET"), tr("In Process!"));
+    btn_RSTTIME->setToolTip(tr("Reset Faults"));
+
+    fra_HV = frame("fra_HVONOFF", tr("HV ON / OFF"), btn_HVONOFF, parent);
+    fra_LOCALREMOTE = frame("fra_LOCALREMOTE", tr("LOCAL/REMOTE"), btn_local_remote, parent);
+    fra_RESET = frame("fra_RESETFAULT", tr("RESET FAULT"), btn_RSTTIME, parent);
+
+    connect(btn_HVONOFF, &LampButton::operated, this, [this] { m_session.operate([this] { hvAction(); }); });
+    connect(btn_local_remote, &LampButton::operated, this,
+            [this] { m_session.operate([this] { localRemoteAction(); }); });
+    connect(btn_RSTTIME, &LampButton::operated, this, [this] { m_session.operate([this] { resetFaultAction(); }); });
+    status.setSwitches(btn_HVONOFF, btn_local_remote);
+}
+
+void ControlsPanel::hvAction()
+{
+    const bool turnOn = !btn_HVONOFF->value();
+    // The switch moves at once; only the unit's acceptance changes the status lamp.
+    btn_HVONOFF->setValue(turnOn);
+    const char c = m_unit.switchHv(turnOn);
+    if (c == '$') {
+        m_status.led_HVSTAT->setValue(turnOn);
+        m_status.lbl_HVSTAT->setText(turnOn ? QStringLiteral("HV ON") : QStringLiteral("HV OFF"));
+        setTextColor(m_status.lbl_HVSTAT, turnOn ? QColor(255, 0, 0) : QColor(0, 0, 0));
+    } else if (c == '1') {
+        emit lastError(QStringLiteral("1"));
+        if (!turnOn)
+            btn_HVONOFF->setValue(false);
+    }
+    m_session.showCommErrors();
+}
+
+void ControlsPanel::localRemoteAction()
+{
+    const bool wasRemote = btn_local_remote->value();
+    const char c = m_unit.setRemote(!wasRemote);
+    if (c == '$')
+        btn_local_remote->setValue(!wasRemote);
+    else if (c == '\0')
+        btn_local_remote->setValue(wasRemote);
+}
+
+void ControlsPanel::resetFaultAction()
+{
+    m_unit.resetFaults();
+    // The reply is not examined: accepted, refused or missing end the same way.
+    btn_RSTTIME->setValue(true);
+    btn_RSTTIME->setValue(false);
+}
+
+} // namespace plv

@@ -1,0 +1,72 @@
+#include "panels/infopanel.h"
+
+#include "widgets/widgets.h"
+#include "link/session.h"
+#include "unit/unit.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace plv {
+
+InfoPanel::InfoPanel(Unit &unit, QWidget *parent) : QObject(parent), m_unit(unit), m_session(unit.session())
+{
+    fra_SYSINFO = new QGroupBox(tr("SYSTEM INFORMATION"), parent);
+    fra_SYSINFO->setObjectName(QStringLiteral("fra_SYSINFO"));
+    auto *grid = new QGridLayout(fra_SYSINFO);
+    int row = 0;
+    auto add = [&](QPushButton *&btn, const char *name, const QString &caption, QLineEdit *&box,
+                   const char *boxName, const QString &initial, void (InfoPanel::*handler)()) {
+        btn = new QPushButton(caption, parent);
+        btn->setObjectName(QLatin1String(name));
+        box = makeValueBox(QLatin1String(boxName), initial, parent);
+        grid->addWidget(btn, row, 0);
+        grid->addWidget(box, row, 1);
+        ++row;
+        connect(btn, &QPushButton::clicked, this, [this, handler] { m_session.operate([this, handler] { (this->*handler)(); }); });
+    };
+    add(btn_MODNUM, "btn_MODNUM", tr("Model Number"), txt_MODNUM, "txt_MODNUM", tr("Rev. ??"), &InfoPanel::btn_MODNUM_Click);
+    add(btn_WEBREV, "btn_WEBREV", tr("Web Server Rev"), txt_WEBREV, "txt_WEBREV", tr("Rev. ??"), &InfoPanel::btn_WEBREV_Click);
+    add(btn_SWREV, "btn_SWREV", tr("Software Rev."), txt_SWREV, "txt_SWREV", tr("Rev. ??"), &InfoPanel::btn_SWREV_Click);
+    add(btn_HWREV, "btn_HWREV", tr("Hardware Rev."), txt_HWREV, "txt_HWREV", tr("Rev. ??"), &InfoPanel::btn_HWREV_Click);
+    add(totalHours, "totalHours", tr("Total Hours On."), txt_totalHours, "txt_totalHours", tr("Hours ??"),
+        &InfoPanel::totalHours_Click);
+}
+
+void InfoPanel::query(Identity item, QLineEdit *box)
+{
+    if (const auto value = m_unit.readIdentity(item)) {
+        box->setText(QString::fromLatin1(*value));
+        setBoxColor(box, Qt::white);
+    } else {
+        box->setText(tr("Unknown"));
+        setBoxColor(box, QColor(255, 0, 0));
+    }
+}
+
+void InfoPanel::btn_MODNUM_Click() { query(Identity::ModelNumber, txt_MODNUM); }
+void InfoPanel::btn_WEBREV_Click() { query(Identity::WebRevision, txt_WEBREV); }
+void InfoPanel::btn_SWREV_Click() { query(Identity::SoftwareRevision, txt_SWREV); }
+void InfoPanel::btn_HWREV_Click() { query(Identity::HardwareRevision, txt_HWREV); }
+
+void InfoPanel::totalHours_Click()
+{
+    const Hours h = m_unit.readHours();
+    if (!h.replied) {
+        txt_totalHours->setText(tr("Unknown"));
+        setBoxColor(txt_totalHours, QColor(255, 0, 0));
+    } else if (h.value) {
+        // Without a comma after the echo the box stays as it was.
+        txt_totalHours->setText(QString::fromLatin1(*h.value));
+        setBoxColor(txt_totalHours, Qt::white);
+    }
+}
+
+// The cycle's own hours poll: the box is left alone.
+void InfoPanel::PollTotalHours() { m_unit.readHours(); }
+
+void InfoPanel::mnu_Reset_total_hrs_Click() { m_unit.resetHours(); }
+
+} // namespace plv

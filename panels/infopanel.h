@@ -1,0 +1,41 @@
+#pragma once
+// "SYSTEM INFORMATION": model number, revisions and total hours, and the hours reset.
+#include <QByteArray>
+#include <QObject>
+#include <functional>
+
+class QGroupBox;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace plv {
+
+class Session;
+class Unit;
+enum class Identity;
+
+class InfoPanel : public QObject {
+    Q_OBJECT
+public:
+    InfoPanel(Unit &unit, QWidget *parent);
+
+    void btn_MODNUM_Click();
+    void btn_WEBREV_Click();
+    void btn_SWREV_Click();
+    void btn_HWREV_Click();
+    void totalHours_Click();
+    void PollTotalHours();
+    void mnu_Reset_total_hrs_Click();
+
+    QGroupBox *fra_SYSINFO;
+    QPushButton *btn_MODNUM, *btn_WEBREV, *btn_SWREV, *btn_HWREV, *totalHours;
+    QLineEdit *txt_MODNUM, *txt_WEBREV, *txt_SWREV, *txt_HWREV, *txt_totalHours;
+
+private:
+    void query(Identity item, QLineEdit *box);
+    Unit &m_unit;
+    Session &m_session;
+};
+
+} // namespace plv

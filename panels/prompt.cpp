@@ -1,0 +1,42 @@
+#include "panels/prompt.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace plv {
+namespace {
+
+class RealPrompter : public Prompter {
+public:
+    void message(QWidget *parent, const QString &text, const QString &title, Icon icon) override
+    {
+        QMessageBox box(icon == Icon::Information ? QMessageBox::Information
+                        : icon == Icon::Warning   ? QMessageBox::Warning
+                                                  : QMessageBox::NoIcon,
+                        title.isEmpty() ? QApplication::applicationDisplayName() : title, text,
+                        QMessageBox::Ok, parent);
+        box.exec();
+    }
+    bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) override
+    {
+        bool ok = false;
+        text = QInputDialog::getText(parent, title.isEmpty() ? QApplication::applicationDisplayName() : title,
+                                     prompt, QLineEdit::Normal, QString(), &ok);
+        if (!ok)
+            text.clear();
+        return ok;
+    }
+    int exec(QDialog &dialog) override { return dialog.exec(); }
+};
+
+RealPrompter g_real;
+Prompter *g_current = &g_real;
+
+} // namespace
+
+Prompter &prompter() { return *g_current; }
+void setPrompter(Prompter *p) { g_current = p ? p : &g_real; }
+
+} // namespace plv

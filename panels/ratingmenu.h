@@ -1,0 +1,37 @@
+#pragma once
+// The "Wattage/KV" menu and the factors of the selected rating. Nothing else records
+// the selection: the check marks are display only.
+#include "protocol/ratings.h"
+
+#include <QHash>
+#include <QObject>
+
+class QAction;
+class QMenu;
+class QWidget;
+
+namespace plv {
+
+class RatingMenu : public QObject {
+    Q_OBJECT
+public:
+    // Builds the three power submenus into 'menu'. 'kvOption' and 'maOption' get the
+    // range tooltips of the selected rating.
+    RatingMenu(const BuildData &build, QMenu *menu, QObject *parent);
+    void setTooltipTargets(QWidget *kvOption, QWidget *maOption);
+
+    void SelectRating(const Rating &r);
+    void selectDefault() { SelectRating(m_build.defaultRating()); }
+    QAction *action(const Rating &r) const { return m_actions.value(ratingMenuName(r)); }
+
+    double VoltsPerCount = 0;
+    double MilliampsPerCount = 0;
+
+private:
+    const BuildData &m_build;
+    QHash<QString, QAction *> m_actions;
+    QWidget *m_kvOption = nullptr;
+    QWidget *m_maOption = nullptr;
+};
+
+} // namespace plv

@@ -1,0 +1,161 @@
+#include "unit/unit.h"
+
+#include "link/session.h"
+#include "protocol/identity.h"
+
+namespace plv {
+
+using Exchange = Session::Exchange;
+
+std::optional<MainStatus> Unit::readMainStatus()
+{
+    // The first of the status pair: re-armed only after the flags.
+    const QByteArray r = m_session.transact("22,", {.rearm = Exchange::Rearm::Nothing});
+    if (r.isEmpty())
+        return std::nullopt;
+    m_session.CommStatusFlag = true;
+    return decodeMainStatus(r);
+}
+
+std::array<std::optional<bool>, 6> Unit::readFaultFlags()
+{
+    // The second of the pair goes out as the first left the timers.
+    return decodeFaultFlags(
+        m_session.transact("68,", {.pause = Exchange::Pause::Nothing, .count = Exchange::Count::Nothing}));
+}
+
+Readback Unit::readback(const char *command)
+{
+    const QByteArray r = m_session.transact(command, {.count = Exchange::Count::IfEmpty});
+    Readback out;
+    if (r.size() < 6)   // no reply, or nothing past the echo to decode
+        return out;
+    m_session.CommStatusFlag = true;
+    out.accepted = true;
+    out.fields = cutFields(r, 3);
+    return out;
+}
+
+Readback Unit::readMonitors() { return readback("19,"); }
+Readback Unit::readSupplies() { return readback("20,"); }
+
+std::optional<double> Unit::readSetpoint(Channel c)
+{
+    const QByteArray r = m_session.transact(channelInfo(c).readCommand, {.count = Exchange::Count::Nothing});
+    const QList<QByteArray> f = cutFields(r, 1);
+    if (f.isEmpty())
+        return std::nullopt;
+    const auto count = parseNumber(f[0]);
+    if (count)
+        m_session.CommStatusFlag = true;
+    return count;
+}
+
+std::optional<QByteArray> Unit::readIdentity(Identity item)
+{
+    static const char *const commands[] = {"26,", "25,", "23,", "24,"};
+    const QByteArray r = m_session.transact(commands[int(item)]);
+    if (r.isEmpty())
+        return std::nullopt;
+    m_session.CommStatusFlag = true;
+    switch (item) {
+    case Identity::ModelNumber: return modelNumberValue(r);
+    case Identity::HardwareRevision: return revisionValue(r, 3);
+    default: return revisionValue(r, 11);
+    }
+}
+
+Hours Unit::readHours()
+{
+    const QByteArray r = m_session.transact("21,");
+    Hours out;
+    out.replied = !r.isEmpty();
+    out.value = totalHoursValue(r);
+    if (out.value)
+        m_session.CommStatusFlag = true;
+    return out;
+}
+
+void Unit::resetHours()
+{
+    m_session.transact("30,", {.count = Exchange::Count::Nothing});
+}
+
+char Unit::switchHv(bool on)
+{
+    const char c = charAt(m_session.transact(on ? "98,1," : "98,0,", {.count = Exchange::Count::Nothing}), 5);
+    if (c == '$')
+        m_session.CommStatusFlag = true;
+    else if (c == '\0' && !m_session.ended())
+        m_session.countError();   // also a reply too short to hold an answer
+    return c;
+}
+
+char Unit::setRemote(bool remote)
+{
+    return charAt(m_session.transact(remote ? "99,1," : "99,0,", {.count = Exchange::Count::Nothing}), 5);
+}
+
+void Unit::resetFaults()
+{
+    m_session.transact("31,", {.count = Exchange::Count::Nothing});
+}
+
+TryOut Unit::tryOut(Channel c, int count)
+{
+    TryOut out;
+    const auto command = setpointCommand(c, count);
+    if (!command)
+        return out;   // a count the unit cannot take is never sent
+    // The reply wait re-arms the serial receive timer itself: only the update timer here.
+    const QByteArray r = m_session.transact(*command, {.count = Exchange::Count::Nothing,
+                                                       .rearm = Exchange::Rearm::UpdateTimer});
+    out.sent = true;
+    out.status = charAt(r, 5);
+    if (!r.isEmpty())
+        m_session.CommStatusFlag = true;
+    if (out.status != '$' && out.status != '1')
+        m_session.countError();
+    return out;
+}
+
+void Unit::resend(Channel c, int count)
+{
+    const Exchange how{.pause = Exchange::Pause::ReceiveTimers, .wait = false, .rearm = Exchange::Rearm::Nothing};
+    if (const auto command = setpointCommand(c, count))
+        m_session.transact(*command, how);
+    else
+        m_session.pauseReceiveTimers();   // a count the unit cannot take is never sent
+}
+
+bool Unit::togglePassthrough()
+{
+    return !m_session.transact("96,", {.pause = Exchange::Pause::Nothing, .rearm = Exchange::Rearm::Nothing}).isEmpty();
+}
+
+void Unit::programModelNumber(const QByteArray &text)
+{
+    m_session.transact("93," + text + ',', {.wait = false});
+}
+
+void Unit::programHardwareRevision(const QByteArray &text)
+{
+    m_session.transact("94," + text + ',', {.wait = false});
+}
+
+void Unit::programFilamentLimit(int code)
+{
+    m_session.transact("95," + QByteArray::number(code) + ',', {.wait = false});
+}
+
+void Unit::setUnitBaudRate(int code)
+{
+    m_session.transact("07," + QByteArray::number(code) + ',', {.wait = false, .rearm = Exchange::Rearm::Nothing});
+}
+
+void Unit::sendOnly(const QByteArray &payload)
+{
+    m_session.transact(payload, {.pause = Exchange::Pause::Nothing, .wait = false, .rearm = Exchange::Rearm::Nothing});
+}
+
+} // namespace plv

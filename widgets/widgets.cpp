@@ -1,0 +1,242 @@
+#include "widgets/widgets.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+
+namespace plv {
+
+LampButton::LampButton(Style style, QWidget *parent) : QWidget(parent), m_style(style)
+{
+    setFocusPolicy(style == Style::Lamp ? Qt::NoFocus : Qt::StrongFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void LampButton::setValue(bool on)
+{
+    if (on == m_value)
+        return;
+    m_value = on;
+    update();
+    emit valueChanged(on);
+}
+
+void LampButton::setColors(const QColor &off, const QColor &on)
+{
+    m_offColor = off;
+    m_onColor = on;
+    update();
+}
+
+void LampButton::setTexts(const QString &off, const QString &on)
+{
+    m_offText = off;
+    m_onText = on;
+    updateGeometry();
+    update();
+}
+
+void LampButton::setSwitchLabels(const QString &up, const QString &down)
+{
+    m_upLabel = up;
+    m_downLabel = down;
+    updateGeometry();
+}
+
+QSize LampButton::sizeHint() const
+{
+    switch (m_style) {
+    case Style::Lamp: return {20, 20};
+    case Style::Switch: return {90, 64};
+    case Style::Button: {
+        const QFontMetrics fm(font());
+        const int w = std::max(fm.horizontalAdvance(m_offText), fm.horizontalAdvance(m_onText));
+        return {std::max(90, w + 44), 34};
+    }
+    }
+    return {20, 20};
+}
+
+void LampButton::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor fill = currentColor();
+    if (m_style == Style::Lamp) {
+        p.setPen(QPen(Qt::darkGray, 1));
+        p.setBrush(fill);
+        p.drawEllipse(rect().adjusted(2, 2, -2, -2));
+        return;
+    }
+    if (m_style == Style::Button) {
+        p.setPen(QPen(hasFocus() ? palette().highlight().color() : Qt::darkGray, hasFocus() ? 2 : 1));
+        p.setBrush(palette().button());
+        p.drawRoundedRect(rect().adjusted(1, 1, -1, -1), 4, 4);
+        const int d = height() - 14;
+        p.setPen(QPen(Qt::darkGray, 1));
+        p.setBrush(fill);
+        p.drawEllipse(QRect(7, 7, d, d));
+        p.setPen(isEnabled() ? palette().buttonText().color() : palette().mid().color());
+        p.drawText(rect().adjusted(d + 12, 0, -4, 0), Qt::AlignVCenter | Qt::AlignLeft, text());
+        return;
+    }
+    // Switch: a vertical toggle, on is up.
+    const QFontMetrics fm(font());
+    const QRect track(8, 4, 22, height() - 8);
+    p.setPen(QPen(hasFocus() ? palette().highlight().color() : Qt::darkGray, hasFocus() ? 2 : 1));
+    p.setBrush(QColor(200, 200, 200));
+    p.drawRoundedRect(track, 6, 6);
+    const int knobH = track.height() / 2 - 2;
+    const QRect knob(track.left() + 2, m_value ? track.top() + 2 : track.bottom() - knobH - 1,
+                     track.width() - 4, knobH);
+    p.setBrush(m_value ? QColor(255, 192, 128) : QColor(120, 120, 120));
+    p.drawRoundedRect(knob, 4, 4);
+    p.setPen(palette().windowText().color());
+    p.drawText(QPoint(track.right() + 6, track.top() + fm.ascent()), m_upLabel);
+    p.drawText(QPoint(track.right() + 6, track.bottom() - fm.descent()), m_downLabel);
+}
+
+void LampButton::mouseReleaseEvent(QMouseEvent *e)
+{
+    if (m_style != Style::Lamp && isEnabled() && rect().contains(e->position().toPoint()))
+        emit operated();
+}
+
+void LampButton::keyPressEvent(QKeyEvent *e)
+{
+    if (m_style != Style::Lamp && isEnabled()
+        && (e->key() == Qt::Key_Space || e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) {
+        emit operated();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
+// ---------------------------------------------------------------------------
+
+NumEdit::NumEdit(QWidget *parent) : QAbstractSpinBox(parent)
+{
+    setKeyboardTracking(false);
+    setCorrectionMode(QAbstractSpinBox::CorrectToPreviousValue);
+    connect(this, &QAbstractSpinBox::editingFinished, this, &NumEdit::commitText);
+    showValue();
+}
+
+void NumEdit::setValue(double v)
+{
+    m_value = v;
+    showValue();
+    emit valueChanged(v);
+}
+
+void NumEdit::setValueQuietly(double v)
+{
+    m_value = v;
+    showValue();
+}
+
+void NumEdit::showValue()
+{
+    // Enough significant digits to show one count of the finest channel (0.0006105 A).
+    lineEdit()->setText(QString::number(m_value, 'g', 10));
+}
+
+// A step lands within the limits, or between them and a value the program set beyond
+// them: Up from above the maximum (Down from below the minimum) is not taken at all.
+bool NumEdit::stepFits(int steps) const
+{
+    const double next = m_value + steps * m_step;
+    return next >= std::min(m_min, m_value) && next <= std::max(m_max, m_value);
+}
+
+void NumEdit::stepBy(int steps)
+{
+    // Whole steps only: clamping to a limit would move a value set beyond it (a 140 kV
+    // count on the 70000 V box) by thousands of volts at one press.
+    while (steps != 0 && !stepFits(steps))
+        steps -= steps > 0 ? 1 : -1;
+    if (steps != 0)
+        setValue(m_value + steps * m_step);
+}
+
+QAbstractSpinBox::StepEnabled NumEdit::stepEnabled() const
+{
+    StepEnabled e = StepNone;
+    if (stepFits(1)) e |= StepUpEnabled;
+    if (stepFits(-1)) e |= StepDownEnabled;
+    return e;
+}
+
+QValidator::State NumEdit::validate(QString &input, int &) const
+{
+    static const QRegularExpression partial(QStringLiteral("^\\s*[+-]?\\d*\\.?\\d*\\s*$"));
+    if (!partial.match(input).hasMatch())
+        return QValidator::Invalid;
+    bool ok = false;
+    input.trimmed().toDouble(&ok);
+    return ok ? QValidator::Acceptable : QValidator::Intermediate;
+}
+
+void NumEdit::fixup(QString &input) const
+{
+    input = QString::number(m_value, 'g', 10);
+}
+
+void NumEdit::commitText()
+{
+    bool ok = false;
+    const double v = lineEdit()->text().trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(v)) {
+        showValue();
+        return;
+    }
+    if (v == m_value)
+        return;
+    if (v < m_min || v > m_max) {
+        showValue();
+        emit refused(tr("Enter a value from %1 to %2.")
+                         .arg(QString::number(m_min, 'g', 10), QString::number(m_max, 'g', 10)));
+        return;
+    }
+    setValue(v);
+}
+
+} // namespace plv
+
+#include <QLabel>
+
+namespace plv {
+
+void setBoxColor(QLineEdit *box, const QColor &c)
+{
+    QPalette p = box->palette();
+    p.setColor(QPalette::Base, c);
+    p.setColor(QPalette::Text, Qt::black);
+    box->setPalette(p);
+}
+
+QColor boxColor(const QLineEdit *box) { return box->palette().color(QPalette::Base); }
+
+void setTextColor(QLabel *label, const QColor &c)
+{
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, c);
+    label->setPalette(p);
+}
+
+QColor textColor(const QLabel *label) { return label->palette().color(QPalette::WindowText); }
+
+QLineEdit *makeValueBox(const QString &name, const QString &text, QWidget *parent)
+{
+    auto *box = new QLineEdit(text, parent);
+    box->setObjectName(name);
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::ClickFocus);
+    setBoxColor(box, Qt::white);
+    return box;
+}
+
+} // namespace plv
