@@ -33,8 +33,6 @@ void HvConfirmation::replied(const QByteArray &reply)
 
 void HvConfirmation::statusReply(std::optional<bool> hvOn)
 {
-    if (m_awaiting)
-        return;
     if (m_outcome == Outcome::Refused || (hvOn && *hvOn == m_on))
         set(Outcome::None);
 }

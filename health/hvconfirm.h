@@ -10,9 +10,10 @@
 //  - no reply, or anything else there: "HV ON NOT CONFIRMED" / "HV OFF NOT CONFIRMED"
 //    until a status reply shows the requested state or the operator requests the
 //    opposite. A status showing the other state keeps it: that is the case to see.
-// A new request in the same direction keeps the banner until its own reply decides.
-// Status replies are ignored while a request awaits its reply. Losing the link does
-// not clear the banner: the unit may still be energised.
+// A new request in the same direction keeps the banner until its own reply decides
+// or a status shows the state. A status that came before the reply does not confirm
+// in advance. Losing the link does not clear the banner: the unit may still be
+// energised.
 #include <QByteArray>
 #include <QObject>
 #include <QString>

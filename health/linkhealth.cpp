@@ -62,8 +62,9 @@ void LinkHealth::missedReply(qint64 nowMs)
         return;
     ++m_missed;
     const int limit = m_automatic ? AutoMissLimit : ManualMissLimit;
-    const bool noReply = m_state == State::NoReply || m_missed >= limit || silenceRuleHolds(nowMs);
-    update(noReply ? State::NoReply : State::Connected);
+    // Misses only add up, so once NO REPLY holds it keeps holding until a reply.
+    if (m_missed >= limit || silenceRuleHolds(nowMs))
+        update(State::NoReply);
 }
 
 void LinkHealth::setAutomatic(bool on, qint64 nowMs)

@@ -53,7 +53,8 @@ void TstHvConfirm::bannerFollowsEvents_data()
     QTest::newRow("status showing the requested state confirms") << "off timeout s0" << "";
     QTest::newRow("status still showing the other state keeps it") << "off timeout s1" << "HV OFF NOT CONFIRMED";
     QTest::newRow("unreadable status keeps it") << "on timeout s?" << "HV ON NOT CONFIRMED";
-    QTest::newRow("status during the wait does not count") << "off s0 timeout" << "HV OFF NOT CONFIRMED";
+    QTest::newRow("a status before the reply does not confirm in advance") << "off s0 timeout" << "HV OFF NOT CONFIRMED";
+    QTest::newRow("a status while a repeat awaits its reply confirms") << "off timeout off s0" << "";
     QTest::newRow("the opposite request clears it") << "off timeout on" << "";
     QTest::newRow("the same request again keeps it until its reply") << "off timeout off" << "HV OFF NOT CONFIRMED";
     QTest::newRow("the same request again, accepted, clears it") << "off timeout off r$," << "";
