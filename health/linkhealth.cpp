@@ -69,10 +69,10 @@ void LinkHealth::missedReply(qint64 nowMs)
 
 void LinkHealth::setAutomatic(bool on, qint64 nowMs)
 {
-    if (on)
-        m_quietFromMs = nowMs;   // the cycle has not had its chance yet
     if (on == m_automatic)
         return;
+    if (on)
+        m_quietFromMs = nowMs;   // the cycle has not had its chance yet
     m_automatic = on;
     emit modeChanged(on);
 }

@@ -21,7 +21,7 @@
 // the unit's pace) and held to MinCycleMs..MaxCycleMs (0.5 s..5 s). It is
 // DefaultCycleMs (1.0 s) until measured, again after the link comes up, and the
 // first completion after the link comes up or automatic mode starts only starts
-// the measure (that cycle began part-way).
+// the measure (that cycle began mid-way).
 //
 // No timers here: tick() applies the time rule and returns at once while nothing
 // can be due, so a coarse console timer costs next to nothing.
