@@ -1,0 +1,59 @@
+#include "health/hvconfirm.h"
+
+namespace plv {
+
+HvConfirmation::HvConfirmation(QObject *parent) : QObject(parent)
+{
+}
+
+void HvConfirmation::requested(bool on)
+{
+    const QString before = bannerText();
+    if (on != m_on)
+        m_outcome = Outcome::None;
+    m_on = on;
+    m_awaiting = true;
+    if (bannerText() != before)
+        emit bannerChanged(bannerText());
+}
+
+void HvConfirmation::replied(const QByteArray &reply)
+{
+    if (!m_awaiting)
+        return;
+    m_awaiting = false;
+    const char c = reply.size() >= 5 ? reply.at(4) : '\0';
+    if (c == '$')
+        set(Outcome::None);
+    else if (c == '1' || c == '2')
+        set(Outcome::Refused);
+    else
+        set(Outcome::NotConfirmed);
+}
+
+void HvConfirmation::statusReply(std::optional<bool> hvOn)
+{
+    if (m_outcome == Outcome::Refused || (hvOn && *hvOn == m_on))
+        set(Outcome::None);
+}
+
+QString HvConfirmation::bannerText() const
+{
+    const QString dir = m_on ? QStringLiteral("HV ON") : QStringLiteral("HV OFF");
+    switch (m_outcome) {
+    case Outcome::None: return {};
+    case Outcome::NotConfirmed: return dir + QStringLiteral(" NOT CONFIRMED");
+    case Outcome::Refused: return dir + QStringLiteral(" REFUSED");
+    }
+    return {};
+}
+
+void HvConfirmation::set(Outcome o)
+{
+    const QString before = bannerText();
+    m_outcome = o;
+    if (bannerText() != before)
+        emit bannerChanged(bannerText());
+}
+
+} // namespace plv

@@ -1,0 +1,55 @@
+#pragma once
+// Whether the unit confirmed the operator's last HV ON / HV OFF request.
+//
+// The switch moves as soon as the operator operates it, so without this nothing
+// shows that the unit did not follow. Outcomes of a request, from the character at
+// position 5 of its reply (position 1 is STX):
+//  - "$": accepted, nothing to show.
+//  - "1" or "2": refused: "HV ON REFUSED" / "HV OFF REFUSED" until the next status
+//    reply.
+//  - no reply, or anything else there: "HV ON NOT CONFIRMED" / "HV OFF NOT CONFIRMED"
+//    until a status reply shows the requested state or the operator requests the
+//    opposite. A status showing the other state keeps it: that is the case to see.
+// A new request in the same direction keeps the banner until its own reply decides
+// or a status shows the state. A status that came before the reply does not confirm
+// in advance. Losing the link does not clear the banner: the unit may still be
+// energised.
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <optional>
+
+namespace plv {
+
+class HvConfirmation : public QObject {
+    Q_OBJECT
+public:
+    enum class Outcome { None, NotConfirmed, Refused };
+    Q_ENUM(Outcome)
+
+    explicit HvConfirmation(QObject *parent = nullptr);
+
+    void requested(bool on);
+    // The reply text as received (STX first); empty when the wait timed out.
+    void replied(const QByteArray &reply);
+    // High-voltage field of a status reply: true on, false off, nullopt unreadable.
+    void statusReply(std::optional<bool> hvOn);
+
+    Outcome outcome() const { return m_outcome; }
+    bool requestedOn() const { return m_on; }
+    bool awaitingReply() const { return m_awaiting; }
+    // "" or one of the four texts above.
+    QString bannerText() const;
+
+signals:
+    void bannerChanged(const QString &text);
+
+private:
+    void set(Outcome o);
+
+    Outcome m_outcome = Outcome::None;
+    bool m_on = false;
+    bool m_awaiting = false;
+};
+
+} // namespace plv
