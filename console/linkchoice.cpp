@@ -6,9 +6,7 @@
 #include "protocol/entries.h"
 
 #include <QAction>
-#include <QEventLoop>
 #include <QMenu>
-#include <QTimer>
 
 namespace plv {
 
@@ -106,28 +104,17 @@ void LinkChoice::mnu_ethernet_Click()
     m_showPanel(0, tr("Ethernet Comms"));
     m_session.CommMode = QStringLiteral("ethernet");
 
-    tcp.connectToUnit();
-    // Wait for the connection, at most 10 s, with the event loop running. A refused or
-    // failed attempt ends the wait early: nothing more will come of it.
-    QEventLoop loop;
-    QTimer limit;
-    limit.setSingleShot(true);
-    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(this, &LinkChoice::abandoned, &loop, &QEventLoop::quit);
-    connect(&tcp, &TcpTransport::stateSettled, &loop, &QEventLoop::quit);
-    if (!tcp.settled()) {
-        limit.start(10000);
-        loop.exec();
-    }
+    tcp.open();
+    // At most 10 s for the connection, with the event loop running; a refused or
+    // failed attempt ends the wait early.
+    const bool connected = m_session.waitForConnection(10000);
     if (m_session.ended())
         return;
     m_session.tmr_NETRCVTMR->start();
     // A connection that was refused, failed or never completed is not queried: its
     // status request and automatic start would only run into their time-outs.
-    if (!tcp.isConnected()) {
-        tcp.abort();
+    if (!connected)
         return;
-    }
     m_afterOpen();
 }
 

@@ -36,9 +36,6 @@ public:
     using AddItem = std::function<QAction *(QMenu *, const char *, const QString &, std::function<void()>)>;
     void buildMenu(const AddItem &add);
 
-signals:
-    void abandoned();   // the program ended while a connection was awaited
-
 private:
     void check(QAction *item);
     void invalidPort();

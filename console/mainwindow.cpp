@@ -79,7 +79,6 @@ void MainWindow::buildMenus()
     m_links->buildMenu([this](QMenu *m, const char *n, const QString &c, std::function<void()> h) {
         return addItem(m, n, c, std::move(h));
     });
-    connect(this, &MainWindow::programEnded, m_links, &LinkChoice::abandoned);
 
     QMenu *controls = menuBar()->addMenu(tr("&Controls"));
     controls->setObjectName(QStringLiteral("ControlMenu"));
@@ -229,7 +228,7 @@ void MainWindow::connectSession()
     connect(m_session, &Session::commErrorsShown, this,
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
     connect(m_session, &Session::unsolicitedStatus, m_status, &StatusPanel::applyUnsolicited);
-    connect(&m_session->tcp(), &TcpTransport::errorText, this, [this](const QString &d) {
+    connect(&m_session->tcp(), &TcpTransport::errorOccurred, this, [this](const QString &d) {
         // A socket the operator has since left for another link is nobody's concern.
         if (!m_session->isEthernet() || m_ended)
             return;

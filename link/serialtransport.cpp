@@ -77,6 +77,8 @@ void SerialTransport::onError(QSerialPort::SerialPortError e)
 {
     // A vanished line makes every read fail at once, over and over: close the port and
     // let the watchdog reopen it instead of spinning.
+    if (e != QSerialPort::NoError)
+        emit errorOccurred(m_port.errorString());
     if (e == QSerialPort::ResourceError || e == QSerialPort::ReadError || e == QSerialPort::PermissionError) {
         if (m_port.isOpen())
             m_port.close();

@@ -16,7 +16,7 @@ public:
     // "115200,n,8,1"
     bool setSettings(const QString &settings);
     QString settings() const { return m_settings; }
-    bool open();
+    bool open() override;
 
     bool isOpen() const override { return m_port.isOpen(); }
     bool send(const QByteArray &frame) override;

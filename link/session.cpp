@@ -35,22 +35,43 @@ void ReceiveTimer::poke()
     }, Qt::QueuedConnection);
 }
 
-Session::Session(QObject *window)
+void SteadyClock::sleep(Transport &link, qint64 deadlineMs)
+{
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&link, &Transport::readyRead, &loop, &QEventLoop::quit);
+    deadline.start(int(std::max<qint64>(1, deadlineMs - nowMs())));
+    m_loop = &loop;
+    loop.exec();
+    m_loop = nullptr;
+}
+
+void SteadyClock::wake()
+{
+    if (m_loop)
+        m_loop->quit();
+}
+
+Session::Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock)
     : QObject(window),
       tmr_RCVTIMER(new ReceiveTimer(QStringLiteral("tmr_RCVTIMER"), window)),
       tmr_NETRCVTMR(new ReceiveTimer(QStringLiteral("tmr_NETRCVTMR"), window)),
       tmr_COMMWDT(new QTimer(window)),
       tmr_UPDATE(new CycleTimer(QStringLiteral("tmr_UPDATE"), 66, window)),
-      m_serial(new SerialTransport(this)),
-      m_tcp(new TcpTransport(this)),
-      m_usb(new UsbTransport(this))
+      m_links{links.serial ? links.serial : new SerialTransport(this),
+              links.ethernet ? links.ethernet : new TcpTransport(this), links.usb ? links.usb : new UsbTransport(this)},
+      m_serial(m_links[0]),
+      m_clock(clock ? std::move(clock) : std::make_unique<SteadyClock>())
 {
     setObjectName(QStringLiteral("session"));
     tmr_COMMWDT->setObjectName(QStringLiteral("tmr_COMMWDT"));
     tmr_COMMWDT->setInterval(5000);
 
-    connect(m_serial, &Transport::readyRead, tmr_RCVTIMER, &ReceiveTimer::poke);
-    connect(m_tcp, &Transport::readyRead, tmr_NETRCVTMR, &ReceiveTimer::poke);
+    connect(m_links[0], &Transport::readyRead, tmr_RCVTIMER, &ReceiveTimer::poke);
+    connect(m_links[1], &Transport::readyRead, tmr_NETRCVTMR, &ReceiveTimer::poke);
     connect(tmr_RCVTIMER, &ReceiveTimer::tick, this, &Session::serialTick);
     connect(tmr_NETRCVTMR, &ReceiveTimer::tick, this, &Session::netTick);
     connect(tmr_COMMWDT, &QTimer::timeout, this, &Session::watchdogTick);
@@ -68,20 +89,22 @@ void Session::outputOutputString(const QByteArray &payload)
     m_awaitedEcho = payload.left(2);
     const QByteArray frame = ProcessOutputString(payload);
     emit txFrame(frame);
-    if (isEthernet()) {
+    Transport &out = link();
+    switch (linkKind()) {
+    case LinkKind::Ethernet:
         // Whatever already waits cannot answer this command: a late reply or the
         // unread answer to CANCEL would otherwise be taken for this one's reply. Not
         // while another command's reply is awaited (the exit sequence sends then).
         if (!waiting())
-            m_tcp->discardInput();
-        m_tcp->send(frame);
-    } else if (isUsb()) {
-        // A reply nobody read may still sit in the bridge: the echo rule skips it.
-        m_usb->send(frame);
-    } else {
-        m_serial->discardInput();
-        m_serial->send(frame);
+            out.discardInput();
+        break;
+    case LinkKind::Usb:
+        break;   // a reply nobody read may still sit in the bridge: the echo rule skips it
+    case LinkKind::Serial:
+        out.discardInput();
+        break;
     }
+    out.send(frame);
 }
 
 QByteArray Session::nextSerialChar()
@@ -133,7 +156,7 @@ QByteArray Session::WaitForReply()
         return {};
     const bool eth = isEthernet();
     const bool usb = isUsb();
-    Transport *link = eth ? static_cast<Transport *>(m_tcp) : usb ? static_cast<Transport *>(m_usb) : m_serial;
+    Transport *in = &link();
     const qint64 limitMs = usb ? kUsbTimeoutMs : kSerialTcpTimeoutMs;
 
     QByteArray pending;   // the frame being received
@@ -143,15 +166,7 @@ QByteArray Session::WaitForReply()
     m_afterEtx.clear();
     ++m_waitDepth;
 
-    QElapsedTimer clock;   // monotonic: a jump of the wall clock changes nothing
-    clock.start();
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    deadline.setTimerType(Qt::PreciseTimer);
-    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
-    connect(link, &Transport::readyRead, &loop, &QEventLoop::quit);
-    m_waitLoop = &loop;
+    const qint64 start = m_clock->nowMs();   // monotonic: a jump of the wall clock changes nothing
 
     auto keep = [](QByteArray &into, const QByteArray &bytes) {
         const qsizetype room = kReplyLimit - into.size();
@@ -184,16 +199,14 @@ QByteArray Session::WaitForReply()
         QCoreApplication::processEvents();
         if (m_ended)
             break;
-        complete = take(usb ? link->read(0) : link->readAll());
-        if (complete || clock.elapsed() > limitMs)
+        // USB: each read is one bridge read, which waits by itself.
+        complete = take(usb ? in->read(0) : in->readAll());
+        if (complete || m_clock->nowMs() - start > limitMs)
             break;
-        if (!usb && link->bytesAvailable() == 0) {
-            deadline.start(int(std::max<qint64>(1, limitMs + 1 - clock.elapsed())));
-            loop.exec();
-        }
+        if (!usb && in->bytesAvailable() == 0)
+            m_clock->sleep(*in, start + limitMs + 1);
     }
     --m_waitDepth;
-    m_waitLoop = nullptr;
     if (m_ended)
         return {};   // the program is ending: the handler's chain stops here
 
@@ -275,6 +288,26 @@ QByteArray Session::transact(const QByteArray &payload, const Exchange &how)
     return reply;
 }
 
+bool Session::waitForConnection(int timeoutMs)
+{
+    auto *tcp = qobject_cast<TcpTransport *>(m_links[1]);
+    if (!tcp)
+        return m_links[1]->isOpen();
+    if (!tcp->settled() && !m_ended) {
+        QEventLoop loop;
+        QTimer limit;
+        limit.setSingleShot(true);
+        connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(tcp, &TcpTransport::stateSettled, &loop, &QEventLoop::quit);
+        connect(this, &Session::ending, &loop, &QEventLoop::quit);
+        limit.start(timeoutMs);
+        loop.exec();
+    }
+    if (!tcp->isConnected())
+        tcp->abort();   // refused, failed, or not made in time: given up
+    return tcp->isConnected() && !m_ended;
+}
+
 void Session::showCommErrors(bool leadingSpace)
 {
     QString text = QString::number(CommErrors);
@@ -317,8 +350,8 @@ void Session::end()
 {
     m_ended = true;
     m_deferred.clear();
-    if (m_waitLoop)
-        m_waitLoop->quit();
+    m_clock->wake();
+    emit ending();
     tmr_UPDATE->stop();
     tmr_COMMWDT->stop();
     tmr_RCVTIMER->stop();
@@ -348,10 +381,10 @@ void Session::netTick()
 {
     if (waiting() || !isEthernet())
         return;
-    while (tmr_NETRCVTMR->isActive() && !waiting() && m_tcp->bytesAvailable() > 0) {
+    while (tmr_NETRCVTMR->isActive() && !waiting() && m_links[1]->bytesAvailable() > 0) {
         // Frames are not assembled across reads on this link: a piece without an ETX is
         // dropped, as the unit's own tools have always done.
-        const QByteArray chunk = m_tcp->readAll();
+        const QByteArray chunk = m_links[1]->readAll();
         if (!chunk.contains(ETX))
             continue;
         emit rxText(chunk, false);

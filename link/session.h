@@ -10,13 +10,40 @@
 #include "link/tcptransport.h"
 #include "link/usbtransport.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QList>
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 namespace plv {
+
+// Time as the reply wait sees it, and its sleep until input or a deadline. Tests hand
+// in a clock they drive, so time-outs are exact and nothing waits in real time.
+class WaitClock {
+public:
+    virtual ~WaitClock() = default;
+    virtual qint64 nowMs() = 0;   // monotonic
+    // Returns when 'link' has input, the deadline has come or wake() was called.
+    virtual void sleep(Transport &link, qint64 deadlineMs) = 0;
+    virtual void wake() = 0;
+};
+
+// The real clock: a monotonic timer, and an event loop that keeps the console alive
+// while it sleeps.
+class SteadyClock : public WaitClock {
+public:
+    SteadyClock() { m_clock.start(); }
+    qint64 nowMs() override { return m_clock.elapsed(); }
+    void sleep(Transport &link, qint64 deadlineMs) override;
+    void wake() override;
+
+private:
+    QElapsedTimer m_clock;
+    QEventLoop *m_loop = nullptr;
+};
 
 // A 1 ms receive timer in name only: it does its work when data arrives, so nothing
 // ticks while the line is quiet. 'active' is the enabled flag the console keeps.
@@ -50,18 +77,37 @@ public:
     static constexpr int kSerialTcpTimeoutMs = 1000;
     static constexpr int kUsbTimeoutMs = 90;
 
+    // The three links the session owns; any left out is the real one.
+    struct Links {
+        Transport *serial = nullptr, *ethernet = nullptr, *usb = nullptr;
+    };
     // Timers are created as children of 'window', named as the console names them.
-    explicit Session(QObject *window);
+    explicit Session(QObject *window) : Session(window, Links{nullptr, nullptr, nullptr}, nullptr) {}
+    Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock);
 
     // Link mode: "comm1", "comm2", "ethernet", "USB", or empty before the first choice.
     // Only "ethernet" and "USB" are tested; anything else is the serial port.
     QString CommMode;
-    bool isEthernet() const { return CommMode == QLatin1String("ethernet"); }
-    bool isUsb() const { return CommMode == QLatin1String("USB"); }
+    enum class LinkKind { Serial, Ethernet, Usb };
+    LinkKind linkKind() const
+    {
+        return CommMode == QLatin1String("ethernet") ? LinkKind::Ethernet
+               : CommMode == QLatin1String("USB")    ? LinkKind::Usb
+                                                     : LinkKind::Serial;
+    }
+    bool isEthernet() const { return linkKind() == LinkKind::Ethernet; }
+    bool isUsb() const { return linkKind() == LinkKind::Usb; }
+    Transport &link(LinkKind kind) const { return *m_links[int(kind)]; }
+    Transport &link() const { return link(linkKind()); }
 
-    SerialTransport &serial() { return *m_serial; }
-    TcpTransport &tcp() { return *m_tcp; }
-    UsbTransport &usb() { return *m_usb; }
+    // The real transports, for their own settings (port name, rate, host, bridge).
+    SerialTransport &serial() { return *qobject_cast<SerialTransport *>(m_links[0]); }
+    TcpTransport &tcp() { return *qobject_cast<TcpTransport *>(m_links[1]); }
+    UsbTransport &usb() { return *qobject_cast<UsbTransport *>(m_links[2]); }
+
+    // Waits, with the event loop running, until the Ethernet connection is made or has
+    // failed, at most 'timeoutMs'; a connection still pending then is given up.
+    bool waitForConnection(int timeoutMs);
 
     ReceiveTimer *tmr_RCVTIMER;
     ReceiveTimer *tmr_NETRCVTMR;
@@ -135,6 +181,7 @@ signals:
     void msCommBuffer(const QByteArray &text);             // diagnostics "MSComm Buffer"
     void commErrorsShown(const QString &text);             // diagnostics "Comm Errors"
     void replyFault(const QString &text);                  // diagnostics "Last Error"
+    void ending();                                         // end() was called
     void unsolicitedStatus(const QByteArray &message, bool viaEthernet);
 
 private:
@@ -147,16 +194,15 @@ private:
     void notTheReply(const QByteArray &frame);
     void checkReplyChecksum(const QByteArray &frame);
 
-    SerialTransport *m_serial;
-    TcpTransport *m_tcp;
-    UsbTransport *m_usb;
+    Transport *m_links[3];
+    Transport *m_serial;   // the serial link: its watchdog and receive timer
+    std::unique_ptr<WaitClock> m_clock;
     SerialFramer m_framer;        // unsolicited frames on the serial link
     QByteArray m_afterEtx;        // serial characters read past a reply's ETX
     int m_waitDepth = 0;
     QByteArray m_awaitedEcho;     // command number of the last command sent
     quint64 m_sequenceEpoch = 0;
     bool m_ended = false;
-    QEventLoop *m_waitLoop = nullptr;   // the reply wait's sleep, woken when the program ends
     bool m_serialConfigured = false;
     QList<std::function<void()>> m_deferred;
 };

@@ -12,7 +12,7 @@ TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
             emit stateSettled();
     });
     connect(&m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        emit errorText(m_socket.errorString());
+        emit errorOccurred(m_socket.errorString());
     });
 }
 

@@ -15,6 +15,7 @@ public:
     QString host() const { return m_host; }
     quint16 remotePort() const { return m_portNo; }
     void connectToUnit();
+    bool open() override { connectToUnit(); return true; }
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
     // Connected, or given up (refused, failed, closed): nothing more comes of an attempt.
     bool settled() const
@@ -34,7 +35,6 @@ public:
 signals:
     void connected();
     void stateSettled();   // see settled()
-    void errorText(const QString &description);
 
 private:
     QTcpSocket m_socket;

@@ -1,8 +1,11 @@
 #pragma once
-// One link to the unit. Serial and TCP deliver data as it arrives (readyRead);
-// the USB link is polled through the bridge library.
+// One link to the unit, as every transport presents it: open, close, write a frame,
+// a readable signal, an error signal, the bytes waiting and a read. Serial, TCP, USB and
+// the tests' scripted link all honour it; the session routes each exchange to the
+// chosen one.
 #include <QByteArray>
 #include <QObject>
+#include <QString>
 
 namespace plv {
 
@@ -10,6 +13,9 @@ class Transport : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
+    // Serial and USB are open or not when this returns; TCP starts connecting and
+    // reports through isOpen() and settled().
+    virtual bool open() = 0;
     virtual bool isOpen() const = 0;
     // Hands one frame to the link; false when it could not be handed over.
     virtual bool send(const QByteArray &frame) = 0;
@@ -22,6 +28,7 @@ public:
 
 signals:
     void readyRead();
+    void errorOccurred(const QString &description);
 };
 
 } // namespace plv

@@ -18,6 +18,7 @@ public:
     bool libraryLoaded() const { return m_tessel != nullptr; }
     // FindTheHid; remembers the answer.
     bool find() { m_found = m_tessel && m_tessel->findTheHid(); return m_found; }
+    bool open() override { return find(); }
 
     bool isOpen() const override { return m_found; }
     // Nothing goes out before a successful search or after close().
