@@ -77,7 +77,9 @@ void LineWriter::write(const Job &job)
         m_file.reset();
         return;
     }
-    if (m_file && m_file->fileName() != job.path)
+    // A file removed under us (the folder cleaned up) is made anew rather than written
+    // into the void.
+    if (m_file && (m_file->fileName() != job.path || (!m_file->isSequential() && !QFileInfo::exists(job.path))))
         m_file.reset();
     QByteArray out;
     if (!m_file) {
@@ -87,14 +89,19 @@ void LineWriter::write(const Job &job)
             return;
         }
         auto file = std::make_unique<QFile>(job.path);
-        if (!file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        // A device (a FIFO, a terminal) has no end to seek to, so no appending there.
+        const QFileInfo info(job.path);
+        QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
+        if (!info.exists() || info.isFile())
+            mode |= QIODevice::Append;
+        if (!file->open(mode)) {
             fail(job.path, file->errorString());
             return;
         }
-        const qint64 size = file->size();
+        const qint64 size = file->isSequential() ? -1 : file->size();
         if (size == 0) {
             out = job.header;
-        } else {
+        } else if (size > 0) {
             // A line cut short by a crash must not swallow the first new one.
             QFile tail(job.path);
             if (tail.open(QIODevice::ReadOnly) && tail.seek(size - 1) && tail.read(1) != "\n")
