@@ -37,6 +37,13 @@ void LineWriter::append(const QString &path, const QByteArray &lines, const QByt
         emit failed(path, tr("writing is not keeping up; lines were dropped"));
 }
 
+QIODevice::OpenMode LineWriter::appendMode(const QString &path)
+{
+    // A device (a FIFO, a terminal) has no end to seek to, so no appending there.
+    const QFileInfo info(path);
+    return !info.exists() || info.isFile() ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly;
+}
+
 void LineWriter::closeFile()
 {
     std::lock_guard lock(m_mutex);
@@ -89,12 +96,7 @@ void LineWriter::write(const Job &job)
             return;
         }
         auto file = std::make_unique<QFile>(job.path);
-        // A device (a FIFO, a terminal) has no end to seek to, so no appending there.
-        const QFileInfo info(job.path);
-        QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-        if (!info.exists() || info.isFile())
-            mode |= QIODevice::Append;
-        if (!file->open(mode)) {
+        if (!file->open(appendMode(job.path) | QIODevice::Unbuffered)) {
             fail(job.path, file->errorString());
             return;
         }

@@ -3,6 +3,7 @@
 // holds up the caller. Each queued piece goes to the kernel in one unbuffered write, so a
 // process that is killed leaves every line it handed over before the last one complete.
 #include <QByteArray>
+#include <QIODevice>
 #include <QObject>
 #include <QString>
 
@@ -33,6 +34,9 @@ public:
 
     // Waits until everything queued is written or has failed; for tests and shutdown.
     bool waitForIdle(int msecs);
+
+    // How to open `path` for appending, for those who try a file before queuing to it.
+    static QIODevice::OpenMode appendMode(const QString &path);
 
     bool isFailing() const { return m_failing.load(); }
     qint64 linesDropped() const { return m_dropped.load(); }

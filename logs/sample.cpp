@@ -90,7 +90,7 @@ bool SampleRecorder::start(const QString &path)
     // Tried here, once, so the operator hears at once about a file that cannot be written;
     // the rows themselves never wait for the disk.
     QFile probe(path);
-    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
+    if (!probe.open(LineWriter::appendMode(path))) {
         m_error = probe.errorString();
         return false;
     }
