@@ -10,9 +10,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <ctime>
+
 using namespace plv::logs;
 
 namespace {
+
+const QByteArray CET = "CET-1CEST,M3.5.0,M10.5.0/3";   // +01:00 in winter, +02:00 in summer
 
 QDateTime utc(const char *iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs); }
 
@@ -57,23 +61,38 @@ class TstSample : public QObject {
 private slots:
     void isoTime_data()
     {
+        QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QDateTime>("time");
         QTest::addColumn<QString>("text");
-        QTest::newRow("winter, +01:00") << utc("2024-01-15T12:00:00Z") << "2024-01-15T13:00:00.000+01:00";
-        QTest::newRow("summer, +02:00") << utc("2024-07-01T00:30:00.250Z") << "2024-07-01T02:30:00.250+02:00";
+        QTest::newRow("winter, +01:00") << CET << utc("2024-01-15T12:00:00Z") << "2024-01-15T13:00:00.000+01:00";
+        QTest::newRow("summer, +02:00") << CET << utc("2024-07-01T00:30:00.250Z") << "2024-07-01T02:30:00.250+02:00";
         QTest::newRow("last millisecond before clocks go forward")
-            << utc("2024-03-31T00:59:59.999Z") << "2024-03-31T01:59:59.999+01:00";
-        QTest::newRow("first millisecond after") << utc("2024-03-31T01:00:00.000Z") << "2024-03-31T03:00:00.000+02:00";
+            << CET << utc("2024-03-31T00:59:59.999Z") << "2024-03-31T01:59:59.999+01:00";
+        QTest::newRow("first millisecond after") << CET << utc("2024-03-31T01:00:00.000Z") << "2024-03-31T03:00:00.000+02:00";
         QTest::newRow("the hour that repeats in autumn, second time")
-            << utc("2024-10-27T01:30:00Z") << "2024-10-27T02:30:00.000+01:00";
-        QTest::newRow("local date before UTC's") << utc("2024-12-31T23:30:00Z") << "2025-01-01T00:30:00.000+01:00";
+            << CET << utc("2024-10-27T01:30:00Z") << "2024-10-27T02:30:00.000+01:00";
+        QTest::newRow("local date before UTC's") << CET << utc("2024-12-31T23:30:00Z") << "2025-01-01T00:30:00.000+01:00";
+        // Half an hour ahead of a whole-hour zone, with a half-hour clock change.
+        const QByteArray halfHour = "LHST-10:30LHDT-11,M10.1.0,M4.1.0";
+        QTest::newRow("a half-hour offset") << halfHour << utc("2024-07-01T00:00:00Z") << "2024-07-01T10:30:00.000+10:30";
+        QTest::newRow("a change at half past a UTC hour")
+            << halfHour << utc("2024-10-05T15:30:00Z") << "2024-10-06T02:30:00.000+11:00";
+        QTest::newRow("west of Greenwich") << QByteArray("EST5EDT,M3.2.0,M11.1.0") << utc("2024-01-15T03:00:00Z")
+                                           << "2024-01-14T22:00:00.000-05:00";
     }
     void isoTime()
     {
+        QFETCH(QByteArray, zone);
         QFETCH(QDateTime, time);
         QFETCH(QString, text);
-        QCOMPARE(plv::logs::isoTime(time), text);
-        QCOMPARE(localDate(time.toMSecsSinceEpoch()), QDate::fromString(text.left(10), Qt::ISODate));
+        qputenv("TZ", zone);
+        tzset();
+        const QString got = plv::logs::isoTime(time);
+        const QDate day = localDate(time.toMSecsSinceEpoch());
+        qputenv("TZ", CET);
+        tzset();
+        QCOMPARE(got, text);
+        QCOMPARE(day, QDate::fromString(text.left(10), Qt::ISODate));
     }
 
     void row_data()
@@ -196,7 +215,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    qputenv("TZ", CET);
     QCoreApplication app(argc, argv);
     TstSample test;
     return QTest::qExec(&test, argc, argv);
