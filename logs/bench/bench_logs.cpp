@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sys/resource.h>
 
 using namespace plv::logs;
 
@@ -34,6 +35,14 @@ long rssKiB()
     }
     std::fclose(f);
     return kib;
+}
+
+// User plus system time of every thread of this process (the writer threads included).
+double cpuMs()
+{
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
 }
 
 double mib(double bytes) { return bytes / (1024.0 * 1024.0); }
@@ -154,7 +163,7 @@ void eventsAndRecording()
     QTemporaryDir dir;
     SampleRecorder recorder;
     recorder.start(dir.filePath(QStringLiteral("run.csv")));
-    Sample s;
+    Sample s{};
     s.kV = 40.125;
     s.mA = 1.5;
     s.filamentA = 2.2;
@@ -180,6 +189,48 @@ void eventsAndRecording()
     row("recording: 10,000 rows on disk after", QStringLiteral("%1 ms").arg(double(timer.nsecsElapsed()) / 1e6, 0, 'f', 1));
 }
 
+// Everything the logs do for one update cycle, with the traffic log's models attached:
+// 14 queries (28 frames) logged and decoded, one sample recorded and trended.
+void perCycle()
+{
+    constexpr int cycles = 20000;
+    constexpr int queries = 14;
+    QTemporaryDir dir;
+    TrafficLog log;
+    log.setDecoder({[](Direction, const QString &, const QByteArray &) { return QStringLiteral("HV off, interlock closed"); },
+                    [](const QString &, const QByteArray &) { return ChecksumVerdict::Ok; }});
+    TrafficLogModel model(&log);
+    TrafficFilterModel filter(&model);
+    filter.setText(QStringLiteral("interlock"));
+    SampleRecorder recorder;
+    recorder.start(dir.filePath(QStringLiteral("cycles.csv")));
+    TrendStore trends;
+    Sample s{};
+    s.kV = 40.125;
+    s.mA = 1.5;
+    s.filamentA = 2.2;
+    s.kVSetpoint = 40;
+    s.hvOn = true;
+    const QByteArray tx("\x02" "22,p\x03");
+    const QByteArray rx("\x02" "22,0,1,0,0,H\x03");
+    const qint64 t0 = QDateTime::currentMSecsSinceEpoch();
+    const double cpu0 = cpuMs();
+    for (int c = 0; c < cycles; ++c) {
+        for (int q = 0; q < queries; ++q) {
+            log.record(Direction::Tx, QStringLiteral("COMM1"), tx);
+            log.record(Direction::Rx, QStringLiteral("COMM1"), rx);
+        }
+        s.time = QDateTime::fromMSecsSinceEpoch(t0 + c * 800, Qt::UTC);
+        recorder.record(s);
+        trends.add(s);
+    }
+    recorder.waitForWritten(60000);
+    const double perCycleUs = (cpuMs() - cpu0) * 1e3 / cycles;
+    row("cycle: CPU per update cycle (28 frames, 1 sample)", QStringLiteral("%1 us").arg(perCycleUs, 0, 'f', 1));
+    row("cycle: CPU share at one cycle per 0.8 s",
+        QStringLiteral("%1 percentage points").arg(perCycleUs / 800000.0 * 100.0, 0, 'f', 4));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -191,6 +242,7 @@ int main(int argc, char **argv)
     trendWeek();
     trafficLog();
     eventsAndRecording();
+    perCycle();
     std::printf("=== end of table\n");
     return 0;
 }
