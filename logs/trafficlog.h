@@ -2,7 +2,8 @@
 // The traffic log's store: every frame sent and received on any link, and every time-out,
 // error and discarded input, one row each, in a bounded ring. Once full its memory stays
 // constant and each new row drops the oldest. Rows are numbered by a sequence that never
-// repeats, so views can follow the ring as it turns.
+// repeats, so views can follow the ring as it turns. Used from one thread, the console's:
+// the link layer's signals reach it there.
 #include "logs/formatting.h"
 
 #include <QByteArray>

@@ -266,6 +266,8 @@ int TrafficFilterModel::columnCount(const QModelIndex &parent) const
     return parent.isValid() || !m_source ? 0 : m_source->columnCount();
 }
 
+bool TrafficFilterModel::hasChildren(const QModelIndex &parent) const { return !parent.isValid() && !m_seqs.empty(); }
+
 QModelIndex TrafficFilterModel::mapToSource(const QModelIndex &proxyIndex) const
 {
     if (!proxyIndex.isValid() || !m_source || proxyIndex.row() >= rowCount())

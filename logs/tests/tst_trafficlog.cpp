@@ -231,6 +231,7 @@ private slots:
         QTest::newRow("text in the meaning, any case") << -1 << int(AllDirections) << "hv OFF" << QList<int>{1};
         QTest::newRow("text in the frame as shown") << -1 << int(AllDirections) << "<STX>14," << QList<int>{2, 3};
         QTest::newRow("text in the link name") << -1 << int(AllDirections) << "usb" << QList<int>{4};
+        QTest::newRow("nothing matches") << 99 << int(AllDirections) << QString() << QList<int>{};
         QTest::newRow("all filters at once") << 22 << int(directionBit(Direction::Rx)) << "off" << QList<int>{1};
     }
     void filter()
@@ -259,6 +260,7 @@ private slots:
         for (int r = 0; r < filter.rowCount(); ++r)
             seqs.append(filter.index(r, 0).data(TrafficLogModel::SeqRole).toInt());
         QCOMPARE(seqs, rows);
+        QCOMPARE(filter.hasChildren(), !rows.isEmpty());   // a view asks this before rowCount()
         // Set afterwards, the same filters give the same rows.
         TrafficFilterModel later(&model);
         later.setCommand(command);
