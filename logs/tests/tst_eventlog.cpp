@@ -13,17 +13,12 @@ using namespace plv::logs;
 
 namespace {
 
-// Central European time: one hour east of UTC in winter, two in summer.
-constexpr char Zone[] = "CET-1CEST,M3.5.0,M10.5.0/3";
-
 QDateTime utc(const char *iso) { return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODateWithMs); }
 
 QStringList readLines(const QString &path)
 {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
 }
 
 } // namespace
@@ -39,8 +34,6 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::newRow("summer time carries +02:00") << utc("2024-07-01T00:30:00.250Z") << int(EventCategory::Operator)
                                                     << "HV ON requested" << "2024-07-01T02:30:00.250+02:00 operator HV ON requested";
-        QTest::newRow("winter time carries +01:00") << utc("2024-01-15T12:00:00Z") << int(EventCategory::Unit)
-                                                    << "interlock open" << "2024-01-15T13:00:00.000+01:00 unit interlock open";
         QTest::newRow("line breaks and tabs become spaces")
             << utc("2024-01-15T12:00:00Z") << int(EventCategory::Link) << "lost\r\nagain\ttoo"
             << "2024-01-15T13:00:00.000+01:00 link lost  again too";
@@ -55,70 +48,54 @@ private slots:
         EventLog log(dir.path());
         log.logAt(time, EventCategory(category), text);
         QVERIFY(log.waitForWritten(5000));
-        QCOMPARE(readLines(log.filePath(QDate::fromString(line.left(10), Qt::ISODate))), QStringList{line});
-        QCOMPARE(EventLog::formatLine(log.at(0)), line);
+        QCOMPARE(readLines(dir.path() + "/events-" + line.left(10) + ".log"), QStringList{line});
     }
 
-    // The day of the file is the event's local day, decided per event.
+    // The file is the event's local day, decided per event.
     void dailyRollOver_data()
     {
         QTest::addColumn<QDateTime>("before");
         QTest::addColumn<QDateTime>("after");
-        QTest::addColumn<QString>("dayBefore");
-        QTest::addColumn<QString>("dayAfter");
-        QTest::newRow("local midnight, not UTC midnight")
-            << utc("2024-07-01T21:59:59.999Z") << utc("2024-07-01T22:00:00.000Z") << "2024-07-01" << "2024-07-02";
-        QTest::newRow("UTC midnight is mid-day-file") << utc("2024-07-01T23:59:59.999Z") << utc("2024-07-02T00:00:00.000Z")
-                                                      << "2024-07-02" << "2024-07-02";
-        QTest::newRow("the night clocks go forward")
-            << utc("2024-03-30T22:59:59.999Z") << utc("2024-03-30T23:00:00.000Z") << "2024-03-30" << "2024-03-31";
+        QTest::addColumn<QStringList>("days");   // the file of each
+        QTest::newRow("local midnight starts a file") << utc("2024-07-01T21:59:59.999Z") << utc("2024-07-01T22:00:00Z")
+                                                      << QStringList{"2024-07-01", "2024-07-02"};
+        QTest::newRow("UTC midnight does not") << utc("2024-07-01T23:59:59.999Z") << utc("2024-07-02T00:00:00Z")
+                                               << QStringList{"2024-07-02", "2024-07-02"};
+        QTest::newRow("the night clocks go forward") << utc("2024-03-30T22:59:59.999Z") << utc("2024-03-30T23:00:00Z")
+                                                     << QStringList{"2024-03-30", "2024-03-31"};
     }
     void dailyRollOver()
     {
         QFETCH(QDateTime, before);
         QFETCH(QDateTime, after);
-        QFETCH(QString, dayBefore);
-        QFETCH(QString, dayAfter);
+        QFETCH(QStringList, days);
         QTemporaryDir dir;
         EventLog log(dir.path() + "/not/yet/made");
-        log.logAt(before, EventCategory::Unit, "first");
-        log.logAt(after, EventCategory::Unit, "second");
+        log.logAt(before, EventCategory::Unit, "before");
+        log.logAt(after, EventCategory::Unit, "after");
         QVERIFY(log.waitForWritten(5000));
-        const QString fileBefore = log.folder() + "/events-" + dayBefore + ".log";
-        const QString fileAfter = log.folder() + "/events-" + dayAfter + ".log";
-        const QStringList before1 = readLines(fileBefore);
-        const QStringList after1 = readLines(fileAfter);
-        if (dayBefore == dayAfter) {
-            QCOMPARE(before1.size(), 2);
-        } else {
-            QCOMPARE(before1.size(), 1);
-            QVERIFY(before1[0].endsWith("first"));
-            QCOMPARE(after1.size(), 1);
-            QVERIFY(after1[0].endsWith("second"));
+        QStringList got;
+        for (const QString &day : days) {
+            for (const QString &line : readLines(log.folder() + "/events-" + day + ".log"))
+                got.append(day + ' ' + line.section(' ', 2));
         }
+        got.removeDuplicates();   // both in one file: read twice
+        QCOMPARE(got, (QStringList{days[0] + " before", days[1] + " after"}));
     }
 
+    // A second run appends to the day's file, after a line a crash cut short.
     void appendsToTheDaysFile()
     {
         QTemporaryDir dir;
-        const QDateTime t = utc("2024-07-01T10:00:00Z");
-        {
-            EventLog first(dir.path());
-            first.logAt(t, EventCategory::Console, "started");
-            QVERIFY(first.waitForWritten(5000));
-        }
-        // A line cut short by a crash, then a second run on the same day.
         const QString path = dir.path() + "/events-2024-07-01.log";
         QFile f(path);
-        QVERIFY(f.open(QIODevice::Append));
+        QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("2024-07-01T12:00:00.000+02:00 unit HV o");
         f.close();
-        EventLog second(dir.path());
-        second.logAt(t, EventCategory::Console, "started again");
-        QVERIFY(second.waitForWritten(5000));
-        const QStringList lines = readLines(path);
-        QCOMPARE(lines.size(), 3);
-        QVERIFY(lines[2].endsWith("console started again"));
+        EventLog log(dir.path());
+        log.logAt(utc("2024-07-01T10:00:00Z"), EventCategory::Console, "started");
+        QVERIFY(log.waitForWritten(5000));
+        QCOMPARE(readLines(path).value(1), QStringLiteral("2024-07-01T12:00:00.000+02:00 console started"));
     }
 
     void defaultFolder_data()
@@ -134,57 +111,43 @@ private slots:
         QFETCH(QByteArray, xdg);
         QFETCH(QString, folder);
         const QByteArray saved = qgetenv("XDG_STATE_HOME");
-        if (xdg.isEmpty())
-            qunsetenv("XDG_STATE_HOME");
-        else
-            qputenv("XDG_STATE_HOME", xdg);
+        xdg.isEmpty() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", xdg);
         const QString got = EventLog::defaultFolder();
         qputenv("XDG_STATE_HOME", saved);
         QCOMPARE(got, folder);
     }
 
-    // The folder cannot be made (a file stands in its way): said once, not for every
-    // event, and said again only after a line got through in between.
+    // A file stands where the folder should be: said once, not per event, and again
+    // only after a line got through in between. Events stay in memory all along.
     void writeFailureSaidOnce()
     {
         QTemporaryDir dir;
         const QString blocker = dir.path() + "/state";
-        QFile f(blocker);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        const auto block = [&] {
+            QFile f(blocker);
+            return f.open(QIODevice::WriteOnly);
+        };
+        QVERIFY(block());
         EventLog log(blocker + "/plv-console");
         QSignalSpy failed(&log, &EventLog::writeFailed);
         QSignalSpy recovered(&log, &EventLog::writeRecovered);
         log.log(EventCategory::Operator, "HV ON requested");
         QVERIFY(failed.wait(5000));
         QVERIFY(log.isWriteFailing());
-        QVERIFY(!log.lastWriteError().isEmpty());
         log.log(EventCategory::Operator, "HV ON requested");
         QVERIFY(log.waitForWritten(5000));
-        QCoreApplication::processEvents();   // whatever the writer posted is delivered now
+        QCoreApplication::processEvents();   // whatever the writer posted arrives now
         QCOMPARE(failed.count(), 1);
-        QCOMPARE(log.count(), 2);   // kept in memory all the same
 
         QVERIFY(QFile::remove(blocker));
         log.log(EventCategory::Operator, "HV OFF requested");
         QVERIFY(recovered.wait(5000));
         QVERIFY(!log.isWriteFailing());
 
-        QVERIFY(QDir(blocker).removeRecursively());
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(QDir(blocker).removeRecursively() && block());
         log.log(EventCategory::Operator, "HV OFF requested");
         QVERIFY(failed.wait(5000));
-        QCOMPARE(failed.count(), 2);
-    }
-
-    void diskFull()
-    {
-        LineWriter writer;
-        QSignalSpy failed(&writer, &LineWriter::failed);
-        writer.append("/dev/full", "a line\n");
-        QVERIFY(failed.wait(5000));
-        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("/dev/full"));
+        QCOMPARE(log.count(), 4);
     }
 
     void memoryIsBounded()
@@ -196,12 +159,10 @@ private slots:
         log.setMemoryCapacity(3);
         for (int i = 0; i < 5; ++i)
             log.log(EventCategory::Unit, QString::number(i));
-        QCOMPARE(log.count(), 3);
         QCOMPARE(model.rowCount(), 3);
         QCOMPARE(model.index(0, EventLogModel::TextColumn).data().toString(), QStringLiteral("2"));
-        QCOMPARE(model.index(2, EventLogModel::TextColumn).data().toString(), QStringLiteral("4"));
         log.setMemoryCapacity(1);
-        QCOMPARE(model.rowCount(), 1);
+        QCOMPARE(model.index(0, EventLogModel::TextColumn).data().toString(), QStringLiteral("4"));
         QVERIFY(log.waitForWritten(5000));
         QCOMPARE(readLines(log.filePath(log.at(0).time.toLocalTime().date())).size(), 5);   // the file keeps all
     }
@@ -209,7 +170,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    qputenv("TZ", Zone);
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");   // +01:00 in winter, +02:00 in summer
     QCoreApplication app(argc, argv);
     TstEventLog test;
     return QTest::qExec(&test, argc, argv);
