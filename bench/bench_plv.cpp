@@ -358,6 +358,7 @@ public:
         return false;
     }
     int exec(QDialog &) override { return 0; }
+    int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
 };
 
 // ------------------------------------------------------------------ start-up

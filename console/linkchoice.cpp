@@ -26,6 +26,30 @@ void LinkChoice::buildMenu(const AddItem &add)
     items[4] = add(m_menu, "mnu_USB", tr("U&SB"), [this] { mnu_USB_Click(); });
     for (QAction *a : items)
         a->setCheckable(true);
+    add(m_menu, "mnu_DISCONNECT", tr("&Disconnect"), [this] { mnu_DISCONNECT_Click(); });
+}
+
+void LinkChoice::mnu_DISCONNECT_Click()
+{
+    m_session.endSequences();
+    emit disconnected();
+    m_session.tmr_RCVTIMER->stop();
+    m_session.tmr_NETRCVTMR->stop();
+    m_session.tmr_COMMWDT->stop();
+    m_session.setSerialConfigured(false);   // so the watchdog never reopens the port
+    QString where;
+    switch (m_session.linkKind()) {
+    case Session::LinkKind::Serial: where = m_session.serial().portName(); break;
+    case Session::LinkKind::Ethernet:
+        where = QStringLiteral("%1:%2").arg(m_session.tcp().host()).arg(m_session.tcp().remotePort());
+        break;
+    case Session::LinkKind::Usb: where = QStringLiteral("USB"); break;
+    }
+    m_session.link().close();
+    check(nullptr);
+    m_showPanel(0, QStringLiteral("SET PORT!"));
+    m_showPanel(1, QStringLiteral("Comm Ch."));
+    emit failed(LinkDown::Disconnected, where);
 }
 
 void LinkChoice::check(QAction *item)
@@ -46,7 +70,10 @@ void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString 
     check(item);
     QString portText = fixedPort, device;
     if (fixedPort.isEmpty()) {
+        portText = m_lastUserEntry;
         prompter().input(m_window, tr("Enter your Comm Port Number"), QString(), portText);
+        if (!portText.isEmpty())
+            m_lastUserEntry = portText;
         const Checked<QString> dev = parseSerialPortEntry(portText);
         if (!dev.value) {
             invalidPort();
@@ -68,9 +95,11 @@ void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString 
     CommPortNum = portText.trimmed();
     serial.setPortName(device);
     if (!serial.open()) {
+        emit failed(LinkDown::FailedToOpen, device);
         invalidPort();
         return;
     }
+    emit opened(LinkKind::Serial, device);
     m_session.setSerialConfigured(true);
     m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + serial.settings());
     m_showPanel(1, QStringLiteral("Comm Port:  ") + CommPortNum);
@@ -110,6 +139,12 @@ void LinkChoice::mnu_ethernet_Click()
     const bool connected = m_session.waitForConnection(10000);
     if (m_session.ended())
         return;
+    const QString where = QStringLiteral("%1:%2").arg(tcp.host()).arg(tcp.remotePort());
+    if (connected)
+        emit opened(LinkKind::Ethernet, where);
+    else
+        emit failed(tcp.socket().error() == QAbstractSocket::ConnectionRefusedError ? LinkDown::Refused : LinkDown::FailedToOpen,
+                    where);
     m_session.tmr_NETRCVTMR->start();
     // A connection that was refused, failed or never completed is not queried: its
     // status request and automatic start would only run into their time-outs.
@@ -138,11 +173,13 @@ void LinkChoice::mnu_USB_Click()
     if (!usb.isOpen()) {
         // The library refuses to write before a successful search: the status request
         // cannot go out.
+        emit failed(LinkDown::FailedToOpen, QStringLiteral("USB"));
         items[4]->setChecked(false);
         prompter().message(m_window, tr("The port number which you entered does not exist. Please try again!"),
                            QString(), Prompter::Icon::Information);
         return;
     }
+    emit opened(LinkKind::Usb, QStringLiteral("USB"));
     m_afterOpen();
 }
 

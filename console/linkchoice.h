@@ -2,6 +2,8 @@
 // The Ports menu: choosing the serial port, Ethernet or USB, with the line-speed and
 // remote-host dialogs, the status bar's link panels, and the first status request and
 // automatic start that follow a link that opened.
+#include "health/linkhealth.h"
+
 #include <QObject>
 #include <QString>
 #include <array>
@@ -29,12 +31,19 @@ public:
     void mnu_userComm_Click();
     void mnu_ethernet_Click();
     void mnu_USB_Click();
+    // Closes the chosen link and stops everything that would use or reopen it.
+    void mnu_DISCONNECT_Click();
     QString CommPortNum;
     std::array<QAction *, 5> items{};
 
     // The window's menu helper: runs 'handler' as an operator action.
     using AddItem = std::function<QAction *(QMenu *, const char *, const QString &, std::function<void()>)>;
     void buildMenu(const AddItem &add);
+
+signals:
+    void opened(plv::LinkKind kind, const QString &where);
+    void failed(plv::LinkDown reason, const QString &where);
+    void disconnected();   // by the operator: automatic mode must stop
 
 private:
     void check(QAction *item);
@@ -47,6 +56,7 @@ private:
     std::function<void(int, const QString &)> m_showPanel;
     std::function<void()> m_afterOpen;
     RemoteHostDialog *m_remoteHost = nullptr;
+    QString m_lastUserEntry;   // COMM USER starts from the last entry of this run
 };
 
 } // namespace plv

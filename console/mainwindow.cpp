@@ -2,10 +2,12 @@
 
 #include "console/exitsequence.h"
 #include "console/linkchoice.h"
+#include "console/linkwatch.h"
 #include "link/session.h"
 #include "panels/controlspanel.h"
 #include "panels/dacpanel.h"
 #include "panels/dialogs.h"
+#include "panels/healthstrip.h"
 #include "panels/infopanel.h"
 #include "panels/prompt.h"
 #include "panels/ratingmenu.h"
@@ -21,10 +23,13 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QGridLayout>
+#include <QVBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QShortcut>
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -41,6 +46,17 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     buildStatusBar();
     connectSession();
     startUp(tesselFactory);
+
+    m_watch = new LinkWatch(*this, *m_strip);
+    connect(m_links, &LinkChoice::opened, m_watch, &LinkWatch::linkOpened);
+    connect(m_links, &LinkChoice::failed, m_watch, &LinkWatch::linkFailed);
+    connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
+    // The emergency stop works from every window of the console, ahead of anything queued.
+    auto *emergency = new QShortcut(QKeySequence(Qt::Key_F12), this);
+    emergency->setObjectName(QStringLiteral("sc_EMERGENCYOFF"));
+    emergency->setContext(Qt::ApplicationShortcut);
+    connect(emergency, &QShortcut::activated, this,
+            [this] { m_session->operateFirst([this] { m_controls->hvOff(); }); });
 }
 
 MainWindow::~MainWindow()
@@ -96,7 +112,11 @@ void MainWindow::buildMenus()
         ConfigDialog dialog(*m_unit, this);   // a new dialog each time: locked at every opening
         prompter().exec(dialog);
     });
-    addItem(controls, "mnu_Reset_total_hrs", tr("&Reset Total Hours"), [this] { m_info->mnu_Reset_total_hrs_Click(); });
+    addItem(controls, "mnu_Reset_total_hrs", tr("&Reset Total Hours"), [this] {
+        const QStringList choices{tr("Reset"), tr("Keep the hours")};
+        if (prompter().choose(this, tr("Reset the unit's total hours to zero? This cannot be undone."), choices, 1, 1) == 0)
+            m_info->mnu_Reset_total_hrs_Click();
+    });
     addItem(controls, "mnu_BaudRate", tr("Set Unit &BaudRate"), [this] {
         UnitBaudRateDialog dialog(*m_unit, this);
         prompter().exec(dialog);
@@ -126,9 +146,15 @@ void MainWindow::buildMenus()
 
 void MainWindow::buildPanels()
 {
-    auto *central = new QWidget(this);
+    // Scrolls rather than hides a control on a small or scaled screen.
+    auto *scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    setCentralWidget(scroll);
+    auto *central = new QWidget(scroll);
     central->setObjectName(QStringLiteral("central"));
-    setCentralWidget(central);
+    scroll->setWidget(central);
+    m_strip = new HealthStrip(central);
     m_status = new StatusPanel(*m_unit, central);
     m_controls = new ControlsPanel(*m_unit, *m_status, central);
     m_readbacks = new ReadbacksPanel(*m_unit, *m_rating, central);
@@ -167,7 +193,18 @@ void MainWindow::buildPanels()
         setCommandButtonsEnabled(!automatic);
     });
 
-    auto *grid = new QGridLayout(central);
+    // kV and mA readable from a step back.
+    for (QLineEdit *big : {m_readbacks->txt_ADC2, m_readbacks->txt_ADC3}) {
+        QFont f = big->font();
+        f.setPointSizeF(f.pointSizeF() * 1.6);
+        f.setBold(true);
+        big->setFont(f);
+    }
+
+    auto *outer = new QVBoxLayout(central);
+    outer->addWidget(m_strip);
+    auto *grid = new QGridLayout;
+    outer->addLayout(grid);
     grid->addWidget(m_readbacks->fra_READBACKS, 0, 0);
     grid->addWidget(m_readbacks->fra_TEMPS, 0, 1);
     grid->addWidget(m_readbacks->fra_UPDATEDATA, 0, 2);
@@ -321,8 +358,24 @@ void MainWindow::endProgram()
     emit programEnded();
 }
 
+bool MainWindow::mayExit()
+{
+    if (!m_watch->hvMayBeOn())
+        return true;
+    const QStringList choices{tr("Switch HV off and shut down"), tr("Exit and leave HV on"), tr("Cancel")};
+    const int choice = prompter().choose(this, tr("High voltage is ON."), choices, 2, 2);
+    if (choice == 0)   // "98,0," next, then the unit back to local and its setpoints zeroed
+        m_session->operateFirst([this] {
+            m_controls->hvOff();
+            m_exit->mnu_SHUTDOWN_Click();
+        });
+    return choice == 1;
+}
+
 void MainWindow::mnu_EXIT_Click()
 {
+    if (!mayExit())
+        return;
     m_session->tmr_UPDATE->stop();
     EnableCommandButtons();
     closeLinks(false);
@@ -333,6 +386,10 @@ void MainWindow::closeEvent(QCloseEvent *e)
 {
     if (m_ended) {
         e->accept();
+        return;
+    }
+    if (!mayExit()) {
+        e->ignore();
         return;
     }
     m_controls->btn_local_remote->setValue(false);   // the switch's action is not run

@@ -22,7 +22,9 @@ class ControlsPanel;
 class DacPanel;
 class ExitSequence;
 class InfoPanel;
+class HealthStrip;
 class LinkChoice;
+class LinkWatch;
 class RatingMenu;
 class ReadbacksPanel;
 class Session;
@@ -52,6 +54,7 @@ public:
     InfoPanel &info() { return *m_info; }
     LinkChoice &links() { return *m_links; }
     ExitSequence &exitSequence() { return *m_exit; }
+    HealthStrip &healthStrip() { return *m_strip; }
 
     // The diagnostics window, created hidden the first time it is written.
     ExtrasWindow &extras();
@@ -82,6 +85,8 @@ private:
     void setCommandButtonsEnabled(bool on);
     void showPanel(int index, const QString &text);
     void endProgram();
+    // With high voltage possibly on, the operator decides first; false: stay.
+    bool mayExit();
     void closeLinks(bool tcpAlways);
 
     const BuildData &m_build;
@@ -97,6 +102,8 @@ private:
     InfoPanel *m_info = nullptr;
     LinkChoice *m_links = nullptr;
     ExitSequence *m_exit = nullptr;
+    HealthStrip *m_strip = nullptr;
+    LinkWatch *m_watch = nullptr;
     QPointer<ExtrasWindow> m_extras;
     QPointer<RevScreen> m_about;
     QLabel *m_panels[6] = {};

@@ -228,6 +228,7 @@ QByteArray Session::WaitForReply()
             tmr_COMMWDT->start();
     }
     emit rxText(reply, true);
+    emit exchanged(m_awaitedEcho, reply);
     tmr_RCVTIMER->start();
     m_afterEtx.clear();
     if (m_serial->isOpen())
@@ -327,6 +328,17 @@ void Session::operate(std::function<void()> action)
     action();
 }
 
+void Session::operateFirst(std::function<void()> action)
+{
+    if (m_ended)
+        return;
+    if (waiting()) {
+        m_deferred.prepend(std::move(action));
+        return;
+    }
+    action();
+}
+
 void Session::runDeferred()
 {
     const auto pending = std::exchange(m_deferred, {});
@@ -401,8 +413,8 @@ void Session::watchdogTick()
     tmr_COMMWDT->stop();
     if (m_serialConfigured) {
         if (CommStatusFlag) {
-            if (!m_serial->isOpen())
-                m_serial->open();
+            if (!m_serial->isOpen() && m_serial->open())
+                emit serialReopened();
         } else if (m_serial->isOpen()) {
             m_serial->close();
         } else {

@@ -156,6 +156,8 @@ public:
     // reply is awaited runs after that transaction has ended.
     bool waiting() const { return m_waitDepth > 0; }
     void operate(std::function<void()> action);
+    // Like operate(), but ahead of every queued action: the emergency HV off.
+    void operateFirst(std::function<void()> action);
 
     // A handler that runs several transactions calls this before each one after the
     // first: queued operator actions run now, between transactions, and the result
@@ -182,6 +184,9 @@ signals:
     void commErrorsShown(const QString &text);             // diagnostics "Comm Errors"
     void replyFault(const QString &text);                  // diagnostics "Last Error"
     void ending();                                         // end() was called
+    // Every awaited reply, or its absence (empty), with the command number it answers.
+    void exchanged(const QByteArray &command, const QByteArray &reply);
+    void serialReopened();                                 // by the watchdog
     void unsolicitedStatus(const QByteArray &message, bool viaEthernet);
 
 private:

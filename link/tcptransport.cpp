@@ -1,5 +1,7 @@
 #include "link/tcptransport.h"
 
+#include <utility>
+
 namespace plv {
 
 TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
@@ -7,6 +9,10 @@ TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
     m_socket.setReadBufferSize(64 * 1024);
     connect(&m_socket, &QTcpSocket::readyRead, this, &Transport::readyRead);
     connect(&m_socket, &QTcpSocket::connected, this, &TcpTransport::connected);
+    connect(&m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (!std::exchange(m_closing, false))
+            emit disconnectedByPeer();
+    });
     connect(&m_socket, &QTcpSocket::stateChanged, this, [this] {
         if (settled())
             emit stateSettled();
@@ -18,8 +24,7 @@ TcpTransport::TcpTransport(QObject *parent) : Transport(parent)
 
 void TcpTransport::connectToUnit()
 {
-    if (m_socket.state() != QAbstractSocket::UnconnectedState)
-        m_socket.abort();
+    abort();
     m_socket.connectToHost(m_host, m_portNo);
 }
 
@@ -45,6 +50,7 @@ void TcpTransport::close()
     // the connection, which can discard the last frame we wrote (the shutdown zeroing).
     m_socket.readAll();
     m_socket.flush();
+    m_closing = m_socket.state() != QAbstractSocket::UnconnectedState;
     m_socket.disconnectFromHost();
 }
 

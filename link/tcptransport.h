@@ -22,7 +22,13 @@ public:
     {
         return m_socket.state() == QAbstractSocket::ConnectedState || m_socket.state() == QAbstractSocket::UnconnectedState;
     }
-    void abort() { m_socket.abort(); }
+    // Drops the connection or attempt at once; ours, so not reported as the unit's.
+    void abort()
+    {
+        m_closing = m_socket.state() != QAbstractSocket::UnconnectedState;
+        m_socket.abort();
+        m_closing = false;
+    }
 
     bool isOpen() const override { return isConnected(); }
     bool send(const QByteArray &frame) override;
@@ -35,8 +41,10 @@ public:
 signals:
     void connected();
     void stateSettled();   // see settled()
+    void disconnectedByPeer();   // the unit (or the network) closed a live connection
 
 private:
+    bool m_closing = false;
     QTcpSocket m_socket;
     QString m_host;
     quint16 m_portNo = 0;

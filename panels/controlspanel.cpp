@@ -57,9 +57,19 @@ ControlsPanel::ControlsPanel(Unit &unit, StatusPanel &status, QWidget *parent)
 
 void ControlsPanel::hvAction()
 {
-    const bool turnOn = !btn_HVONOFF->value();
+    switchHv(!btn_HVONOFF->value());
+}
+
+void ControlsPanel::hvOff()
+{
+    switchHv(false);
+}
+
+void ControlsPanel::switchHv(bool turnOn)
+{
     // The switch moves at once; only the unit's acceptance changes the status lamp.
     btn_HVONOFF->setValue(turnOn);
+    emit hvRequested(turnOn);
     const char c = m_unit.switchHv(turnOn);
     if (c == '$') {
         m_status.led_HVSTAT->setValue(turnOn);

@@ -25,10 +25,15 @@ public:
     QGroupBox *fra_HV, *fra_LOCALREMOTE, *fra_RESET;
     LampButton *btn_HVONOFF, *btn_local_remote, *btn_RSTTIME;
 
+    // The emergency stop: "98,0," whatever the switch shows.
+    void hvOff();
+
 signals:
     void lastError(const QString &code);
+    void hvRequested(bool on);
 
 private:
+    void switchHv(bool turnOn);
     Unit &m_unit;
     Session &m_session;
     StatusPanel &m_status;

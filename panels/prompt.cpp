@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace plv {
 namespace {
@@ -23,12 +24,31 @@ public:
     {
         bool ok = false;
         text = QInputDialog::getText(parent, title.isEmpty() ? QApplication::applicationDisplayName() : title,
-                                     prompt, QLineEdit::Normal, QString(), &ok);
+                                     prompt, QLineEdit::Normal, text, &ok);
         if (!ok)
             text.clear();
         return ok;
     }
     int exec(QDialog &dialog) override { return dialog.exec(); }
+    int choose(QWidget *parent, const QString &text, const QStringList &choices, int defaultIndex,
+               int cancelIndex) override
+    {
+        QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton,
+                        parent);
+        QList<QAbstractButton *> buttons;
+        for (int i = 0; i < choices.size(); ++i) {
+            QPushButton *b = box.addButton(choices[i], i == cancelIndex ? QMessageBox::RejectRole
+                                                                        : QMessageBox::AcceptRole);
+            buttons.append(b);
+            if (i == defaultIndex)
+                box.setDefaultButton(b);
+        }
+        if (cancelIndex >= 0 && cancelIndex < buttons.size())
+            box.setEscapeButton(buttons[cancelIndex]);
+        box.exec();
+        const qsizetype at = buttons.indexOf(box.clickedButton());
+        return at < 0 ? cancelIndex : int(at);
+    }
 };
 
 RealPrompter g_real;

@@ -2,6 +2,7 @@
 // Every message box, input box and modal dialog goes through this one seam, so tests
 // can answer them without a person. Production shows real QMessageBox/QInputDialog.
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QDialog;
@@ -18,6 +19,10 @@ public:
     virtual bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) = 0;
     // Runs a modal dialog; returns its result code.
     virtual int exec(QDialog &dialog) = 0;
+    // A question with one button per choice; returns the index chosen. Enter takes
+    // 'defaultIndex', Escape and the close box 'cancelIndex'.
+    virtual int choose(QWidget *parent, const QString &text, const QStringList &choices, int defaultIndex,
+                       int cancelIndex) = 0;
 };
 
 // The prompter in use (the real one unless a test installed its own).

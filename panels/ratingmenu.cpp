@@ -44,6 +44,8 @@ void RatingMenu::SelectRating(const Rating &r)
     const QString chosen = ratingMenuName(r);
     for (auto it = m_actions.cbegin(); it != m_actions.cend(); ++it)
         it.value()->setChecked(it.key() == chosen);
+    m_selected = m_build.find(r.kV, r.watts);
+    emit ratingSelected(r.kV, r.watts);
 }
 
 } // namespace plv

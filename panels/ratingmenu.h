@@ -26,9 +26,14 @@ public:
 
     double VoltsPerCount = 0;
     double MilliampsPerCount = 0;
+    const Rating *selected() const { return m_selected; }
+
+signals:
+    void ratingSelected(int kV, int watts);
 
 private:
     const BuildData &m_build;
+    const Rating *m_selected = nullptr;
     QHash<QString, QAction *> m_actions;
     QWidget *m_kvOption = nullptr;
     QWidget *m_maOption = nullptr;

@@ -30,6 +30,13 @@ public:
     void message(QWidget *, const QString &text, const QString &title, Icon icon) override;
     bool input(QWidget *, const QString &prompt, const QString &title, QString &text) override;
     int exec(QDialog &dialog) override;
+    QStringList questions;   // every question asked with choices, in order
+    QQueue<int> choices;     // answers by index; none queued = the default choice
+    int choose(QWidget *, const QString &text, const QStringList &, int defaultIndex, int) override
+    {
+        questions.append(text);
+        return choices.isEmpty() ? defaultIndex : choices.dequeue();
+    }
 
     QStringList messageTexts() const;
 };

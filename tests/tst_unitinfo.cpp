@@ -122,6 +122,10 @@ private slots:
         rig.sim.clearTrace();
         rig.sim.setFaults({.silent = silent});
 
+        rig.trigger("mnu_Reset_total_hrs");   // asked first; the default keeps the hours
+        QCOMPARE(rig.prompt.questions.size(), 1);
+        QVERIFY(rig.wire().isEmpty());
+        rig.prompt.choices.enqueue(0);
         rig.trigger("mnu_Reset_total_hrs");
         QCOMPARE(rig.wire(), QList<QByteArray>{"30,"});
         QStringList after;

@@ -22,6 +22,7 @@ public:
     quint16 port = 0;
     void message(QWidget *, const QString &, const QString &, Icon) override {}
     bool input(QWidget *, const QString &, const QString &, QString &) override { return false; }
+    int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
     int exec(QDialog &dialog) override
     {
         if (auto *host = qobject_cast<RemoteHostDialog *>(&dialog)) {

@@ -60,6 +60,15 @@ QSize LampButton::sizeHint() const
     return {20, 20};
 }
 
+void LampButton::setStale(bool stale)
+{
+    if (stale == m_stale)
+        return;
+    m_stale = stale;
+    update();
+    emit staleChanged(stale);
+}
+
 void LampButton::paintEvent(QPaintEvent *)
 {
     QPainter p(this);
@@ -69,6 +78,11 @@ void LampButton::paintEvent(QPaintEvent *)
         p.setPen(QPen(Qt::darkGray, 1));
         p.setBrush(fill);
         p.drawEllipse(rect().adjusted(2, 2, -2, -2));
+        if (m_stale) {   // grey hatching over the lamp: its colour stays readable
+            p.setPen(Qt::NoPen);
+            p.setBrush(QBrush(QColor(96, 96, 96, 200), Qt::BDiagPattern));
+            p.drawEllipse(rect().adjusted(2, 2, -2, -2));
+        }
         return;
     }
     if (m_style == Style::Button) {
@@ -212,10 +226,31 @@ namespace plv {
 
 void setBoxColor(QLineEdit *box, const QColor &c)
 {
+    // A stale box keeps its colour, dotted over the window background, with grey text.
+    const bool stale = box->property("stale").toBool();
     QPalette p = box->palette();
-    p.setColor(QPalette::Base, c);
-    p.setColor(QPalette::Text, Qt::black);
+    p.setBrush(QPalette::Base, stale ? QBrush(c, Qt::Dense4Pattern) : QBrush(c));
+    p.setColor(QPalette::Text, stale ? QColor(110, 110, 110) : QColor(Qt::black));
     box->setPalette(p);
+}
+
+void setStale(QWidget *control, bool stale, const QString &lastRead)
+{
+    if (auto *lamp = qobject_cast<LampButton *>(control)) {
+        lamp->setStale(stale);
+    } else if (auto *box = qobject_cast<QLineEdit *>(control)) {
+        if (box->property("stale").toBool() != stale) {
+            box->setProperty("stale", stale);
+            setBoxColor(box, boxColor(box));
+        }
+    }
+    QVariant own = control->property("ownToolTip");
+    if (!own.isValid()) {
+        own = control->toolTip();
+        control->setProperty("ownToolTip", own);
+    }
+    const QString base = own.toString();
+    control->setToolTip(lastRead.isEmpty() ? base : base.isEmpty() ? lastRead : base + QLatin1Char('\n') + lastRead);
 }
 
 QColor boxColor(const QLineEdit *box) { return box->palette().color(QPalette::Base); }

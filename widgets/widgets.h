@@ -13,6 +13,8 @@ class LampButton : public QWidget {
     Q_OBJECT
     Q_PROPERTY(bool value READ value WRITE setValue NOTIFY valueChanged)
     Q_PROPERTY(QString text READ text)
+    // A value read from the unit that is no longer current: drawn hatched, still shown.
+    Q_PROPERTY(bool stale READ isStale WRITE setStale NOTIFY staleChanged)
 public:
     enum class Style { Lamp, Switch, Button };
     explicit LampButton(Style style, QWidget *parent = nullptr);
@@ -23,11 +25,14 @@ public:
     void setTexts(const QString &off, const QString &on);   // lamp button captions
     void setSwitchLabels(const QString &up, const QString &down);
     QString text() const { return m_value ? m_onText : m_offText; }
+    bool isStale() const { return m_stale; }
+    void setStale(bool stale);
     QColor currentColor() const { return m_value ? m_onColor : m_offColor; }
     QSize sizeHint() const override;
 
 signals:
     void valueChanged(bool on);
+    void staleChanged(bool stale);
     void operated();   // the operator clicked or pressed Space/Enter; the state is unchanged
 
 protected:
@@ -38,6 +43,7 @@ protected:
 private:
     Style m_style;
     bool m_value = false;
+    bool m_stale = false;
     QColor m_offColor{Qt::black}, m_onColor{255, 192, 128};
     QString m_offText, m_onText, m_upLabel, m_downLabel;
 };
@@ -98,4 +104,8 @@ QColor boxColor(const QLineEdit *box);
 void setTextColor(QLabel *label, const QColor &c);
 QColor textColor(const QLabel *label);
 QLineEdit *makeValueBox(const QString &name, const QString &text, QWidget *parent);
+// Marks a lamp or value box as stale (property "stale"; greyed and hatched, never one
+// of the colours that carry meaning) or current again, and puts 'lastRead' on a new
+// line under the control's own tooltip.
+void setStale(QWidget *control, bool stale, const QString &lastRead);
 } // namespace plv

@@ -1,0 +1,187 @@
+#include "console/linkwatch.h"
+
+#include "console/mainwindow.h"
+#include "health/hvconfirm.h"
+#include "health/linkhealth.h"
+#include "health/ratingcheck.h"
+#include "health/staleness.h"
+#include "link/session.h"
+#include "panels/controlspanel.h"
+#include "panels/dacpanel.h"
+#include "panels/healthstrip.h"
+#include "panels/infopanel.h"
+#include "panels/ratingmenu.h"
+#include "panels/readbackspanel.h"
+#include "panels/statuspanel.h"
+#include "protocol/decode.h"
+#include "unit/updatecycle.h"
+#include "widgets/widgets.h"
+
+#include <QLineEdit>
+#include <QTimer>
+
+namespace plv {
+
+LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
+    : QObject(&window), m_window(window), m_strip(strip), m_health(new LinkHealth(systemWallClock(), this)),
+      m_stale(new Staleness(systemWallClock(), this)), m_hv(new HvConfirmation(this)), m_tick(new QTimer(&window))
+{
+    const BuildData &build = window.build();
+    m_rating = new RatingCheck(build.id.toUpper(), QList<int>(build.kVs.begin(), build.kVs.end()), this);
+
+    // What each reply fills; the cycle reads all but the three identity values.
+    StatusPanel &st = window.status();
+    ReadbacksPanel &rb = window.readbacks();
+    InfoPanel &info = window.info();
+    m_valuesOf = {
+        {"19", {rb.txt_ADC2, rb.txt_ADC3, rb.txt_ADC13}},
+        {"20", {rb.txt_ADC1, rb.txt_ADC0, rb.txt_ADC6}},
+        {"14", {window.dacs().box(Channel::A)}},
+        {"15", {window.dacs().box(Channel::B)}},
+        {"16", {window.dacs().box(Channel::C)}},
+        {"17", {window.dacs().box(Channel::D)}},
+        {"22", {st.led_HVSTAT, st.led_INTRLKSTAT, st.led_FAULT}},
+        {"68", {st.flagLeds, st.flagLeds + 6}},
+        {"21", {info.txt_totalHours}},
+        {"25", {info.txt_WEBREV}},
+        {"26", {info.txt_MODNUM}},
+        {"23", {info.txt_SWREV}},
+        {"24", {info.txt_HWREV}},
+    };
+    for (auto it = m_valuesOf.cbegin(); it != m_valuesOf.cend(); ++it) {
+        const bool cycle = it.key() != "26" && it.key() != "23" && it.key() != "24";
+        for (QWidget *w : it.value()) {
+            m_widget.insert(w->objectName(), w);
+            m_stale->add(w->objectName(), cycle ? Staleness::Refresh::Cycle : Staleness::Refresh::NotCycle);
+        }
+    }
+
+    // A coarse tick for the time rules, running only while a link is up.
+    m_tick->setObjectName(QStringLiteral("tmr_HEALTH"));
+    m_tick->setInterval(250);
+    connect(m_tick, &QTimer::timeout, this, [this] {
+        const qint64 now = monotonicMs();
+        m_health->tick(now);
+        m_stale->tick(now);
+    });
+
+    Session &s = window.session();
+    connect(&s, &Session::exchanged, this, &LinkWatch::exchanged);
+    connect(&s, &Session::unsolicitedStatus, this, [this](const QByteArray &frame) { statusSeen(frame); });
+    connect(&s, &Session::serialReopened, this, [this, &s] {
+        if (!s.isEthernet() && !s.isUsb())
+            linkOpened(LinkKind::Serial, s.serial().portName());
+    });
+    connect(&s.tcp(), &TcpTransport::disconnectedByPeer, this, [this, &s] {
+        if (s.isEthernet())
+            linkFailed(LinkDown::ClosedByUnit, QStringLiteral("%1:%2").arg(s.tcp().host()).arg(s.tcp().remotePort()));
+    });
+    connect(&s.serial(), &Transport::errorOccurred, this, [this, &s] {
+        if (!s.isEthernet() && !s.isUsb() && m_health->isUp() && !s.serial().isOpen())
+            linkFailed(LinkDown::ClosedByUnit, s.serial().portName());
+    });
+    connect(&window.cycle(), &UpdateCycle::modeChanged, this, [this](bool automatic) {
+        const qint64 now = monotonicMs();
+        m_health->setAutomatic(automatic, now);
+        m_stale->setAutomatic(automatic, now);
+    });
+    connect(&window.cycle(), &UpdateCycle::cycleCompleted, this, [this] { m_stale->cycleCompleted(monotonicMs()); });
+    connect(&window.controls(), &ControlsPanel::hvRequested, m_hv, &HvConfirmation::requested);
+    connect(&window.rating(), &RatingMenu::ratingSelected, m_rating, &RatingCheck::select);
+    if (const Rating *r = window.rating().selected())
+        m_rating->select(r->kV, r->watts);
+
+    connect(m_health, &LinkHealth::textChanged, this, &LinkWatch::showLink);
+    connect(m_health, &LinkHealth::modeChanged, this, [this] { m_strip.showMode(m_health->modeText()); });
+    connect(m_health, &LinkHealth::lastGoodReplyTextChanged, &m_strip, &HealthStrip::showLastReply);
+    connect(m_rating, &RatingCheck::warningChanged, this, &LinkWatch::showLink);
+    connect(m_rating, &RatingCheck::ratingTextChanged, &m_strip, &HealthStrip::showRating);
+    connect(m_hv, &HvConfirmation::bannerChanged, &m_strip, &HealthStrip::showHvCommand);
+    connect(m_stale, &Staleness::staleChanged, this, &LinkWatch::showStale);
+    connect(st.led_HVSTAT, &LampButton::valueChanged, this, [this, &window](bool on) {
+        m_strip.showHvOn(on);
+        window.setWindowTitle(window.build().windowCaption + (on ? QStringLiteral(" \u2014 HV ON") : QString()));
+    });
+    m_strip.showRating(m_rating->ratingText());
+    m_strip.showMode(m_health->modeText());
+}
+
+LinkWatch::~LinkWatch() = default;
+
+void LinkWatch::linkOpened(LinkKind kind, const QString &where)
+{
+    m_chosen = true;
+    m_health->linkUp(kind, where, monotonicMs());
+    setLinkUp(true);
+}
+
+void LinkWatch::linkFailed(LinkDown reason, const QString &where)
+{
+    m_chosen = true;
+    m_health->linkDown(reason, where, monotonicMs());
+    setLinkUp(false);
+}
+
+void LinkWatch::setLinkUp(bool up)
+{
+    m_stale->setLinkUp(up, monotonicMs());
+    if (up)
+        m_tick->start();
+    else
+        m_tick->stop();
+    // The first choice brings the marks in; before it, nothing claims to be from the unit.
+    for (auto it = m_widget.cbegin(); it != m_widget.cend(); ++it)
+        showStale(it.key(), m_stale->isStale(it.key()));
+    showLink();
+}
+
+bool LinkWatch::hvMayBeOn() const
+{
+    return m_window.status().led_HVSTAT->value() || m_hv->bannerText().startsWith(QLatin1String("HV OFF NOT"));
+}
+
+void LinkWatch::exchanged(const QByteArray &command, const QByteArray &reply)
+{
+    const qint64 now = monotonicMs();
+    const bool good = !reply.isEmpty();
+    if (good)
+        m_health->goodReply(now);
+    else
+        m_health->missedReply(now);
+    for (QWidget *w : m_valuesOf.value(command))
+        good ? m_stale->valueRead(w->objectName(), now) : m_stale->valueFailed(w->objectName(), now);
+    if (command == "98")
+        m_hv->replied(reply);
+    else if (command == "22" && good)
+        statusSeen(reply);
+    else if (command == "26" && good)
+        m_rating->setModelNumber(QString::fromLatin1(cutFields(reply, 1).value(0)));
+}
+
+void LinkWatch::statusSeen(const QByteArray &reply)
+{
+    m_hv->statusReply(decodeMainStatus(reply).hvOn);
+}
+
+void LinkWatch::showLink()
+{
+    if (!m_chosen)
+        return;
+    QString text = m_health->text();
+    const QString warning = m_rating->warningText();
+    if (!warning.isEmpty() && m_health->isUp())
+        text += QStringLiteral("   ") + warning;
+    const bool alarm = m_health->state() == LinkHealth::State::NoReply
+                       || m_health->state() == LinkHealth::State::NotConnected;
+    m_strip.showLink(text, alarm);
+}
+
+void LinkWatch::showStale(const QString &key, bool stale)
+{
+    if (!m_chosen)
+        return;
+    if (QWidget *w = m_widget.value(key))
+        setStale(w, stale, m_stale->lastReadText(key));
+}
+
+} // namespace plv
