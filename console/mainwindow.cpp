@@ -305,6 +305,13 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
         m_session->usb().setClient(tesselFactory(nullptr));
 }
 
+QSize MainWindow::sizeHint() const
+{
+    const auto *scroll = static_cast<const QScrollArea *>(centralWidget());
+    const QSize content = scroll->widget()->sizeHint();
+    return {content.width() + 24, content.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height() + 24};
+}
+
 ExtrasWindow &MainWindow::extras()
 {
     if (!m_extras)

@@ -65,6 +65,9 @@ public:
     void mnu_EXIT_Click();
     bool ended() const { return m_ended; }
 
+    // The whole panel without scrolling; on a smaller screen it scrolls instead.
+    QSize sizeHint() const override;
+
     void DisableCommandButtons() { setCommandButtonsEnabled(false); }
     void EnableCommandButtons() { setCommandButtonsEnabled(true); }
 

@@ -1,5 +1,6 @@
 // Renders the README's pictures on Qt's offscreen platform: the main window of one
-// build connected to the simulated unit in automatic mode, and the diagnostics window.
+// build connected to the simulated unit in automatic mode, the diagnostics window, and
+// the main window after the unit has fallen silent.
 //   plv_screenshots OUTDIR
 #include "panels/dialogs.h"
 #include "panels/prompt.h"
@@ -66,6 +67,12 @@ bool shoot(const BuildData &build, const QString &dir)
         x.show();
         QTest::qWait(100);
         x.grab().save(dir + QStringLiteral("/extras.png"));
+        // The unit falls silent with high voltage on: NO REPLY, stale values.
+        x.hide();
+        sim.setFaults({.silent = true});
+        QTest::qWait(4000);
+        win.grab().save(dir + QStringLiteral("/plv-lost-link.png"));
+        sim.setFaults({});
     }
     return true;
 }
