@@ -32,7 +32,6 @@ public:
     bool send(const QByteArray &frame) override;
     qint64 bytesAvailable() const override { return m_received.size(); }
     QByteArray read(qint64 maxBytes) override;
-    void discardInput() override { m_received.clear(); }
     // Starts one bridge read unless one is running; none once closed or before a
     // successful search.
     bool requestInput() override;
