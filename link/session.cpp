@@ -194,18 +194,42 @@ QByteArray Session::WaitForReply()
         }
     };
 
+    // A link that fetches only when asked (USB) makes one read at a time, each asked for
+    // here. Its wait ends with the first read that completes past the limit, never while
+    // one is on its way: a read left running would hold up the next command's write.
+    bool fetching = false;
+    qint64 fetchedAt = -1;   // when the latest read completed
+    auto fetchedLate = [&] { return fetchedAt >= 0 && fetchedAt - start > limitMs; };
+    const QMetaObject::Connection fetched = connect(in, &Transport::readyRead, this, [&] {
+        if (fetching) {
+            fetching = false;
+            fetchedAt = m_clock->nowMs();
+        }
+    });
+
     for (;;) {
         // Timer ticks and operator actions are handled while the reply is awaited.
         QCoreApplication::processEvents();
         if (m_ended)
             break;
-        // USB: each read is one bridge read, which waits by itself.
-        complete = take(usb ? in->read(0) : in->readAll());
-        if (complete || m_clock->nowMs() - start > limitMs)
+        complete = take(in->readAll());
+        if (complete)
             break;
-        if (!usb && in->bytesAvailable() == 0)
+        if (!fetching && !fetchedLate())
+            fetching = in->requestInput();
+        if (fetching) {
+            // Only the read's readyRead or end() move the wait on; this deadline merely has
+            // a read still on its way slept on again.
+            constexpr qint64 kRecheckMs = 1000;
+            m_clock->sleep(*in, m_clock->nowMs() + kRecheckMs);
+            continue;
+        }
+        if (m_clock->nowMs() - start > limitMs)
+            break;
+        if (in->bytesAvailable() == 0)
             m_clock->sleep(*in, start + limitMs + 1);
     }
+    disconnect(fetched);
     --m_waitDepth;
     if (m_ended)
         return {};   // the program is ending: the handler's chain stops here

@@ -1,5 +1,7 @@
 #pragma once
 // The console's view of the USB bridge object: the library's four operations in C++.
+// An object is not thread-safe: one thread at a time may call it, and it is released
+// where it was used.
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -12,7 +14,8 @@ public:
     virtual bool findTheHid() = 0;
     // False when the library refused (no successful search, frame too long, ...).
     virtual bool writeReport(const QByteArray &frame) = 0;
-    // One input report's characters; empty after its 1000 ms wait or on failure.
+    // One input report's characters; empty after its 1000 ms wait or on failure. Blocks
+    // for that wait, and once the unit has gone for a new search behind it as well.
     virtual QByteArray readReport() = 0;
 };
 

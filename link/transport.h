@@ -24,6 +24,11 @@ public:
     virtual QByteArray readAll() { return read(bytesAvailable()); }
     // Drops whatever is waiting to be read.
     virtual void discardInput() { readAll(); }
+    // A link that delivers only when asked (USB) starts fetching its next input here,
+    // unless a fetch is already on its way; readyRead follows each completed fetch, even
+    // one that brought nothing. True while a fetch is on its way. Links that deliver by
+    // themselves have nothing to start: false.
+    virtual bool requestInput() { return false; }
     virtual void close() = 0;
 
 signals:

@@ -10,9 +10,15 @@
 #include <QDialog>
 #include <QList>
 #include <QQueue>
+#include <QSet>
 #include <QStringList>
+#include <QThread>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace plv::test {
 
@@ -42,7 +48,8 @@ public:
 };
 
 // No USB unit: the search finds nothing and writes are refused, like the real library
-// on a machine without the unit.
+// on a machine without the unit. Like the real one it is not thread-safe, so it records
+// which threads call it and whether two calls ever overlapped.
 class FakeTessel : public TesselClient {
 public:
     struct State {
@@ -50,12 +57,36 @@ public:
         int searches = 0;
         QList<QByteArray> written;
         QQueue<QByteArray> reports;   // what ReadReport returns, one per call; empty when none
-        int reads = 0;
+        // How long ReadReport waits when no report is queued, as the bridge waits up to
+        // 1000 ms for one; 0 answers at once.
+        int readWaitMs = 0;
+        std::atomic<int> reads{0};
+        std::atomic<bool> waitingInRead{false};
+        std::atomic<int> inCall{0};
+        std::atomic<bool> overlapped{false};
+
+        QSet<Qt::HANDLE> callerThreads()
+        {
+            std::lock_guard lock(callersMutex);
+            return callers;
+        }
+
+    private:
+        friend class FakeTessel;
+        std::mutex callersMutex;
+        QSet<Qt::HANDLE> callers;
     };
     explicit FakeTessel(std::shared_ptr<State> s) : m_s(std::move(s)) {}
-    bool findTheHid() override { ++m_s->searches; m_found = m_s->present; return m_found; }
+    bool findTheHid() override
+    {
+        Call call(*m_s);
+        ++m_s->searches;
+        m_found = m_s->present;
+        return m_found;
+    }
     bool writeReport(const QByteArray &frame) override
     {
+        Call call(*m_s);
         if (!m_found)
             return false;
         m_s->written.append(frame);
@@ -63,11 +94,30 @@ public:
     }
     QByteArray readReport() override
     {
+        Call call(*m_s);
         ++m_s->reads;
-        return m_s->reports.isEmpty() ? QByteArray() : m_s->reports.dequeue();
+        if (!m_s->reports.isEmpty())
+            return m_s->reports.dequeue();
+        if (m_s->readWaitMs > 0) {
+            m_s->waitingInRead = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_s->readWaitMs));
+            m_s->waitingInRead = false;
+        }
+        return {};
     }
 
 private:
+    struct Call {
+        explicit Call(State &s) : state(s)
+        {
+            if (state.inCall++ > 0)
+                state.overlapped = true;
+            std::lock_guard lock(state.callersMutex);
+            state.callers.insert(QThread::currentThreadId());
+        }
+        ~Call() { --state.inCall; }
+        State &state;
+    };
     std::shared_ptr<State> m_s;
     bool m_found = false;
 };
