@@ -295,15 +295,18 @@ void MainWindow::showPanel(int index, const QString &text)
             panel->setUpdatesEnabled(false);
             if (!hold->isActive())
                 hold->start();
-            // Runs from the event loop: inside a reply wait it finds the wait still on and
-            // leaves the hold to the next change or the timer; after the exchange, it ends it.
-            QMetaObject::invokeMethod(hold, [this, hold] {
-                if (!hold->isActive() || m_session->waiting())
-                    return;
-                hold->stop();
-                m_panels[2]->setUpdatesEnabled(true);
-                m_panels[3]->setUpdatesEnabled(true);
-            }, Qt::QueuedConnection);
+            // RX is written as a reply wait ends (or for a frame outside any). This runs from
+            // the event loop: if another wait has begun (the second command of a step), the
+            // hold stays for that one's RX or the timer; after the exchange it ends the hold.
+            // Nothing is posted for TX, which is written just before the command goes out.
+            if (index == 2)
+                QMetaObject::invokeMethod(hold, [this, hold] {
+                    if (!hold->isActive() || m_session->waiting())
+                        return;
+                    hold->stop();
+                    m_panels[2]->setUpdatesEnabled(true);
+                    m_panels[3]->setUpdatesEnabled(true);
+                }, Qt::QueuedConnection);
         }
     }
     panel->setText(text);
