@@ -1188,8 +1188,13 @@ ExitRun exitRun(const QString &probe, Unit &u, const QStringList &args)
         R.error = "spawn failed";
         return R;
     }
+    ::fcntl(out[0], F_SETFL, O_NONBLOCK);
+    // The end is seen on a pidfd; without one (old kernel), by asking every 100 ms.
     const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
     int64_t chosen = 0, cpuChosen = 0, end = 0;
+    rusage ru{};
+    int status = 0;
+    bool reaped = false;
     const int64_t start = nowNs();
     std::string text;
     int outFd = out[0];
@@ -1213,18 +1218,18 @@ ExitRun exitRun(const QString &probe, Unit &u, const QStringList &args)
     };
     auto drain = [&] {
         char buf[512];
-        for (;;) {
+        while (outFd >= 0) {
             const ssize_t n = ::read(outFd, buf, sizeof buf);
             if (n < 0 && errno == EINTR)
                 continue;
+            if (n < 0 && errno == EAGAIN)
+                return;
             if (n <= 0) {
                 ::close(outFd);
                 outFd = -1;
                 return;
             }
             text.append(buf, size_t(n));
-            if (n < ssize_t(sizeof buf))
-                return;
         }
     };
     for (;;) {
@@ -1240,20 +1245,21 @@ ExitRun exitRun(const QString &probe, Unit &u, const QStringList &args)
             end = nowNs();
             break;
         }
+        if (pidfd < 0 && ::wait4(pid, &status, WNOHANG, &ru) == pid) {
+            end = nowNs();
+            reaped = true;
+            break;
+        }
         if (p[0].revents & (POLLIN | POLLHUP)) {
             drain();
             lines();
         }
     }
-    rusage ru{};
-    int status = 0;
-    ::wait4(pid, &status, 0, &ru);
-    if (outFd >= 0) {
-        ::fcntl(outFd, F_SETFL, O_NONBLOCK);
-        drain();
-        if (outFd >= 0)
-            ::close(outFd);
-    }
+    if (!reaped)
+        ::wait4(pid, &status, 0, &ru);
+    drain();
+    if (outFd >= 0)
+        ::close(outFd);
     lines();
     if (pidfd >= 0)
         ::close(pidfd);
