@@ -1,8 +1,8 @@
 // bench_auto: the console in automatic mode over TCP for a fixed span, for profilers. It
 // starts bench_unit, shows a PLV main window on the offscreen platform, enters automatic
 // mode, lets it settle for 1.5 s and then runs the measured span. It prints the CPU time of
-// the span. Under callgrind only the span is counted, which gives a figure that other work
-// on the machine does not move:
+// the span and the commands sent in it. Under callgrind only the span is counted; divided
+// by the commands sent, that is a figure other work on the machine does not move:
 //
 //   QT_QPA_PLATFORM=offscreen valgrind --tool=callgrind --collect-atstart=no bench_auto
 //
@@ -85,6 +85,8 @@ int main(int argc, char *argv[])
         window.show();
         plv::Session &s = window.session();
         int64_t c0 = 0, t0 = 0;
+        int sent = 0;
+        QObject::connect(&s, &plv::Session::txFrame, &window, [&] { sent += t0 != 0; });
         QObject::connect(&s.tcp(), &plv::TcpTransport::connected, &window, [&] {
             s.tmr_RCVTIMER->stop();
             s.tmr_NETRCVTMR->start();
@@ -99,9 +101,10 @@ int main(int argc, char *argv[])
                 QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &window, [&] {
                     CALLGRIND_TOGGLE_COLLECT;
                     const int64_t c1 = bench::cpuNs(), t1 = bench::nowNs();
-                    std::printf("automatic mode over TCP: %.3f s CPU in %.3f s = %.3f %% (%d comm errors)\n",
+                    std::printf("automatic mode over TCP: %.3f s CPU in %.3f s = %.3f %%, %d commands sent, "
+                                "%d comm errors\n",
                                 double(c1 - c0) / 1e9, double(t1 - t0) / 1e9,
-                                100.0 * double(c1 - c0) / double(t1 - t0), s.CommErrors);
+                                100.0 * double(c1 - c0) / double(t1 - t0), sent, s.CommErrors);
                     std::fflush(stdout);
                     s.operate([&] { window.cycle().mnu_MANUAL_Click(); });
                     QCoreApplication::quit();
