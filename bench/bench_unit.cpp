@@ -4,6 +4,8 @@
 //
 //   silent 0|1            stop / resume answering
 //   etx-clear, etx-dump   the CLOCK_MONOTONIC stamps (ns) of every reply's ETX write
+//   rx-clear, rx-dump     the stamps of every command frame's arrival (the read that
+//                         brought its ETX), each as NS:CC with CC the command's two digits
 //   flood BYTES           the unit's junk flood, then one status frame as an end marker
 //   paced FRAMES RATE     unsolicited status frames paced at RATE bytes per second
 //   burst FRAMES          unsolicited status frames back to back
@@ -70,6 +72,15 @@ int main(int argc, char *argv[])
     std::vector<qint64> etx;
     etx.reserve(1 << 16);
     QObject::connect(&unit, &SimUnit::replyEtxWritten, &unit, [&etx](qint64 ns) { etx.push_back(ns); });
+    struct Arrival {
+        qint64 ns;
+        char cmd[2];
+    };
+    std::vector<Arrival> rx;
+    rx.reserve(1 << 16);
+    QObject::connect(&unit, &SimUnit::commandEtxRead, &unit, [&rx](qint64 ns, const QByteArray &frame) {
+        rx.push_back({ns, {frame.size() > 0 ? frame[0] : '?', frame.size() > 1 ? frame[1] : '?'}});
+    });
 
     // Paced writer: a 1 ms tick sends every frame owed by now, so the average rate is
     // the line rate and no frame is more than a tick early or late.
@@ -127,6 +138,14 @@ int main(int argc, char *argv[])
             QByteArray out = "etx " + QByteArray::number(qsizetype(etx.size()));
             for (qint64 t : etx)
                 out += ' ' + QByteArray::number(t);
+            say(out);
+        } else if (cmd == "rx-clear") {
+            rx.clear();
+            say("ok");
+        } else if (cmd == "rx-dump") {
+            QByteArray out = "rx " + QByteArray::number(qsizetype(rx.size()));
+            for (const Arrival &a : rx)
+                out += ' ' + QByteArray::number(a.ns) + ':' + QByteArray(a.cmd, 2);
             say(out);
         } else if (cmd == "flood") {
             floodTarget = w.value(1).toLongLong();

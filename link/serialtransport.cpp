@@ -44,7 +44,11 @@ bool SerialTransport::send(const QByteArray &frame)
 {
     if (!m_port.isOpen())
         return false;
-    return m_port.write(frame) == frame.size();
+    const bool ok = m_port.write(frame) == frame.size();
+    // QSerialPort writes from the event loop; the reply wait would first handle
+    // whatever else is queued (repaints among it). Out now, like the TCP link.
+    m_port.flush();
+    return ok;
 }
 
 QByteArray SerialTransport::read(qint64 maxBytes)

@@ -10,6 +10,6 @@ if command -v ninja >/dev/null 2>&1 && [ ! -f "$build/Makefile" ]; then
   generator=(-G Ninja)
 fi
 cmake -S "$here" -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" --target bench_plv bench_unit bench_startup plv_NXPUSB -j"$(nproc)"
+cmake --build "$build" --target bench_plv bench_unit bench_startup bench_exit plv_NXPUSB -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 exec "$build/bench/bench_plv" "$@"

@@ -131,8 +131,11 @@ void SimUnit::acceptClients()
 void SimUnit::readTcp(int id)
 {
     auto it = m_peers.find(id);
-    if (it != m_peers.end())
-        feed(id, it->socket->readAll());
+    if (it == m_peers.end())
+        return;
+    // QTcpSocket has already read from the kernel when readyRead is emitted.
+    m_readNs = monotonicNs();
+    feed(id, it->socket->readAll());
 }
 
 bool SimUnit::openPty(const QString &symlinkPath)
@@ -223,6 +226,7 @@ void SimUnit::readPty()
     for (;;) {
         const ssize_t n = ::read(m_ptyMaster, buf, sizeof buf);
         if (n > 0) {
+            m_readNs = monotonicNs();
             feed(SerialPeer, QByteArray(buf, n));
             if (m_ptyMaster < 0)
                 return;
@@ -285,6 +289,7 @@ void SimUnit::feed(int id, const QByteArray &bytes)
 
 void SimUnit::handleFrame(int id, const QByteArray &frame)
 {
+    emit commandEtxRead(m_readNs, frame);
     const Link link = m_peers.value(id).link;
     QByteArray payload = frame;
     bool ok = true;

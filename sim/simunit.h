@@ -126,6 +126,9 @@ signals:
     void commandReceived(const QByteArray &payload);
     void badChecksumReceived(const QByteArray &payload);
     void replyEtxWritten(qint64 nsecsMonotonic);  // CLOCK_MONOTONIC, just after the write carrying ETX
+    // Every whole frame received, checksum good or not: CLOCK_MONOTONIC just after the
+    // read that brought its ETX, and the payload (checksum char still on, serial).
+    void commandEtxRead(qint64 nsecsMonotonic, const QByteArray &frame);
     void clientConnected();
     void clientDisconnected();
 
@@ -172,6 +175,7 @@ private:
 
     QTimer *m_statusTimer = nullptr;
     QElapsedTimer m_clock;
+    qint64 m_readNs = 0;   // when the bytes being fed were read
     QString m_error;
 
     std::array<int, 4> m_setpoints{};

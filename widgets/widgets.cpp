@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPainter>
+#include <QTimerEvent>
 #include <algorithm>
 #include <cmath>
 
@@ -20,8 +21,25 @@ void LampButton::setValue(bool on)
     if (on == m_value)
         return;
     m_value = on;
-    update();
+    // A lamp lit and put out again within one exchange (the busy lamp, for a few tenths of
+    // a millisecond) is never seen, and painting it inside the reply wait holds up the
+    // reply. The screen follows a frame (16 ms) later, if the value still differs then.
+    if (m_value == m_shown)
+        m_repaint.stop();
+    else if (!m_repaint.isActive())
+        m_repaint.start(16, Qt::PreciseTimer, this);
     emit valueChanged(on);
+}
+
+void LampButton::timerEvent(QTimerEvent *e)
+{
+    if (e->timerId() != m_repaint.timerId()) {
+        QWidget::timerEvent(e);
+        return;
+    }
+    m_repaint.stop();
+    if (m_value != m_shown)
+        update();
 }
 
 void LampButton::setColors(const QColor &off, const QColor &on)
@@ -71,6 +89,7 @@ void LampButton::setStale(bool stale)
 
 void LampButton::paintEvent(QPaintEvent *)
 {
+    m_shown = m_value;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QColor fill = currentColor();

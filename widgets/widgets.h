@@ -3,6 +3,7 @@
 // numeric edit box. The program sets their state; an operator's click only raises
 // operated(), so a program change can never start an action.
 #include <QAbstractSpinBox>
+#include <QBasicTimer>
 #include <QRegularExpression>
 #include <QColor>
 #include <QWidget>
@@ -39,11 +40,14 @@ protected:
     void paintEvent(QPaintEvent *) override;
     void mouseReleaseEvent(QMouseEvent *) override;
     void keyPressEvent(QKeyEvent *) override;
+    void timerEvent(QTimerEvent *) override;
 
 private:
     Style m_style;
     bool m_value = false;
     bool m_stale = false;
+    bool m_shown = false;     // the value last painted
+    QBasicTimer m_repaint;    // a changed value is painted one frame later
     QColor m_offColor{Qt::black}, m_onColor{255, 192, 128};
     QString m_offText, m_onText, m_upLabel, m_downLabel;
 };
