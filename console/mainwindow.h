@@ -29,6 +29,7 @@ class RatingMenu;
 class ReadbacksPanel;
 class Session;
 class SetpointEditor;
+class StatusBarPanels;
 class StatusPanel;
 class Unit;
 class UpdateCycle;
@@ -109,7 +110,7 @@ private:
     LinkWatch *m_watch = nullptr;
     QPointer<ExtrasWindow> m_extras;
     QPointer<RevScreen> m_about;
-    QLabel *m_panels[6] = {};
+    StatusBarPanels *m_statusBar = nullptr;
     QMenu *m_portMenu = nullptr;
     QAction *mnu_EXTRAS = nullptr, *mnu_PASSTHRU = nullptr, *mnu_AUTOUPDATE = nullptr, *mnu_MANUAL = nullptr;
     bool m_ended = false;
