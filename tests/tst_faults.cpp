@@ -45,6 +45,20 @@ long peakRssKb()
 
 const QByteArray kHours = "21,1234,";
 
+using Answer = ScriptedLink::Answer;
+
+// The first wait deadline past the time-out: a wait with no reply returns exactly then.
+constexpr qint64 kGivesUpAt = Session::kSerialTcpTimeoutMs + 1;
+
+// 'bytes' written 'size' at a time, 'gapMs' apart, the first at once.
+Answer chunks(const QByteArray &bytes, int size, int gapMs)
+{
+    Answer out;
+    for (int at = 0; at < bytes.size(); at += size)
+        out << ScriptedLink::Step{qint64(at / size) * gapMs, bytes.mid(at, size)};
+    return out;
+}
+
 } // namespace
 
 class TstFaults : public QObject {
@@ -54,82 +68,65 @@ private slots:
     void exchangeUnderFault_data()
     {
         QTest::addColumn<bool>("serial");
-        QTest::addColumn<bool>("silent");
-        QTest::addColumn<int>("delayMs");
-        QTest::addColumn<int>("chunk");
-        QTest::addColumn<int>("gapMs");
-        QTest::addColumn<QByteArray>("junk");
-        QTest::addColumn<bool>("statusFirst");   // an unsolicited frame ahead of the reply
+        QTest::addColumn<Answer>("answer");      // what the unit does after the poll
         QTest::addColumn<QByteArray>("reply");   // as the console takes it; empty: none
-        QTest::addColumn<bool>("prefixOnly");
+        QTest::addColumn<qint64>("returnsAt");   // when the wait ends, after the poll
+        QTest::addColumn<bool>("late");          // the reply comes after the wait ended
+        QTest::addColumn<bool>("statusFirst");   // an unsolicited frame ahead of the reply
         for (bool serial : {true, false}) {
-            const QByteArray l = serial ? "pty: " : "tcp: ";
+            const char *l = serial ? "pty" : "tcp";
             const QByteArray frame = unitFrame(kHours, serial);
-            QTest::newRow(l + "no reply") << serial << true << 0 << 0 << 0 << QByteArray() << false << QByteArray()
-                                          << false;
-            QTest::newRow(l + "reply at 0.9 s is accepted")
-                << serial << false << 900 << 0 << 0 << QByteArray() << false << frame << false;
-            QTest::newRow(l + "reply at 1.1 s is a time-out")
-                << serial << false << 1100 << 0 << 0 << QByteArray() << false << QByteArray() << false;
-            QTest::newRow(l + "chunks 10 ms apart") << serial << false << 0 << 3 << 10 << QByteArray() << false
-                                                    << frame << false;
-            QTest::newRow(l + "one byte per write") << serial << false << 0 << 1 << 2 << QByteArray() << false
-                                                    << frame << false;
+            QTest::addRow("%s: no reply", l) << serial << Answer{} << QByteArray() << kGivesUpAt << false << false;
+            QTest::addRow("%s: reply at 0.9 s is accepted", l)
+                << serial << Answer{{900, frame}} << frame << 900LL << false << false;
+            QTest::addRow("%s: reply at 999 ms is accepted", l)
+                << serial << Answer{{999, frame}} << frame << 999LL << false << false;
+            QTest::addRow("%s: reply at 1 s, the time-out itself, is accepted", l)
+                << serial << Answer{{1000, frame}} << frame << 1000LL << false << false;
+            QTest::addRow("%s: reply at 1001 ms is a time-out", l)
+                << serial << Answer{{1001, frame}} << QByteArray() << kGivesUpAt << true << false;
+            QTest::addRow("%s: reply at 1.1 s is a time-out", l)
+                << serial << Answer{{1100, frame}} << QByteArray() << kGivesUpAt << true << false;
+            QTest::addRow("%s: chunks 10 ms apart", l)
+                << serial << chunks(frame, 3, 10) << frame << qint64(frame.size() - 1) / 3 * 10 << false << false;
+            QTest::addRow("%s: one byte per write", l)
+                << serial << chunks(frame, 1, 2) << frame << qint64(frame.size() - 1) * 2 << false << false;
             // Noise before the STX shifts the echo out of place: not this command's reply.
-            QTest::newRow(l + "bytes before the STX: no reply")
-                << serial << false << 0 << 0 << 0 << QByteArray("\x15?") << false << QByteArray() << false;
-            QTest::newRow(l + "unsolicited frame ahead of the reply is decoded as status")
-                << serial << false << 0 << 0 << 0 << QByteArray() << true << frame << false;
+            QTest::addRow("%s: bytes before the STX: no reply", l)
+                << serial << Answer{{0, "\x15?" + frame}} << QByteArray() << kGivesUpAt << false << false;
+            QTest::addRow("%s: unsolicited frame ahead of the reply is decoded as status", l)
+                << serial << Answer{{0, unitFrame("22,0,1,0,0,", serial)}, {0, frame}} << frame << 0LL << false
+                << true;
         }
     }
     void exchangeUnderFault()
     {
         QFETCH(bool, serial);
-        QFETCH(bool, silent);
-        QFETCH(int, delayMs);
-        QFETCH(int, chunk);
-        QFETCH(int, gapMs);
-        QFETCH(QByteArray, junk);
-        QFETCH(bool, statusFirst);
+        QFETCH(Answer, answer);
         QFETCH(QByteArray, reply);
-        QFETCH(bool, prefixOnly);
-        const bool statusSent = statusFirst;
-        Rig rig;
-        QVERIFY(serial ? rig.attachSerial() : rig.attachTcp());
-        rig.sim.setInterlockOpen(true);
-        rig.sim.setFaults({.silent = silent, .replyDelayMs = delayMs, .junkBeforeStx = junk, .chunkSize = chunk,
-                           .chunkGapMs = gapMs});
-        connect(&rig.sim, &SimUnit::commandReceived, this, [&] {
-            if (std::exchange(statusFirst, false))
-                rig.sim.sendUnsolicitedStatus();
-        });
-        QSignalSpy replied(&rig.sim, &SimUnit::replyEtxWritten);
+        QFETCH(qint64, returnsAt);
+        QFETCH(bool, late);
+        QFETCH(bool, statusFirst);
+        ScriptedRig rig(serial);
+        rig.link->answers << answer;
 
-        QElapsedTimer clock;
-        clock.start();
         rig.win->info().PollTotalHours();
-        const qint64 took = clock.elapsed();
-        const QString rx = QStringLiteral("RX: ") + renderFrame(reply);
-        if (prefixOnly)
-            QVERIFY2(rig.panel(3).startsWith(rx), qPrintable(rig.panel(3)));
-        else
-            QCOMPARE(rig.panel(3), rx);
+        QCOMPARE(rig.clock->nowMs(), returnsAt);
+        QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(reply));
         QCOMPARE(rig.s().CommErrors, reply.isEmpty() ? 1 : 0);
-        if (statusSent)
+        if (statusFirst)
             QCOMPARE(rig.win->status().lbl_INTRLKSTAT->text(), QStringLiteral("Interlock Open"));
-        if (reply.isEmpty())
-            QVERIFY2(took >= Session::kSerialTcpTimeoutMs && took < 5000, qPrintable(QString::number(took)));
-        if (delayMs > Session::kSerialTcpTimeoutMs) {
-            // The late reply lands outside any wait: the receive timer shows it.
-            QVERIFY(replied.count() > 0 || replied.wait(5000));
-            QTRY_COMPARE_WITH_TIMEOUT(rig.panel(3), renderFrame(unitFrame(kHours, serial)), 5000);
-        }
+        // The late reply lands outside any wait: the receive timer shows it.
+        rig.advanceTo(2000);
+        if (late)
+            QCOMPARE(rig.panel(3), renderFrame(unitFrame(kHours, serial)));
 
-        rig.sim.setFaults({});
         const int errors = rig.s().CommErrors;
+        rig.link->answers << Answer{{1, unitFrame(kHours, serial)}};
         rig.win->info().PollTotalHours();
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame(kHours, serial)));
         QCOMPARE(rig.s().CommErrors, errors);
+        QCOMPARE(rig.wire(), (QList<QByteArray>{"21,", "21,"}));
     }
 
     // 20 MB here keeps the run short; the benchmark floods 100 MB.
