@@ -15,6 +15,13 @@ QString panelText(const QWidget &win, int n)
     return label ? label->text() : QString();
 }
 
+void triggerAction(QWidget &win, const char *actionName)
+{
+    QAction *a = find<QAction>(&win, actionName);
+    QVERIFY2(a, actionName);
+    a->trigger();
+}
+
 QtMessageHandler g_forward = nullptr;
 
 // The window hooks its TCP error box to the real TCP transport; over a scripted Ethernet
@@ -196,9 +203,12 @@ void Rig::replyWith(const std::optional<QByteArray> &data)
 
 void Rig::trigger(const char *actionName)
 {
-    QAction *a = find<QAction>(win.get(), actionName);
-    QVERIFY2(a, actionName);
-    a->trigger();
+    triggerAction(*win, actionName);
+}
+
+void ScriptedRig::trigger(const char *actionName)
+{
+    triggerAction(*win, actionName);
 }
 
 } // namespace plv::test

@@ -120,6 +120,7 @@ struct ScriptedRig {
     void advanceTo(qint64 t);
     // Payloads written since the last clear, as Rig::wire() gives what the unit received.
     QList<QByteArray> wire() const { return link->payloads(); }
+    void trigger(const char *actionName);
 };
 
 // A frame as the unit sends it: STX, body, checksum character on serial, ETX.

@@ -258,34 +258,36 @@ private slots:
         QFETCH(bool, serial);
         QFETCH(bool, automatic);
         QFETCH(QList<QByteArray>, wire);
-        Rig rig;
-        QVERIFY(serial ? rig.attachSerial() : rig.attachTcp());
+        ScriptedRig rig(serial);
+        rig.link->respond = [serial](const QByteArray &p) { return Answer{{1, unitFrame(p.left(3) + "$,", serial)}}; };
         if (automatic) {
             rig.win->cycle().mnu_AUTOUPDATE_Click();
             rig.win->cycle().ctr_AutoUpdate = 5;
         }
-        rig.sim.clearTrace();
-        rig.sim.setFaults({.replyDelayMs = 200});   // time for the action to land in the wait
+        rig.link->written.clear();
 
         QStringList events;
         bool acted = false;
-        connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
+        rig.link->respond = [&](const QByteArray &p) {
             events << "cmd " + QString::fromLatin1(p);
-            if (acted || p != wire.first())
-                return;
-            acted = true;
-            if (automatic)
-                emit rig.win->controls().btn_RSTTIME->operated();
-            else
-                find<QPushButton>(rig.win.get(), "btn_REQSTAT")->click();
-        });
-        connect(&rig.sim, &SimUnit::replyEtxWritten, this, [&] { events << "reply"; });
+            if (!acted && p == wire.first()) {
+                acted = true;
+                // The operator acts as the command goes out, while its reply is awaited.
+                rig.clock->at(rig.clock->nowMs(), [&] {
+                    if (automatic)
+                        emit rig.win->controls().btn_RSTTIME->operated();
+                    else
+                        find<QPushButton>(rig.win.get(), "btn_REQSTAT")->click();
+                });
+            }
+            return Answer{{200, unitFrame(p.left(3) + "$,", serial)}};
+        };
+        connect(rig.link, &Transport::readyRead, this, [&] { events << "reply"; });
 
         if (!automatic)
             rig.win->readbacks().UpdateData();
         const int n = int(wire.size());
-        QVERIFY(rig.waitForCommands(n, 10000));
-        QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 2 * n, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 2 * n, 10000);   // the cycle's steps come on its real timer
         rig.win->cycle().mnu_MANUAL_Click();
         QStringList expected;
         for (const QByteArray &p : wire)
@@ -311,12 +313,14 @@ private slots:
         QFETCH(bool, hv);
         QFETCH(QList<QByteArray>, wire);
         QFETCH(bool, automatic);
-        Rig rig;
-        QVERIFY(rig.attachTcp());
-        rig.sim.overrideReply("19", std::nullopt);
+        ScriptedRig rig(false);
+        // "19," goes unanswered; everything else is accepted at once.
+        rig.link->respond = [](const QByteArray &p) {
+            return p == "19," ? Answer{} : Answer{{1, unitFrame(p.left(3) + "$,", false)}};
+        };
         QList<QByteArray> sent;
         connect(&rig.s(), &Session::txFrame, this, [&](const QByteArray &f) { sent << f.mid(1, f.size() - 2); });
-        QTimer::singleShot(300, this, [&] {
+        rig.clock->at(300, [&] {
             if (hv)
                 emit rig.win->controls().btn_HVONOFF->operated();
             else

@@ -210,6 +210,8 @@ private slots:
                 << serial << 500LL << 1000LL << true << 1000LL;
             QTest::addRow("%s: the real reply past the deadline after a stray frame", l)
                 << serial << 500LL << 1001LL << false << kGivesUpAt;
+            QTest::addRow("%s: a stray frame at the time-out does not end the wait early", l)
+                << serial << 1000LL << -1LL << false << kGivesUpAt;
         }
     }
     void replyAfterAStrayFrame()
@@ -234,6 +236,34 @@ private slots:
                  qPrintable(rig.win->extras().txt_LASTERROR->text()));
         // The stray frame was the unit's status: it is shown as such.
         QCOMPARE(rig.win->status().lbl_INTRLKSTAT->text(), QStringLiteral("Interlock Open"));
+    }
+
+    // Text without an ETX is kept up to the limit, however many reads bring it, and the
+    // wait still ends on its clock.
+    void replyIsBounded_data()
+    {
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<int>("pieces");
+        QTest::newRow("pty: in one read") << true << 1;
+        QTest::newRow("pty: in ten reads") << true << 10;
+        QTest::newRow("tcp: in one read") << false << 1;
+        QTest::newRow("tcp: in ten reads") << false << 10;
+    }
+    void replyIsBounded()
+    {
+        QFETCH(bool, serial);
+        QFETCH(int, pieces);
+        ScriptedRig rig(serial);
+        QByteArray junk;
+        for (int i = 0; junk.size() < 3 * Session::kReplyLimit; ++i)
+            junk += QByteArray::number(i) + ' ';
+        Answer answer;
+        const qsizetype piece = junk.size() / pieces + 1;
+        for (int i = 0; i < pieces; ++i)
+            answer << ScriptedLink::Step{10 * i, junk.mid(i * piece, piece)};
+        rig.link->answers << answer;
+        QCOMPARE(exchange(rig.s(), "21,"), junk.left(Session::kReplyLimit));
+        QCOMPARE(rig.clock->nowMs(), kGivesUpAt);
     }
 
     void silentUnitScripted_data()
