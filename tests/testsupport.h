@@ -102,6 +102,10 @@ private:
     SimUnit::Faults m_faultsBeforeOverride;
 };
 
+// A serial or Ethernet wait with no reply sleeps to its first deadline past the time-out
+// and returns exactly then, in the scripted link's virtual time.
+constexpr qint64 kWaitGivesUpAtMs = Session::kSerialTcpTimeoutMs + 1;
+
 // The window over one scripted link, serial or Ethernet, chosen and with its receive
 // timer running; time is the link's virtual clock. The other links are the real ones,
 // left closed, so nothing here may end the program (its exit closes them by type).

@@ -133,7 +133,6 @@ private slots:
     {
         ScriptedRig rig(false);
         bool silent = false;
-        QByteArray askedWhenSilent;
         int errorsWhenNextStepAsked = -1;
         rig.link->respond = [&](const QByteArray &p) {
             if (!silent)

@@ -1,5 +1,6 @@
 // The console against a misbehaving unit and failing links: late, slow, chunked and
-// noisy replies, a flood, a dropped link, and operator actions during a wait.
+// noisy replies and operator actions during a wait on the scripted link, in virtual
+// time; a flood and a dropped link end to end.
 #include "testsupport.h"
 
 #include "panels/dialogs.h"
@@ -47,9 +48,6 @@ const QByteArray kHours = "21,1234,";
 
 using Answer = ScriptedLink::Answer;
 
-// The first wait deadline past the time-out: a wait with no reply returns exactly then.
-constexpr qint64 kGivesUpAt = Session::kSerialTcpTimeoutMs + 1;
-
 // 'bytes' written 'size' at a time, 'gapMs' apart, the first at once.
 Answer chunks(const QByteArray &bytes, int size, int gapMs)
 {
@@ -76,7 +74,8 @@ private slots:
         for (bool serial : {true, false}) {
             const char *l = serial ? "pty" : "tcp";
             const QByteArray frame = unitFrame(kHours, serial);
-            QTest::addRow("%s: no reply", l) << serial << Answer{} << QByteArray() << kGivesUpAt << false << false;
+            QTest::addRow("%s: no reply", l)
+                << serial << Answer{} << QByteArray() << kWaitGivesUpAtMs << false << false;
             QTest::addRow("%s: reply at 0.9 s is accepted", l)
                 << serial << Answer{{900, frame}} << frame << 900LL << false << false;
             QTest::addRow("%s: reply at 999 ms is accepted", l)
@@ -84,16 +83,16 @@ private slots:
             QTest::addRow("%s: reply at 1 s, the time-out itself, is accepted", l)
                 << serial << Answer{{1000, frame}} << frame << 1000LL << false << false;
             QTest::addRow("%s: reply at 1001 ms is a time-out", l)
-                << serial << Answer{{1001, frame}} << QByteArray() << kGivesUpAt << true << false;
+                << serial << Answer{{1001, frame}} << QByteArray() << kWaitGivesUpAtMs << true << false;
             QTest::addRow("%s: reply at 1.1 s is a time-out", l)
-                << serial << Answer{{1100, frame}} << QByteArray() << kGivesUpAt << true << false;
+                << serial << Answer{{1100, frame}} << QByteArray() << kWaitGivesUpAtMs << true << false;
             QTest::addRow("%s: chunks 10 ms apart", l)
                 << serial << chunks(frame, 3, 10) << frame << qint64(frame.size() - 1) / 3 * 10 << false << false;
             QTest::addRow("%s: one byte per write", l)
                 << serial << chunks(frame, 1, 2) << frame << qint64(frame.size() - 1) * 2 << false << false;
             // Noise before the STX shifts the echo out of place: not this command's reply.
             QTest::addRow("%s: bytes before the STX: no reply", l)
-                << serial << Answer{{0, "\x15?" + frame}} << QByteArray() << kGivesUpAt << false << false;
+                << serial << Answer{{0, "\x15?" + frame}} << QByteArray() << kWaitGivesUpAtMs << false << false;
             QTest::addRow("%s: unsolicited frame ahead of the reply is decoded as status", l)
                 << serial << Answer{{0, unitFrame("22,0,1,0,0,", serial)}, {0, frame}} << frame << 0LL << false
                 << true;

@@ -40,9 +40,6 @@ QByteArray hex(const char *spaced) { return QByteArray::fromHex(QByteArray(space
 
 using Answer = ScriptedLink::Answer;
 
-// The first wait deadline past the time-out: a wait with no reply returns exactly then.
-constexpr qint64 kGivesUpAt = Session::kSerialTcpTimeoutMs + 1;
-
 } // namespace
 
 class TstTransaction : public QObject {
@@ -162,7 +159,7 @@ private slots:
         partial.chop(1);
         rig.link->answers << Answer{{5, partial}};
         rig.win->info().btn_SWREV_Click();
-        QCOMPARE(rig.clock->nowMs(), kGivesUpAt);
+        QCOMPARE(rig.clock->nowMs(), kWaitGivesUpAtMs);
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(partial));
         QCOMPARE(rig.win->info().txt_SWREV->text(), QStringLiteral("SW 8.0.1234"));
         QCOMPARE(rig.s().CommErrors, 0);
@@ -205,13 +202,13 @@ private slots:
             QTest::addRow("%s: the real reply after another command's", l) << serial << 100LL << 200LL << true << 200LL;
             QTest::addRow("%s: both in one read", l) << serial << 100LL << 100LL << true << 100LL;
             QTest::addRow("%s: only the stray frame: the wait runs to its deadline", l)
-                << serial << 500LL << -1LL << false << kGivesUpAt;
+                << serial << 500LL << -1LL << false << kWaitGivesUpAtMs;
             QTest::addRow("%s: the real reply at the deadline after a stray frame", l)
                 << serial << 500LL << 1000LL << true << 1000LL;
             QTest::addRow("%s: the real reply past the deadline after a stray frame", l)
-                << serial << 500LL << 1001LL << false << kGivesUpAt;
+                << serial << 500LL << 1001LL << false << kWaitGivesUpAtMs;
             QTest::addRow("%s: a stray frame at the time-out does not end the wait early", l)
-                << serial << 1000LL << -1LL << false << kGivesUpAt;
+                << serial << 1000LL << -1LL << false << kWaitGivesUpAtMs;
         }
     }
     void replyAfterAStrayFrame()
@@ -263,7 +260,7 @@ private slots:
             answer << ScriptedLink::Step{10 * i, junk.mid(i * piece, piece)};
         rig.link->answers << answer;
         QCOMPARE(exchange(rig.s(), "21,"), junk.left(Session::kReplyLimit));
-        QCOMPARE(rig.clock->nowMs(), kGivesUpAt);
+        QCOMPARE(rig.clock->nowMs(), kWaitGivesUpAtMs);
     }
 
     void silentUnitScripted_data()
@@ -277,7 +274,7 @@ private slots:
         QFETCH(bool, serial);
         ScriptedRig rig(serial);
         rig.win->info().PollTotalHours();
-        QCOMPARE(rig.clock->nowMs(), kGivesUpAt);
+        QCOMPARE(rig.clock->nowMs(), kWaitGivesUpAtMs);
         QCOMPARE(rig.link->payloads(), QList<QByteArray>{"21,"});
         QCOMPARE(rig.panel(3), QStringLiteral("RX: "));
         QCOMPARE(rig.s().CommErrors, 1);
@@ -422,7 +419,7 @@ private slots:
         const QByteArray late = unitFrame("21,1010,", serial);
         rig.link->answers << Answer{{2000, late}};
         QVERIFY(exchange(rig.s(), "21,").isEmpty());
-        QCOMPARE(rig.clock->nowMs(), kGivesUpAt);
+        QCOMPARE(rig.clock->nowMs(), kWaitGivesUpAtMs);
         rig.advanceTo(2000);
         QCOMPARE(rig.panel(3), renderFrame(late));
         StatusPanel &st = rig.win->status();
