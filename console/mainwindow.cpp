@@ -37,8 +37,10 @@
 
 namespace plv {
 
-MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWidget *parent)
-    : QMainWindow(parent), m_build(build), m_session(new Session(this)), m_unit(std::make_unique<Unit>(*m_session))
+MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWidget *parent,
+                       const SessionFactory &makeSession)
+    : QMainWindow(parent), m_build(build), m_session(makeSession ? makeSession(this) : new Session(this)),
+      m_unit(std::make_unique<Unit>(*m_session))
 {
     setObjectName(QStringLiteral("frm_SDIMAIN"));
     setWindowTitle(build.windowCaption);

@@ -35,11 +35,14 @@ class Unit;
 class UpdateCycle;
 
 using TesselFactory = std::function<std::unique_ptr<TesselClient>(QString *error)>;
+// Builds the window's session (its parent is the window); tests hand in their links and clock.
+using SessionFactory = std::function<Session *(QObject *window)>;
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(const BuildData &build, TesselFactory tesselFactory = loadTessel, QWidget *parent = nullptr);
+    explicit MainWindow(const BuildData &build, TesselFactory tesselFactory = loadTessel, QWidget *parent = nullptr,
+                        const SessionFactory &makeSession = {});
     ~MainWindow() override;
 
     const BuildData &build() const { return m_build; }

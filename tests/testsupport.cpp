@@ -1,10 +1,40 @@
 #include "testsupport.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QTest>
 
 namespace plv::test {
+
+namespace {
+
+QString panelText(const QWidget &win, int n)
+{
+    const QLabel *label = win.findChild<QLabel *>(QStringLiteral("panel%1").arg(n));
+    return label ? label->text() : QString();
+}
+
+void triggerAction(QWidget &win, const char *actionName)
+{
+    QAction *a = find<QAction>(&win, actionName);
+    QVERIFY2(a, actionName);
+    a->trigger();
+}
+
+QtMessageHandler g_forward = nullptr;
+
+// The window hooks its TCP error box to the real TCP transport; over a scripted Ethernet
+// link there is none, and Qt's warning about the missing sender says nothing here.
+void dropMissingTcpSender(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("QObject::connect")) &&
+        text.endsWith(QLatin1String("invalid nullptr parameter")))
+        return;
+    g_forward(type, context, text);
+}
+
+} // namespace
 
 void ScriptedPrompter::message(QWidget *, const QString &text, const QString &title, Icon icon)
 {
@@ -87,8 +117,49 @@ bool Rig::attachUsb()
 
 QString Rig::panel(int n) const
 {
-    const QLabel *label = win->findChild<QLabel *>(QStringLiteral("panel%1").arg(n));
-    return label ? label->text() : QString();
+    return panelText(*win, n);
+}
+
+ScriptedRig::ScriptedRig(bool serial, const BuildData &build)
+{
+    auto makeSession = [this, serial](QObject *window) {
+        auto clockOwned = std::make_unique<ScriptedClock>();
+        clock = clockOwned.get();
+        link = new ScriptedLink(*clock, serial, window);
+        Session::Links links;
+        (serial ? links.serial : links.ethernet) = link;
+        return new Session(window, links, std::move(clockOwned));
+    };
+    g_forward = qInstallMessageHandler(dropMissingTcpSender);
+    win = std::make_unique<MainWindow>(build, TesselFactory(), nullptr, makeSession);
+    qInstallMessageHandler(g_forward);
+    Session &session = s();
+    link->open();
+    if (serial) {
+        session.setSerialConfigured(true);
+        session.CommMode = QStringLiteral("comm1");
+        session.tmr_RCVTIMER->start();
+    } else {
+        session.CommMode = QStringLiteral("ethernet");
+        session.tmr_NETRCVTMR->start();
+    }
+    QCoreApplication::processEvents();   // the receive timer's first tick, with nothing to read
+}
+
+ScriptedRig::~ScriptedRig()
+{
+    win.reset();
+}
+
+QString ScriptedRig::panel(int n) const
+{
+    return panelText(*win, n);
+}
+
+void ScriptedRig::advanceTo(qint64 t)
+{
+    clock->advanceTo(t);
+    QCoreApplication::processEvents();
 }
 
 QByteArray unitFrame(const QByteArray &body, bool serial)
@@ -132,9 +203,12 @@ void Rig::replyWith(const std::optional<QByteArray> &data)
 
 void Rig::trigger(const char *actionName)
 {
-    QAction *a = find<QAction>(win.get(), actionName);
-    QVERIFY2(a, actionName);
-    a->trigger();
+    triggerAction(*win, actionName);
+}
+
+void ScriptedRig::trigger(const char *actionName)
+{
+    triggerAction(*win, actionName);
 }
 
 } // namespace plv::test

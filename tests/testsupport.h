@@ -6,6 +6,7 @@
 #include "link/session.h"
 #include "link/tesselclient.h"
 #include "sim/simunit.h"
+#include "scriptedlink.h"
 
 #include <QDialog>
 #include <QList>
@@ -156,6 +157,31 @@ struct Rig {
 private:
     QMetaObject::Connection m_replyOverride;
     SimUnit::Faults m_faultsBeforeOverride;
+};
+
+// A serial or Ethernet wait with no reply sleeps to its first deadline past the time-out
+// and returns exactly then, in the scripted link's virtual time.
+constexpr qint64 kWaitGivesUpAtMs = Session::kSerialTcpTimeoutMs + 1;
+
+// The window over one scripted link, serial or Ethernet, chosen and with its receive
+// timer running; time is the link's virtual clock. The other links are the real ones,
+// left closed, so nothing here may end the program (its exit closes them by type).
+struct ScriptedRig {
+    explicit ScriptedRig(bool serial, const BuildData &build = plvBuild());
+    ~ScriptedRig();
+
+    ScriptedPrompter prompt;
+    ScriptedClock *clock = nullptr;   // owned by the session
+    ScriptedLink *link = nullptr;
+    std::unique_ptr<MainWindow> win;
+    Session &s() { return win->session(); }
+    QString panel(int n) const;
+
+    // Moves virtual time to 't', then lets what that queued (a receive timer's tick) run.
+    void advanceTo(qint64 t);
+    // Payloads written since the last clear, as Rig::wire() gives what the unit received.
+    QList<QByteArray> wire() const { return link->payloads(); }
+    void trigger(const char *actionName);
 };
 
 // A frame as the unit sends it: STX, body, checksum character on serial, ETX.

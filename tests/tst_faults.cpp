@@ -1,5 +1,6 @@
 // The console against a misbehaving unit and failing links: late, slow, chunked and
-// noisy replies, a flood, a dropped link, and operator actions during a wait.
+// noisy replies and operator actions during a wait on the scripted link, in virtual
+// time; a flood and a dropped link end to end.
 #include "testsupport.h"
 
 #include "panels/dialogs.h"
@@ -45,6 +46,17 @@ long peakRssKb()
 
 const QByteArray kHours = "21,1234,";
 
+using Answer = ScriptedLink::Answer;
+
+// 'bytes' written 'size' at a time, 'gapMs' apart, the first at once.
+Answer chunks(const QByteArray &bytes, int size, int gapMs)
+{
+    Answer out;
+    for (int at = 0; at < bytes.size(); at += size)
+        out << ScriptedLink::Step{qint64(at / size) * gapMs, bytes.mid(at, size)};
+    return out;
+}
+
 } // namespace
 
 class TstFaults : public QObject {
@@ -54,82 +66,66 @@ private slots:
     void exchangeUnderFault_data()
     {
         QTest::addColumn<bool>("serial");
-        QTest::addColumn<bool>("silent");
-        QTest::addColumn<int>("delayMs");
-        QTest::addColumn<int>("chunk");
-        QTest::addColumn<int>("gapMs");
-        QTest::addColumn<QByteArray>("junk");
-        QTest::addColumn<bool>("statusFirst");   // an unsolicited frame ahead of the reply
+        QTest::addColumn<Answer>("answer");      // what the unit does after the poll
         QTest::addColumn<QByteArray>("reply");   // as the console takes it; empty: none
-        QTest::addColumn<bool>("prefixOnly");
+        QTest::addColumn<qint64>("returnsAt");   // when the wait ends, after the poll
+        QTest::addColumn<bool>("late");          // the reply comes after the wait ended
+        QTest::addColumn<bool>("statusFirst");   // an unsolicited frame ahead of the reply
         for (bool serial : {true, false}) {
-            const QByteArray l = serial ? "pty: " : "tcp: ";
+            const char *l = serial ? "pty" : "tcp";
             const QByteArray frame = unitFrame(kHours, serial);
-            QTest::newRow(l + "no reply") << serial << true << 0 << 0 << 0 << QByteArray() << false << QByteArray()
-                                          << false;
-            QTest::newRow(l + "reply at 0.9 s is accepted")
-                << serial << false << 900 << 0 << 0 << QByteArray() << false << frame << false;
-            QTest::newRow(l + "reply at 1.1 s is a time-out")
-                << serial << false << 1100 << 0 << 0 << QByteArray() << false << QByteArray() << false;
-            QTest::newRow(l + "chunks 10 ms apart") << serial << false << 0 << 3 << 10 << QByteArray() << false
-                                                    << frame << false;
-            QTest::newRow(l + "one byte per write") << serial << false << 0 << 1 << 2 << QByteArray() << false
-                                                    << frame << false;
+            QTest::addRow("%s: no reply", l)
+                << serial << Answer{} << QByteArray() << kWaitGivesUpAtMs << false << false;
+            QTest::addRow("%s: reply at 0.9 s is accepted", l)
+                << serial << Answer{{900, frame}} << frame << 900LL << false << false;
+            QTest::addRow("%s: reply at 999 ms is accepted", l)
+                << serial << Answer{{999, frame}} << frame << 999LL << false << false;
+            QTest::addRow("%s: reply at 1 s, the time-out itself, is accepted", l)
+                << serial << Answer{{1000, frame}} << frame << 1000LL << false << false;
+            QTest::addRow("%s: reply at 1001 ms is a time-out", l)
+                << serial << Answer{{1001, frame}} << QByteArray() << kWaitGivesUpAtMs << true << false;
+            QTest::addRow("%s: reply at 1.1 s is a time-out", l)
+                << serial << Answer{{1100, frame}} << QByteArray() << kWaitGivesUpAtMs << true << false;
+            QTest::addRow("%s: chunks 10 ms apart", l)
+                << serial << chunks(frame, 3, 10) << frame << qint64(frame.size() - 1) / 3 * 10 << false << false;
+            QTest::addRow("%s: one byte per write", l)
+                << serial << chunks(frame, 1, 2) << frame << qint64(frame.size() - 1) * 2 << false << false;
             // Noise before the STX shifts the echo out of place: not this command's reply.
-            QTest::newRow(l + "bytes before the STX: no reply")
-                << serial << false << 0 << 0 << 0 << QByteArray("\x15?") << false << QByteArray() << false;
-            QTest::newRow(l + "unsolicited frame ahead of the reply is decoded as status")
-                << serial << false << 0 << 0 << 0 << QByteArray() << true << frame << false;
+            QTest::addRow("%s: bytes before the STX: no reply", l)
+                << serial << Answer{{0, "\x15?" + frame}} << QByteArray() << kWaitGivesUpAtMs << false << false;
+            QTest::addRow("%s: unsolicited frame ahead of the reply is decoded as status", l)
+                << serial << Answer{{0, unitFrame("22,0,1,0,0,", serial)}, {0, frame}} << frame << 0LL << false
+                << true;
         }
     }
     void exchangeUnderFault()
     {
         QFETCH(bool, serial);
-        QFETCH(bool, silent);
-        QFETCH(int, delayMs);
-        QFETCH(int, chunk);
-        QFETCH(int, gapMs);
-        QFETCH(QByteArray, junk);
-        QFETCH(bool, statusFirst);
+        QFETCH(Answer, answer);
         QFETCH(QByteArray, reply);
-        QFETCH(bool, prefixOnly);
-        const bool statusSent = statusFirst;
-        Rig rig;
-        QVERIFY(serial ? rig.attachSerial() : rig.attachTcp());
-        rig.sim.setInterlockOpen(true);
-        rig.sim.setFaults({.silent = silent, .replyDelayMs = delayMs, .junkBeforeStx = junk, .chunkSize = chunk,
-                           .chunkGapMs = gapMs});
-        connect(&rig.sim, &SimUnit::commandReceived, this, [&] {
-            if (std::exchange(statusFirst, false))
-                rig.sim.sendUnsolicitedStatus();
-        });
-        QSignalSpy replied(&rig.sim, &SimUnit::replyEtxWritten);
+        QFETCH(qint64, returnsAt);
+        QFETCH(bool, late);
+        QFETCH(bool, statusFirst);
+        ScriptedRig rig(serial);
+        rig.link->answers << answer;
 
-        QElapsedTimer clock;
-        clock.start();
         rig.win->info().PollTotalHours();
-        const qint64 took = clock.elapsed();
-        const QString rx = QStringLiteral("RX: ") + renderFrame(reply);
-        if (prefixOnly)
-            QVERIFY2(rig.panel(3).startsWith(rx), qPrintable(rig.panel(3)));
-        else
-            QCOMPARE(rig.panel(3), rx);
+        QCOMPARE(rig.clock->nowMs(), returnsAt);
+        QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(reply));
         QCOMPARE(rig.s().CommErrors, reply.isEmpty() ? 1 : 0);
-        if (statusSent)
+        if (statusFirst)
             QCOMPARE(rig.win->status().lbl_INTRLKSTAT->text(), QStringLiteral("Interlock Open"));
-        if (reply.isEmpty())
-            QVERIFY2(took >= Session::kSerialTcpTimeoutMs && took < 5000, qPrintable(QString::number(took)));
-        if (delayMs > Session::kSerialTcpTimeoutMs) {
-            // The late reply lands outside any wait: the receive timer shows it.
-            QVERIFY(replied.count() > 0 || replied.wait(5000));
-            QTRY_COMPARE_WITH_TIMEOUT(rig.panel(3), renderFrame(unitFrame(kHours, serial)), 5000);
-        }
+        // The late reply lands outside any wait: the receive timer shows it.
+        rig.advanceTo(2000);
+        if (late)
+            QCOMPARE(rig.panel(3), renderFrame(unitFrame(kHours, serial)));
 
-        rig.sim.setFaults({});
         const int errors = rig.s().CommErrors;
+        rig.link->answers << Answer{{1, unitFrame(kHours, serial)}};
         rig.win->info().PollTotalHours();
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame(kHours, serial)));
         QCOMPARE(rig.s().CommErrors, errors);
+        QCOMPARE(rig.wire(), (QList<QByteArray>{"21,", "21,"}));
     }
 
     // 20 MB here keeps the run short; the benchmark floods 100 MB.
@@ -261,34 +257,36 @@ private slots:
         QFETCH(bool, serial);
         QFETCH(bool, automatic);
         QFETCH(QList<QByteArray>, wire);
-        Rig rig;
-        QVERIFY(serial ? rig.attachSerial() : rig.attachTcp());
+        ScriptedRig rig(serial);
+        rig.link->respond = [serial](const QByteArray &p) { return Answer{{1, unitFrame(p.left(3) + "$,", serial)}}; };
         if (automatic) {
             rig.win->cycle().mnu_AUTOUPDATE_Click();
             rig.win->cycle().ctr_AutoUpdate = 5;
         }
-        rig.sim.clearTrace();
-        rig.sim.setFaults({.replyDelayMs = 200});   // time for the action to land in the wait
+        rig.link->written.clear();
 
         QStringList events;
         bool acted = false;
-        connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
+        rig.link->respond = [&](const QByteArray &p) {
             events << "cmd " + QString::fromLatin1(p);
-            if (acted || p != wire.first())
-                return;
-            acted = true;
-            if (automatic)
-                emit rig.win->controls().btn_RSTTIME->operated();
-            else
-                find<QPushButton>(rig.win.get(), "btn_REQSTAT")->click();
-        });
-        connect(&rig.sim, &SimUnit::replyEtxWritten, this, [&] { events << "reply"; });
+            if (!acted && p == wire.first()) {
+                acted = true;
+                // The operator acts as the command goes out, while its reply is awaited.
+                rig.clock->at(rig.clock->nowMs(), [&] {
+                    if (automatic)
+                        emit rig.win->controls().btn_RSTTIME->operated();
+                    else
+                        find<QPushButton>(rig.win.get(), "btn_REQSTAT")->click();
+                });
+            }
+            return Answer{{200, unitFrame(p.left(3) + "$,", serial)}};
+        };
+        connect(rig.link, &Transport::readyRead, this, [&] { events << "reply"; });
 
         if (!automatic)
             rig.win->readbacks().UpdateData();
         const int n = int(wire.size());
-        QVERIFY(rig.waitForCommands(n, 10000));
-        QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 2 * n, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 2 * n, 10000);   // the cycle's steps come on its real timer
         rig.win->cycle().mnu_MANUAL_Click();
         QStringList expected;
         for (const QByteArray &p : wire)
@@ -314,12 +312,14 @@ private slots:
         QFETCH(bool, hv);
         QFETCH(QList<QByteArray>, wire);
         QFETCH(bool, automatic);
-        Rig rig;
-        QVERIFY(rig.attachTcp());
-        rig.sim.overrideReply("19", std::nullopt);
+        ScriptedRig rig(false);
+        // "19," goes unanswered; everything else is accepted at once.
+        rig.link->respond = [](const QByteArray &p) {
+            return p == "19," ? Answer{} : Answer{{1, unitFrame(p.left(3) + "$,", false)}};
+        };
         QList<QByteArray> sent;
         connect(&rig.s(), &Session::txFrame, this, [&](const QByteArray &f) { sent << f.mid(1, f.size() - 2); });
-        QTimer::singleShot(300, this, [&] {
+        rig.clock->at(300, [&] {
             if (hv)
                 emit rig.win->controls().btn_HVONOFF->operated();
             else

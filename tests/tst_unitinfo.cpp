@@ -1,4 +1,5 @@
-// Identity, hours and the hours reset against the simulated unit.
+// Identity, hours and the hours reset: the replies' decoding on a scripted link, the
+// reset against the simulated unit.
 #include "testsupport.h"
 
 #include "widgets/widgets.h"
@@ -47,10 +48,8 @@ private slots:
     void silentUnitShowsUnknownThenAGoodReplyRestoresWhite()
     {
         QFETCH(bool, serial);
-        Rig rig;
-        QVERIFY(serial ? rig.attachSerial() : rig.attachTcp());
+        ScriptedRig rig(serial);
         InfoPanel &info = rig.win->info();
-        rig.sim.setFaults({.silent = true});
         info.btn_SWREV->click();
         QCOMPARE(info.txt_SWREV->text(), QStringLiteral("Unknown"));
         QCOMPARE(boxColor(info.txt_SWREV), kRed);
@@ -58,7 +57,7 @@ private slots:
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), QStringLiteral("1"));
         QVERIFY(!rig.win->extras().isVisible());
 
-        rig.sim.setFaults({});
+        rig.link->answers << ScriptedLink::Answer{{5, unitFrame("23,SW 8.0.1234,", serial)}};
         info.btn_SWREV->click();
         QCOMPARE(info.txt_SWREV->text(), QStringLiteral("SW 8.0.1234"));
         QCOMPARE(boxColor(info.txt_SWREV), kWhite);
@@ -87,14 +86,12 @@ private slots:
         QFETCH(QString, cmd);
         QFETCH(QByteArray, data);
         QFETCH(QString, shown);
-        Rig rig;
-        QVERIFY(rig.attachTcp());
+        ScriptedRig rig(false);
         const Query q = queryNamed(rig.win->info(), cmd);
-        rig.sim.setFaults({.silent = true});
         q.button->click();
         QCOMPARE(q.box->text(), QStringLiteral("Unknown"));
 
-        rig.replyWith(data);
+        rig.link->answers << ScriptedLink::Answer{{5, '\x02' + cmd.left(2).toLatin1() + ',' + data + '\x03'}};
         q.button->click();
         QCOMPARE(q.box->text(), shown.isNull() ? QStringLiteral("Unknown") : shown);
         QCOMPARE(boxColor(q.box), shown.isNull() ? kRed : kWhite);
