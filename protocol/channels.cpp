@@ -24,6 +24,11 @@ double displayValue(Channel c, double count, double voltsPerCount, double millia
 
 const ChannelInfo &channelInfo(Channel c) { return kChannels[int(c) & 3]; }
 
+double readbackValue(Channel c, double count, double voltsPerCount, double milliampsPerCount)
+{
+    return displayValue(c, count, voltsPerCount, milliampsPerCount);
+}
+
 double channelFactor(Channel c, double voltsPerCount, double milliampsPerCount)
 {
     switch (c) {

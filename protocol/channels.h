@@ -42,6 +42,10 @@ int roundHalfEven16(double v);
 // "10,2048," for A at 2048; nullopt for a count outside 0..4095 (never sent).
 std::optional<QByteArray> setpointCommand(Channel c, int count);
 
+// The value a readback shows for a count, in its units: kV for A (as kilovolts()), mA
+// for B, A for C and D.
+double readbackValue(Channel c, double count, double voltsPerCount, double milliampsPerCount);
+
 // Readback text of a count, e.g. "35.01 kV" (A: count x VoltsPerCount / 1000 with "#0.00").
 QString readbackText(Channel c, double count, double voltsPerCount, double milliampsPerCount);
 
