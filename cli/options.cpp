@@ -446,8 +446,10 @@ Commands:
                         --csv says so) or with --json one JSON object a line, until N
                         samples or Ctrl-C; a field is empty (null) where its query failed
 
-Output: text lines "name: value unit", or with --json one object with the same names.
-Yes/no values are 1 or 0. A value that was not read is "unknown" (JSON null).
+Output:
+  Text lines "name: value unit", or with --json one object with the same names.
+  Yes/no values are 1 or 0; a value that was not read is "unknown" (JSON null).
+
   status      hv_on, interlock_closed, fault, remote, arc_flag, temp_flag,
               over_voltage_flag, under_voltage_flag, over_current_flag,
               under_current_flag: 1 or 0 (a flag is 1 when that fault is present)
@@ -457,14 +459,13 @@ Yes/no values are 1 or 0. A value that was not read is "unknown" (JSON null).
               filament_preheat_A (A), rating (text)
   info        model_number, web_revision, software_revision, hardware_revision (text)
   hours       total_hours_h (h)
-  set         sent_counts (counts), then the channel's line of setpoints as read back
-  hv, remote, reset-faults
-              accepted: 1 or 0
+  set         sent_counts (counts), then that channel's setpoints line as read back
+  hv|remote|reset-faults  accepted: 1 or 0
   shutdown    local_control, kv_set_zero, ma_set_zero, filament_limit_zero,
               filament_preheat_zero: 1 or 0, one per reply
   watch       the columns of the console's recording: time_iso8601 (local time with
-              its UTC offset), then those of readbacks and setpoints, rating, then
-              those of status
+              its UTC offset); kv_kV to converter_b_counts as in readbacks; the four
+              of setpoints; rating; the ten of status
 
 Exit status:
   0   done (watch: N samples or Ctrl-C)
@@ -476,10 +477,13 @@ Exit status:
 
 Messages go to standard error and name the link.
 
-Example:
+Examples:
   plvctl --tcp 127.0.0.1 status
+                        the unit's state, beside the simulated unit or a real one
   plvctl --tcp 127.0.0.1 --rating 50kV600W set kv 35
+                        35 kV under the 50 kV / 600 W rating
   plvctl --serial ttyUSB0 watch --count 10 --csv > readbacks.csv
+                        ten samples of the update cycle into a file
 )");
 }
 
