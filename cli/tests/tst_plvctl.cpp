@@ -90,6 +90,7 @@ class TstPlvctl : public QObject {
 
     SimUnit *sim = nullptr;
     QString tcp, pty;
+    QString help;   // --help, which lists every output name
 
     QStringList linkArgs(const QString &link) const
     {
@@ -97,6 +98,13 @@ class TstPlvctl : public QObject {
     }
 
 private slots:
+    void initTestCase()
+    {
+        const Run r = plvctl({"--help"});
+        QCOMPARE(r.exitCode, 0);
+        help = r.out;
+        QVERIFY(help.startsWith(QLatin1String("Usage: plvctl LINK")));
+    }
     void init()
     {
         sim = new SimUnit(this);
@@ -177,6 +185,15 @@ private slots:
         QCOMPARE(t.exitCode, 0);
         QCOMPARE(t.out, text);
         QCOMPARE(payloads(*sim), frames);
+        // Every name printed is in --help, with its unit where the value carries one.
+        for (const QString &line : t.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QStringList parts = line.split(QLatin1Char(' '));
+            const QString key = parts[0].chopped(1);
+            bool number = false;
+            parts.value(1).toDouble(&number);
+            const QString named = number && parts.size() == 3 ? key + " (" + parts[2] + ")" : key;
+            QVERIFY2(help.contains(named), qPrintable(named));
+        }
 
         sim->clearTrace();
         const Run j = plvctl(linkArgs(link) + QStringList{"--json"} + args);
