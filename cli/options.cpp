@@ -376,13 +376,12 @@ SetCount setpointCount(const Options &o)
     }
     // kV become volts by moving the decimal point, so 35.01 is exactly the 35010 the
     // console's scaled box would hold; then the box's rule: value / factor, half to even.
-    const double factor = channelFactor(o.channel, o.rating->voltsPerCount, milliampsPerCount(*o.rating));
     const double value = o.channel == Channel::A ? (o.value + QStringLiteral("e3")).toDouble() : o.value.toDouble();
-    const int count = roundHalfEven16(value / factor);
-    if (count >= 0 && count <= max && setpointCommand(o.channel, count)) {
-        out.count = count;
+    const double mApc = milliampsPerCount(*o.rating);
+    out.count = countForValue(o.channel, value, o.rating->voltsPerCount, mApc);
+    if (out.count)
         return out;
-    }
+    const int count = roundHalfEven16(value / channelFactor(o.channel, o.rating->voltsPerCount, mApc));
     const bool saturated = count <= -32768 || count >= 32767;   // the rounding's own bounds
     out.error = QStringLiteral("%1 %2 is %3 under %4, outside 0-%5: nothing sent")
                     .arg(o.value, channelUnit(o.channel),

@@ -56,6 +56,14 @@ int roundHalfEven16(double v)
     return int(r);
 }
 
+std::optional<int> countForValue(Channel c, double value, double voltsPerCount, double milliampsPerCount)
+{
+    const int count = roundHalfEven16(value / channelFactor(c, voltsPerCount, milliampsPerCount));
+    if (count < 0 || count > kMaxCount)
+        return std::nullopt;
+    return count;
+}
+
 std::optional<QByteArray> setpointCommand(Channel c, int count)
 {
     if (count < 0 || count > kMaxCount)

@@ -39,6 +39,11 @@ double kilovolts(double count, double voltsPerCount);
 // 16-bit range so a huge box value cannot overflow.
 int roundHalfEven16(double v);
 
+// The count of an engineering value by the scaled box's rule: value / factor (volts for
+// A), rounded half to even; nullopt when that lies outside 0..4095. Clients and the
+// broker refuse such a value with nothing sent.
+std::optional<int> countForValue(Channel c, double value, double voltsPerCount, double milliampsPerCount);
+
 // "10,2048," for A at 2048; nullopt for a count outside 0..4095 (never sent).
 std::optional<QByteArray> setpointCommand(Channel c, int count);
 
