@@ -105,10 +105,10 @@ int main(int argc, char *argv[])
     std::snprintf(buf, sizeof buf, "%.3f %% over %d s (%d exchanges)", pct, watchSeconds, exchanges);
     rows.push_back({"plvctl watch, CPU at 66 ms cadence, TCP", buf, "<= 1 %", pct <= 1.0 ? "PASS" : "FAIL"});
 
-    std::printf("%-45s | %-38s | %-9s | %s\n", "figure", "measured", "goal", "result");
-    std::printf("%s\n", std::string(110, '-').c_str());
+    std::printf("%-45s | %-42s | %-9s | %s\n", "figure", "measured", "goal", "result");
+    std::printf("%s\n", std::string(114, '-').c_str());
     for (const Row &r : rows)
-        std::printf("%-45s | %-38s | %-9s | %s\n", r.figure.c_str(), r.measured.c_str(), r.goal.c_str(),
+        std::printf("%-45s | %-42s | %-9s | %s\n", r.figure.c_str(), r.measured.c_str(), r.goal.c_str(),
                     r.result.c_str());
     std::printf("=== end of table\n");
     return 0;
