@@ -6,6 +6,7 @@
 #include "protocol/framing.h"
 
 #include <QCoreApplication>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -386,7 +387,11 @@ int Client::query()
     }
     case Command::Hours: {
         const Hours h = m_unit.readHours();
-        out.append({QStringLiteral("total_hours_h"), h.value ? QString::fromLatin1(*h.value).trimmed() : QString()});
+        // A number as numbers are printed everywhere else; anything else as the unit sent it.
+        const auto n = h.value ? parseNumber(*h.value) : std::nullopt;
+        const QString v = n ? QString::number(*n, 'f', QLocale::FloatingPointShortest)
+                            : h.value ? QString::fromLatin1(*h.value).trimmed() : QString();
+        out.append({QStringLiteral("total_hours_h"), v});
         break;
     }
     default: break;
