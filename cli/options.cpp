@@ -8,11 +8,11 @@ namespace plv::cli {
 
 namespace {
 
-struct Command_ {
+struct CommandWord {
     const char *word;
     Command command;
 };
-const Command_ kCommands[] = {
+const CommandWord kCommands[] = {
     {"status", Command::Status},   {"readbacks", Command::Readbacks},     {"setpoints", Command::Setpoints},
     {"info", Command::Info},       {"hours", Command::Hours},             {"set", Command::Set},
     {"hv", Command::Hv},           {"remote", Command::Remote},           {"reset-faults", Command::ResetFaults},
@@ -260,7 +260,7 @@ Parsed parseArguments(const QStringList &args)
     }
     const QString word = positional.takeFirst();
     bool known = false;
-    for (const Command_ &c : kCommands) {
+    for (const CommandWord &c : kCommands) {
         if (word == QLatin1String(c.word)) {
             o.command = c.command;
             known = true;
