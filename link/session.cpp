@@ -157,7 +157,7 @@ QByteArray Session::WaitForReply()
     const bool eth = isEthernet();
     const bool usb = isUsb();
     Transport *in = &link();
-    const qint64 limitMs = usb ? kUsbTimeoutMs : kSerialTcpTimeoutMs;
+    const qint64 limitMs = usb ? kUsbTimeoutMs : m_replyTimeoutMs;
 
     QByteArray pending;   // the frame being received
     QByteArray reply;

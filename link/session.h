@@ -76,6 +76,10 @@ public:
     static constexpr int kReplyLimit = 4096;
     static constexpr int kSerialTcpTimeoutMs = 1000;
     static constexpr int kUsbTimeoutMs = 90;
+    // The serial and Ethernet reply wait; the console keeps the default, a script may
+    // want a slower or quicker verdict. USB keeps its own rule.
+    int replyTimeoutMs() const { return m_replyTimeoutMs; }
+    void setReplyTimeoutMs(int ms) { m_replyTimeoutMs = ms; }
 
     // The three links the session owns; any left out is the real one.
     struct Links {
@@ -209,6 +213,7 @@ private:
     quint64 m_sequenceEpoch = 0;
     bool m_ended = false;
     bool m_serialConfigured = false;
+    int m_replyTimeoutMs = kSerialTcpTimeoutMs;
     QList<std::function<void()>> m_deferred;
 };
 

@@ -24,6 +24,11 @@ double displayValue(Channel c, double count, double voltsPerCount, double millia
 
 const ChannelInfo &channelInfo(Channel c) { return kChannels[int(c) & 3]; }
 
+double readbackValue(Channel c, double count, double voltsPerCount, double milliampsPerCount)
+{
+    return displayValue(c, count, voltsPerCount, milliampsPerCount);
+}
+
 double channelFactor(Channel c, double voltsPerCount, double milliampsPerCount)
 {
     switch (c) {
@@ -49,6 +54,14 @@ int roundHalfEven16(double v)
     if (diff > 0.5 || (diff == 0.5 && std::fmod(lower, 2.0) != 0.0))
         r = lower + 1.0;
     return int(r);
+}
+
+std::optional<int> countForValue(Channel c, double value, double voltsPerCount, double milliampsPerCount)
+{
+    const int count = roundHalfEven16(value / channelFactor(c, voltsPerCount, milliampsPerCount));
+    if (count < 0 || count > kMaxCount)
+        return std::nullopt;
+    return count;
 }
 
 std::optional<QByteArray> setpointCommand(Channel c, int count)

@@ -39,8 +39,17 @@ double kilovolts(double count, double voltsPerCount);
 // 16-bit range so a huge box value cannot overflow.
 int roundHalfEven16(double v);
 
+// The count of an engineering value by the scaled box's rule: value / factor (volts for
+// A), rounded half to even; nullopt when that lies outside 0..4095. Clients and the
+// broker refuse such a value with nothing sent.
+std::optional<int> countForValue(Channel c, double value, double voltsPerCount, double milliampsPerCount);
+
 // "10,2048," for A at 2048; nullopt for a count outside 0..4095 (never sent).
 std::optional<QByteArray> setpointCommand(Channel c, int count);
+
+// The value a readback shows for a count, in its units: kV for A (as kilovolts()), mA
+// for B, A for C and D.
+double readbackValue(Channel c, double count, double voltsPerCount, double milliampsPerCount);
 
 // Readback text of a count, e.g. "35.01 kV" (A: count x VoltsPerCount / 1000 with "#0.00").
 QString readbackText(Channel c, double count, double voltsPerCount, double milliampsPerCount);

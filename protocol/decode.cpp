@@ -82,21 +82,24 @@ QString kvMonitorText(double count, double voltsPerCount)
 
 QString maMonitorText(double count, double milliampsPerCount)
 {
-    return formatPicture(count * milliampsPerCount, QStringLiteral("0.00")) + QStringLiteral(" mA");
+    return formatPicture(monitorMilliamps(count, milliampsPerCount), QStringLiteral("0.00")) + QStringLiteral(" mA");
 }
 
 QString filamentMonitorText(double count)
 {
-    return formatPicture(count * kFilamentAmpsPerCount, QStringLiteral("0.##0")) + QStringLiteral(" A");
+    return formatPicture(filamentAmps(count), QStringLiteral("0.##0")) + QStringLiteral(" A");
 }
 
 QString supplyText(double count)
 {
     // The supply is negative and shown with a fixed "-"; a reading beyond 3972 then shows
     // its own minus as well, which is left visible rather than hidden.
-    return QStringLiteral("-") + formatPicture((3972.0 - count) * 0.006224, QStringLiteral("##.#0"))
-        + QStringLiteral(" V");
+    return QStringLiteral("-") + formatPicture(-supplyVolts(count), QStringLiteral("##.#0")) + QStringLiteral(" V");
 }
+
+double monitorMilliamps(double count, double milliampsPerCount) { return count * milliampsPerCount; }
+double filamentAmps(double count) { return count * kFilamentAmpsPerCount; }
+double supplyVolts(double count) { return -((3972.0 - count) * 0.006224); }
 
 QString rawChannelText(double count) { return formatPicture(count, QStringLiteral("##.0")); }
 

@@ -38,6 +38,10 @@ QString kvMonitorText(double count, double voltsPerCount);        // "#0.00" + "
 QString maMonitorText(double count, double milliampsPerCount);    // "0.00" + " mA"
 QString filamentMonitorText(double count);                         // x0.001221, "0.##0" + " A"
 QString supplyText(double count);            // "-" + (3972 - count) x 0.006224 "##.#0" + " V"
+// The values those texts show, as numbers.
+double monitorMilliamps(double count, double milliampsPerCount);   // count x mA per count
+double filamentAmps(double count);           // count x 0.001221
+double supplyVolts(double count);            // -(3972 - count) x 0.006224
 QString rawChannelText(double count);        // "##.0", unscaled
 
 } // namespace plv

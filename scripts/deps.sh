@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PLV_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev libhidapi-dev libgl-dev
-              clang libclang-rt-14-dev)
+              clang libclang-rt-14-dev help2man)
 
 plv_install_deps() {
     local missing=()

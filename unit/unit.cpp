@@ -96,9 +96,9 @@ char Unit::setRemote(bool remote)
     return charAt(m_session.transact(remote ? "99,1," : "99,0,", {.count = Exchange::Count::Nothing}), 5);
 }
 
-void Unit::resetFaults()
+char Unit::resetFaults()
 {
-    m_session.transact("31,", {.count = Exchange::Count::Nothing});
+    return charAt(m_session.transact("31,", {.count = Exchange::Count::Nothing}), 5);
 }
 
 TryOut Unit::tryOut(Channel c, int count)

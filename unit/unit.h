@@ -58,7 +58,7 @@ public:
     void resetHours();          // "30,": acknowledged; nothing depends on the answer
     char switchHv(bool on);     // "98,": position 5 of the reply; no reply is counted
     char setRemote(bool remote);   // "99,"
-    void resetFaults();         // "31,": the answer is not examined
+    char resetFaults();         // "31,": position 5 of the reply; the console does not look
     // Sends the setpoint command and waits; only the update timer is re-armed.
     TryOut tryOut(Channel c, int count);
     // CANCEL: the accepted count again, without waiting and without re-arming.

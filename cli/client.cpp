@@ -1,0 +1,523 @@
+#include "cli/client.h"
+
+#include "link/session.h"
+#include "link/tesselclient.h"
+#include "protocol/decode.h"
+#include "protocol/framing.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace plv::cli {
+
+namespace {
+
+using Step = UpdateCycle::Step;
+
+const QStringList kStatusColumns = {"hv_on",           "interlock_closed",   "fault",
+                                    "remote",          "arc_flag",           "temp_flag",
+                                    "over_voltage_flag", "under_voltage_flag", "over_current_flag",
+                                    "under_current_flag"};
+const QStringList kReadbackColumns = {"kv_kV", "ma_mA", "filament_A", "supply_minus15_V",
+                                      "converter_a_counts", "converter_b_counts", "rating"};
+const QStringList kSetpointColumns = {"kv_set_kV", "ma_set_mA", "filament_limit_A", "filament_preheat_A"};
+
+QString setpointColumn(Channel c) { return kSetpointColumns[int(c) & 3]; }
+
+void writeOut(const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+QString jsonString(const QString &s)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar ch : s) {
+        if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
+            out += QLatin1Char('\\') + ch;
+        else if (ch.unicode() < 0x20)
+            out += QStringLiteral("\\u%1").arg(int(ch.unicode()), 4, 16, QLatin1Char('0'));
+        else
+            out += ch;
+    }
+    return out + QLatin1Char('"');
+}
+
+bool isJsonNumber(const QString &s)
+{
+    static const QRegularExpression number(QStringLiteral("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?$"));
+    return number.match(s).hasMatch();
+}
+
+// Ctrl-C and SIGTERM end a watch between samples: the handler only wakes the event loop.
+int g_signalPipe[2] = {-1, -1};
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
+}
+
+} // namespace
+
+QString unitOfKey(const QString &key)
+{
+    static const QStringList units = {"kV", "mA", "A", "V", "counts", "h"};
+    const QString last = key.section(QLatin1Char('_'), -1);
+    return key.contains(QLatin1Char('_')) && units.contains(last) ? last : QString();
+}
+
+QString textLines(const QList<Field> &fields)
+{
+    QString out;
+    for (const Field &f : fields) {
+        const QString unit = unitOfKey(f.key);
+        out += f.key + QStringLiteral(": ")
+            + (f.value.isEmpty() ? QStringLiteral("unknown") : unit.isEmpty() ? f.value : f.value + QLatin1Char(' ') + unit)
+            + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QString jsonObject(const QList<Field> &fields)
+{
+    QStringList parts;
+    for (const Field &f : fields) {
+        const QString v = f.value.isEmpty()                        ? QStringLiteral("null")
+                          : !f.text && isJsonNumber(f.value) ? f.value
+                                                                   : jsonString(f.value);
+        parts << jsonString(f.key) + QLatin1Char(':') + v;
+    }
+    return QLatin1Char('{') + parts.join(QLatin1Char(',')) + QStringLiteral("}\n");
+}
+
+QList<Field> sampleFields(const logs::Sample &sample, const QStringList &columns)
+{
+    // The recording's own header and row: no field of them holds a comma (numbers, 1/0,
+    // an ISO time and a rating name), so they split plainly.
+    const QStringList header = logs::sampleCsvHeader().split(QLatin1Char(','));
+    const QStringList row = logs::sampleCsvRow(sample).split(QLatin1Char(','));
+    QList<Field> out;
+    for (const QString &name : columns) {
+        const qsizetype i = header.indexOf(name);
+        out.append({name, i >= 0 ? row.value(i) : QString()});
+    }
+    return out;
+}
+
+Client::Client(const Options &options)
+    : m_o(options), m_session(new Session(&m_root)), m_unit(*m_session), m_mApc(milliampsPerCount(*options.rating))
+{
+    connect(m_session, &Session::txFrame, this, [this](const QByteArray &frame) {
+        // Frame without STX, ETX and (serial, USB) the checksum character: the command.
+        QByteArray p = frame.mid(1, frame.size() - 2);
+        if (!m_session->isEthernet())
+            p.chop(1);
+        m_lastSent = p;
+    });
+    connect(m_session, &Session::rxText, this, &Client::onReply);
+    m_sample = freshSample();
+}
+
+Client::~Client()
+{
+    m_session->end();
+    for (auto kind : {Session::LinkKind::Serial, Session::LinkKind::Ethernet, Session::LinkKind::Usb})
+        if (m_session->link(kind).isOpen())
+            m_session->link(kind).close();
+}
+
+void Client::say(const QString &message) const
+{
+    std::cerr << "plvctl: " << qPrintable(m_o.linkName()) << ": " << qPrintable(message) << std::endl;
+}
+
+void Client::onReply(const QByteArray &reply, bool awaited)
+{
+    if (!awaited)
+        return;   // a frame picked up between transactions
+    if (reply.contains(ETX)) {
+        if (m_silent && m_quietTimeouts)
+            say(QStringLiteral("the unit answers again"));
+        m_silent = false;
+        return;
+    }
+    ++m_timeouts;
+    if (!m_silent || !m_quietTimeouts)
+        say(QStringLiteral("no reply to %1 within %2 ms%3")
+                .arg(QString::fromLatin1(m_lastSent))
+                .arg(m_session->isUsb() ? Session::kUsbTimeoutMs : m_session->replyTimeoutMs())
+                .arg(reply.isEmpty() ? QString() : QStringLiteral(" (incomplete: %1)").arg(renderFrame(reply))));
+    m_silent = true;
+}
+
+std::optional<bool> Client::accepted(char answer)
+{
+    if (answer == '$')
+        return true;
+    if (answer == '\0' && m_silent)
+        return std::nullopt;   // no reply: named already
+    ++m_refusals;
+    say(QStringLiteral("the unit refused %1 (answered %2)")
+            .arg(QString::fromLatin1(m_lastSent), answer ? renderFrame(QByteArray(1, answer)) : QStringLiteral("nothing usable")));
+    return false;
+}
+
+int Client::verdict() const { return m_timeouts ? NoReply : m_refusals ? Refused : Done; }
+
+void Client::print(const QList<Field> &fields) { writeOut(m_o.json ? jsonObject(fields) : textLines(fields)); }
+
+logs::Sample Client::freshSample() const
+{
+    logs::Sample s;
+    s.rating = ratingName(*m_o.rating);
+    return s;
+}
+
+bool Client::openLink()
+{
+    if (m_o.timeoutMs)
+        m_session->setReplyTimeoutMs(*m_o.timeoutMs);
+    switch (m_o.link) {
+    case LinkType::Tcp: {
+        m_session->CommMode = QStringLiteral("ethernet");
+        TcpTransport &tcp = m_session->tcp();
+        tcp.setRemote(m_o.host, m_o.port);
+        tcp.open();
+        // The console's connection wait: a refusal ends it at once.
+        if (!m_session->waitForConnection(10000)) {
+            const QString why = tcp.socket().error() == QAbstractSocket::UnknownSocketError
+                                    ? QStringLiteral("no connection within 10 s")
+                                    : tcp.socket().errorString();
+            say(QStringLiteral("cannot connect: %1").arg(why));
+            return false;
+        }
+        m_session->tmr_NETRCVTMR->start();
+        return true;
+    }
+    case LinkType::Serial: {
+        m_session->CommMode = QStringLiteral("comm1");
+        SerialTransport &serial = m_session->serial();
+        serial.setSettings(QStringLiteral("%1,n,8,1").arg(m_o.baud));
+        serial.setPortName(m_o.serialDevice);
+        if (!serial.open()) {
+            say(QStringLiteral("cannot open: %1").arg(serial.port().errorString()));
+            return false;
+        }
+        m_session->tmr_RCVTIMER->start();
+        return true;
+    }
+    case LinkType::Usb: {
+        m_session->CommMode = QStringLiteral("USB");
+        QString error;
+        auto bridge = loadTessel(&error);
+        if (!bridge) {
+            say(QStringLiteral("the USB bridge library could not be loaded: %1").arg(error));
+            return false;
+        }
+        UsbTransport &usb = m_session->usb();
+        usb.setClient(std::move(bridge));
+        if (!usb.find()) {
+            say(QStringLiteral("no USB unit found"));
+            return false;
+        }
+        m_session->tmr_RCVTIMER->start();
+        return true;
+    }
+    case LinkType::None: break;
+    }
+    return false;
+}
+
+bool Client::confirmHvOn()
+{
+    if (m_o.yes)
+        return true;
+    if (!::isatty(STDIN_FILENO)) {
+        say(QStringLiteral("hv on needs --yes when standard input is not a terminal: nothing sent"));
+        return false;
+    }
+    std::cerr << "Switch high voltage ON at " << qPrintable(m_o.linkName()) << "? [y/N] " << std::flush;
+    std::string answer;
+    std::getline(std::cin, answer);
+    if (answer == "y" || answer == "Y" || answer == "yes")
+        return true;
+    say(QStringLiteral("not confirmed: nothing sent"));
+    return false;
+}
+
+int Client::run()
+{
+    // Everything that can be refused without the unit is refused before the link opens.
+    std::optional<int> count;
+    if (m_o.command == Command::Set) {
+        const SetCount c = setpointCount(m_o);
+        if (!c.count) {
+            say(c.error);
+            return OutOfRange;
+        }
+        count = c.count;
+    }
+    if (m_o.command == Command::Hv && m_o.on && !confirmHvOn())
+        return Usage;
+    if (!openLink())
+        return NoLink;
+
+    switch (m_o.command) {
+    case Command::Status:
+    case Command::Readbacks:
+    case Command::Setpoints:
+    case Command::Info:
+    case Command::Hours: return query();
+    case Command::Set: return set();
+    case Command::Hv:
+    case Command::Remote:
+    case Command::ResetFaults: return action();
+    case Command::Shutdown: return shutdown();
+    case Command::Watch: return watch();
+    }
+    return Usage;
+}
+
+void Client::readMonitors(logs::Sample &s)
+{
+    const Readback r = m_unit.readMonitors();
+    if (!r.accepted)
+        return;
+    // As the console decodes them: the first field missing or not a number ends it.
+    for (qsizetype i = 0; i < r.fields.size(); ++i) {
+        const auto v = parseNumber(r.fields[i]);
+        if (!v)
+            break;
+        if (i == 0)
+            s.kV = kilovolts(*v, m_o.rating->voltsPerCount);
+        else if (i == 1)
+            s.mA = monitorMilliamps(*v, m_mApc);
+        else
+            s.filamentA = filamentAmps(*v);
+    }
+}
+
+void Client::readSupplies(logs::Sample &s)
+{
+    const Readback r = m_unit.readSupplies();
+    if (!r.accepted || r.fields.isEmpty())
+        return;
+    const auto supply = parseNumber(r.fields[0]);
+    if (!supply)
+        return;   // the console reads the converter channels only behind a supply value
+    s.supplyMinus15V = supplyVolts(*supply);
+    auto counts = [&](qsizetype i) -> std::optional<int> {
+        const auto n = parseNumber(r.fields.value(i));
+        return n && std::abs(*n) < 1e9 ? std::optional<int>(int(std::lround(*n))) : std::nullopt;
+    };
+    s.converterA = counts(1);
+    s.converterB = counts(2);
+}
+
+void Client::readSetpoint(Channel c, logs::Sample &s)
+{
+    const auto count = m_unit.readSetpoint(c);
+    if (!count)
+        return;
+    const double v = readbackValue(c, *count, m_o.rating->voltsPerCount, m_mApc);
+    std::optional<double> *values[] = {&s.kVSetpoint, &s.mASetpoint, &s.filamentLimitA, &s.filamentPreheatA};
+    *values[int(c) & 3] = v;
+}
+
+void Client::readStatus(logs::Sample &s)
+{
+    if (const auto st = m_unit.readMainStatus()) {
+        s.hvOn = st->hvOn;
+        if (st->interlockOpen)
+            s.interlockClosed = !*st->interlockOpen;
+        s.fault = st->fault;
+        s.remote = st->remote;
+    }
+    const auto f = m_unit.readFaultFlags();
+    s.arc = f[0];
+    s.overTemperature = f[1];
+    s.overVoltage = f[2];
+    s.underVoltage = f[3];
+    s.overCurrent = f[4];
+    s.underCurrent = f[5];
+}
+
+int Client::query()
+{
+    logs::Sample s = freshSample();
+    QList<Field> out;
+    switch (m_o.command) {
+    case Command::Status:
+        readStatus(s);
+        out = sampleFields(s, kStatusColumns);
+        break;
+    case Command::Readbacks:
+        readMonitors(s);
+        readSupplies(s);
+        out = sampleFields(s, kReadbackColumns);
+        break;
+    case Command::Setpoints:
+        for (Channel c : {Channel::A, Channel::B, Channel::C, Channel::D})
+            readSetpoint(c, s);
+        out = sampleFields(s, kSetpointColumns + QStringList{QStringLiteral("rating")});
+        break;
+    case Command::Info: {
+        const std::pair<const char *, Identity> items[] = {{"model_number", Identity::ModelNumber},
+                                                           {"web_revision", Identity::WebRevision},
+                                                           {"software_revision", Identity::SoftwareRevision},
+                                                           {"hardware_revision", Identity::HardwareRevision}};
+        for (const auto &[key, item] : items) {
+            const auto v = m_unit.readIdentity(item);
+            out.append({QLatin1String(key), v ? QString::fromLatin1(*v) : QString(), true});
+        }
+        break;
+    }
+    case Command::Hours: {
+        const Hours h = m_unit.readHours();
+        // A number as numbers are printed everywhere else; anything else as the unit sent it.
+        const auto n = h.value ? parseNumber(*h.value) : std::nullopt;
+        const QString v = n ? QString::number(*n, 'f', QLocale::FloatingPointShortest)
+                            : h.value ? QString::fromLatin1(*h.value).trimmed() : QString();
+        out.append({QStringLiteral("total_hours_h"), v});
+        break;
+    }
+    default: break;
+    }
+    print(out);
+    return verdict();
+}
+
+int Client::set()
+{
+    const int count = *setpointCount(m_o).count;
+    const TryOut r = m_unit.tryOut(m_o.channel, count);
+    const auto yes = accepted(r.status);
+    logs::Sample s = freshSample();
+    if (yes.has_value())   // what the unit holds now, accepted or not
+        readSetpoint(m_o.channel, s);
+    QList<Field> out{{QStringLiteral("sent_counts"), QString::number(count)}};
+    out += sampleFields(s, {setpointColumn(m_o.channel)});
+    print(out);
+    return verdict();
+}
+
+int Client::action()
+{
+    char answer = '\0';
+    if (m_o.command == Command::Hv)
+        answer = m_unit.switchHv(m_o.on);
+    else if (m_o.command == Command::Remote)
+        answer = m_unit.setRemote(m_o.on);
+    else
+        answer = m_unit.resetFaults();
+    const auto yes = accepted(answer);
+    print({{QStringLiteral("accepted"), yes ? QString::number(int(*yes)) : QString()}});
+    return verdict();
+}
+
+int Client::shutdown()
+{
+    // The console's Shutdown and Exit, in its order, but every reply awaited.
+    QList<Field> out;
+    const auto local = accepted(m_unit.setRemote(false));
+    out.append({QStringLiteral("local_control"), local ? QString::number(int(*local)) : QString()});
+    const char *keys[] = {"kv_set_zero", "ma_set_zero", "filament_limit_zero", "filament_preheat_zero"};
+    for (Channel c : {Channel::A, Channel::B, Channel::C, Channel::D}) {
+        const auto zero = accepted(m_unit.tryOut(c, 0).status);
+        out.append({QLatin1String(keys[int(c)]), zero ? QString::number(int(*zero)) : QString()});
+    }
+    print(out);
+    return verdict();
+}
+
+void Client::runStep(Step step)
+{
+    switch (step) {
+    case Step::Monitors:
+        // A cycle starts here: what the last one read does not carry over.
+        m_sample = freshSample();
+        readMonitors(m_sample);
+        break;
+    case Step::SetpointA: readSetpoint(Channel::A, m_sample); break;
+    case Step::SetpointB: readSetpoint(Channel::B, m_sample); break;
+    case Step::SetpointC: readSetpoint(Channel::C, m_sample); break;
+    case Step::SetpointD: readSetpoint(Channel::D, m_sample); break;
+    case Step::Status: readStatus(m_sample); break;
+    case Step::PollHours:
+    case Step::Hours: m_unit.readHours(); break;
+    case Step::Supplies: readSupplies(m_sample); break;
+    case Step::WebRevision: m_unit.readIdentity(Identity::WebRevision); break;
+    case Step::HardwareRevision: m_unit.readIdentity(Identity::HardwareRevision); break;
+    case Step::ModelNumber: m_unit.readIdentity(Identity::ModelNumber); break;
+    case Step::SoftwareRevision: m_unit.readIdentity(Identity::SoftwareRevision); break;
+    }
+}
+
+void Client::completeSample()
+{
+    if (m_stopping)
+        return;
+    m_sample.time = m_wall.now();
+    if (m_o.json) {
+        const QStringList columns = logs::sampleCsvHeader().split(QLatin1Char(','));
+        writeOut(jsonObject(sampleFields(m_sample, columns)));
+    } else {
+        writeOut(logs::sampleCsvRow(m_sample) + QLatin1Char('\n'));
+    }
+    ++m_samples;
+    if (m_o.sampleCount && m_samples >= *m_o.sampleCount)
+        stop();
+}
+
+void Client::stop()
+{
+    if (m_stopping)
+        return;
+    m_stopping = true;
+    m_session->end();   // a reply wait in progress returns at once
+    QCoreApplication::exit(Done);
+}
+
+int Client::watch()
+{
+    m_quietTimeouts = true;
+    if (!m_o.json)
+        writeOut(logs::sampleCsvHeader() + QLatin1Char('\n'));
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
+        auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &m_root);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
+            char c;
+            [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
+            stop();
+        });
+        struct sigaction sa = {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &sa, nullptr);
+        sigaction(SIGTERM, &sa, nullptr);
+    }
+
+    UpdateCycle cycle(*m_session, [this](Step s) { runStep(s); }, &m_root);
+    m_session->tmr_UPDATE->setInterval(m_o.intervalMs);
+    connect(&cycle, &UpdateCycle::cycleCompleted, this, &Client::completeSample);
+    QTimer::singleShot(0, &cycle, &UpdateCycle::mnu_AUTOUPDATE_Click);
+    const int code = QCoreApplication::exec();
+    return m_stopping ? Done : code;
+}
+
+} // namespace plv::cli

@@ -1,0 +1,84 @@
+#pragma once
+// One run of plvctl: opens the link, runs the command through the unit operations the
+// console uses, prints the result and answers with an exit code.
+#include "cli/options.h"
+#include "logs/formatting.h"
+#include "logs/sample.h"
+#include "unit/unit.h"
+#include "unit/updatecycle.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+namespace plv {
+class Session;
+}
+
+namespace plv::cli {
+
+// One printed value. An empty value was not read: "unknown" in text, null in JSON.
+struct Field {
+    QString key;
+    QString value;
+    bool text = false;   // a JSON string whatever it looks like (revisions, model number)
+};
+
+// The unit a name carries in its last part ("kv_kV" -> "kV"), empty for yes/no and text.
+QString unitOfKey(const QString &key);
+QString textLines(const QList<Field> &fields);   // "name: value unit" lines
+QString jsonObject(const QList<Field> &fields);  // one line
+// The named columns of the recording's row for this sample, in the order asked.
+QList<Field> sampleFields(const logs::Sample &sample, const QStringList &columns);
+
+class Client : public QObject {
+    Q_OBJECT
+public:
+    explicit Client(const Options &options);
+    ~Client() override;
+    int run();
+
+private:
+    bool openLink();
+    int query();
+    int set();
+    int action();
+    int shutdown();
+    int watch();
+    bool confirmHvOn();
+
+    void readMonitors(logs::Sample &s);
+    void readSupplies(logs::Sample &s);
+    void readSetpoint(Channel c, logs::Sample &s);
+    void readStatus(logs::Sample &s);
+    void runStep(UpdateCycle::Step step);
+    void completeSample();
+    void stop();
+    logs::Sample freshSample() const;
+
+    // An answer that says yes ('$'); counts a refusal, names it on standard error.
+    std::optional<bool> accepted(char answer);
+    int verdict() const;   // 4 when a reply did not come, else 5 when one was refused, else 0
+
+    void print(const QList<Field> &fields);
+    void say(const QString &message) const;
+    void onReply(const QByteArray &reply, bool awaited);
+
+    const Options m_o;
+    QObject m_root;
+    Session *m_session;
+    Unit m_unit;
+    double m_mApc;
+    int m_timeouts = 0;
+    int m_refusals = 0;
+    QByteArray m_lastSent;   // payload of the last command, for messages
+    bool m_quietTimeouts = false;   // watch: name only the first of a silent stretch
+    bool m_silent = false;
+
+    logs::MonotonicWallClock m_wall;
+    logs::Sample m_sample;
+    qint64 m_samples = 0;
+    bool m_stopping = false;
+};
+
+} // namespace plv::cli

@@ -1,0 +1,77 @@
+#pragma once
+// The command line of plvctl, checked in full before anything is opened or sent.
+#include "protocol/channels.h"
+#include "protocol/ratings.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace plv::cli {
+
+// Exit codes, one per kind of failure, so a script can tell them apart.
+enum Exit { Done = 0, Usage = 2, NoLink = 3, NoReply = 4, Refused = 5, OutOfRange = 6 };
+
+enum class LinkType { None, Tcp, Serial, Usb };
+enum class Command { Status, Readbacks, Setpoints, Info, Hours, Set, Hv, Remote, ResetFaults, Shutdown, Watch };
+
+constexpr quint16 kDefaultTcpPort = 5025;
+constexpr int kDefaultBaud = 115200;
+
+struct Options {
+    bool help = false;
+    bool version = false;
+
+    LinkType link = LinkType::None;
+    QString host;                  // --tcp
+    quint16 port = kDefaultTcpPort;
+    QString serialEntry;           // --serial as typed
+    QString serialDevice;          // what it names
+    int baud = kDefaultBaud;
+
+    const BuildData *build = nullptr;
+    const Rating *rating = nullptr;
+    bool json = false;
+    std::optional<int> timeoutMs;  // serial and TCP only
+
+    Command command = Command::Status;
+    Channel channel = Channel::A;  // set
+    QString value;                 // set, as typed
+    bool counts = false;           // set: the value is a raw count
+    bool on = false;               // hv, remote
+    bool yes = false;              // hv on: confirmed
+    int intervalMs = 66;           // watch: the console's gap between exchanges
+    std::optional<int> sampleCount;   // watch
+    bool csv = false;              // watch
+
+    QString linkName() const;      // "tcp 127.0.0.1:5025", for every message
+};
+
+struct Parsed {
+    Options options;
+    QString error;                 // a usage error when not empty
+};
+
+// args without the program name.
+Parsed parseArguments(const QStringList &args);
+
+// "70kV600W" (case ignored) within the build's table.
+const Rating *findRating(const BuildData &build, const QString &name);
+QString ratingName(const Rating &r);   // "70kV600W"
+
+// The count that 'set' sends: round half to even of value / factor under the rating (kV
+// go to volts first, where the console's scaled box works), or the raw count with
+// --counts. nullopt, with the reason, when it lies outside 0..4095.
+struct SetCount {
+    std::optional<int> count;
+    QString error;
+};
+SetCount setpointCount(const Options &o);
+
+// The channel names 'set' takes, and their units as the client speaks them.
+QString channelWord(Channel c);   // "kv", "ma", "fil-limit", "fil-preheat"
+QString channelUnit(Channel c);   // "kV", "mA", "A", "A"
+
+QString helpText();
+
+} // namespace plv::cli
