@@ -1,5 +1,6 @@
 #include "console/linkwatch.h"
 
+#include "console/exitsequence.h"
 #include "console/mainwindow.h"
 #include "health/hvconfirm.h"
 #include "health/linkhealth.h"
@@ -9,6 +10,7 @@
 #include "panels/controlspanel.h"
 #include "panels/dacpanel.h"
 #include "panels/healthstrip.h"
+#include "panels/prompt.h"
 #include "panels/infopanel.h"
 #include "panels/ratingmenu.h"
 #include "panels/readbackspanel.h"
@@ -18,6 +20,7 @@
 #include "widgets/widgets.h"
 
 #include <QLineEdit>
+#include <QShortcut>
 #include <QTimer>
 
 namespace plv {
@@ -104,6 +107,13 @@ LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
     });
     m_strip.showRating(m_rating->ratingText());
     m_strip.showMode(m_health->modeText());
+
+    // The emergency stop works from every window of the console, ahead of anything queued.
+    auto *emergency = new QShortcut(QKeySequence(Qt::Key_F12), &window);
+    emergency->setObjectName(QStringLiteral("sc_EMERGENCYOFF"));
+    emergency->setContext(Qt::ApplicationShortcut);
+    connect(emergency, &QShortcut::activated, this,
+            [this] { m_window.session().operateFirst([this] { m_window.controls().hvOff(); }); });
 }
 
 LinkWatch::~LinkWatch() = default;
@@ -133,6 +143,20 @@ void LinkWatch::setLinkUp(bool up)
     for (auto it = m_widget.cbegin(); it != m_widget.cend(); ++it)
         showStale(it.key(), m_stale->isStale(it.key()));
     showLink();
+}
+
+bool LinkWatch::mayExit()
+{
+    if (!hvMayBeOn())
+        return true;
+    const QStringList choices{tr("Switch HV off and shut down"), tr("Exit and leave HV on"), tr("Cancel")};
+    const int choice = prompter().choose(&m_window, tr("High voltage is ON."), choices, 2, 2);
+    if (choice == 0)   // "98,0," next, then the unit back to local and its setpoints zeroed
+        m_window.session().operateFirst([this] {
+            m_window.controls().hvOff();
+            m_window.exitSequence().mnu_SHUTDOWN_Click();
+        });
+    return choice == 1;
 }
 
 bool LinkWatch::hvMayBeOn() const

@@ -30,6 +30,9 @@ public:
     void linkFailed(LinkDown reason, const QString &where);
     // True while the HV lamp shows on or an HV OFF is not confirmed.
     bool hvMayBeOn() const;
+    // Before an exit path: with high voltage possibly on the operator decides first.
+    // False: stay (cancelled, or HV off and the shutdown sequence were chosen).
+    bool mayExit();
 
 private:
     void exchanged(const QByteArray &command, const QByteArray &reply);

@@ -5,35 +5,22 @@
 #include "console/linkwatch.h"
 #include "link/session.h"
 #include "panels/controlspanel.h"
-#include "panels/dacpanel.h"
-#include "panels/dialogs.h"
-#include "panels/healthstrip.h"
 #include "panels/infopanel.h"
 #include "panels/prompt.h"
 #include "panels/ratingmenu.h"
-#include "panels/readbackspanel.h"
 #include "panels/setpointeditor.h"
 #include "panels/statusbarpanels.h"
 #include "panels/statuspanel.h"
 #include "protocol/framing.h"
 #include "unit/unit.h"
-#include "unit/updatecycle.h"
 #include "widgets/widgets.h"
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QDateTime>
-#include <QGridLayout>
-#include <QVBoxLayout>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QScrollArea>
-#include <QShortcut>
-#include <QRadioButton>
 #include <QStatusBar>
-#include <QTimer>
 
 namespace plv {
 
@@ -50,25 +37,13 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     connectSession();
     startUp(tesselFactory);
 
-    m_watch = new LinkWatch(*this, *m_strip);
+    m_watch = new LinkWatch(*this, *m_panel->strip);
     connect(m_links, &LinkChoice::opened, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::failed, m_watch, &LinkWatch::linkFailed);
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
-    // The emergency stop works from every window of the console, ahead of anything queued.
-    auto *emergency = new QShortcut(QKeySequence(Qt::Key_F12), this);
-    emergency->setObjectName(QStringLiteral("sc_EMERGENCYOFF"));
-    emergency->setContext(Qt::ApplicationShortcut);
-    connect(emergency, &QShortcut::activated, this,
-            [this] { m_session->operateFirst([this] { m_controls->hvOff(); }); });
 }
 
-MainWindow::~MainWindow()
-{
-    if (m_extras)
-        delete m_extras;
-    if (m_about)
-        delete m_about;
-}
+MainWindow::~MainWindow() = default;
 
 QAction *MainWindow::addItem(QMenu *menu, const char *name, const QString &caption, std::function<void()> handler)
 {
@@ -89,9 +64,9 @@ void MainWindow::buildMenus()
 {
     m_portMenu = menuBar()->addMenu(tr("&Ports"));
     m_portMenu->setObjectName(QStringLiteral("PortMenu"));
-    m_links = new LinkChoice(*m_session, m_portMenu, this, [this](int i, const QString &t) { showPanel(i, t); },
+    m_links = new LinkChoice(*m_session, m_portMenu, this, [this](int i, const QString &t) { m_statusBar->show(i, t); },
                              [this] {
-                                 m_status->btn_REQSTAT_Click();
+                                 m_panel->status->btn_REQSTAT_Click();
                                  if (m_session->nextTransaction())
                                      m_cycle->mnu_AUTOUPDATE_Click();
                              });
@@ -118,7 +93,7 @@ void MainWindow::buildMenus()
     addItem(controls, "mnu_Reset_total_hrs", tr("&Reset Total Hours"), [this] {
         const QStringList choices{tr("Reset"), tr("Keep the hours")};
         if (prompter().choose(this, tr("Reset the unit's total hours to zero? This cannot be undone."), choices, 1, 1) == 0)
-            m_info->mnu_Reset_total_hrs_Click();
+            m_panel->info->mnu_Reset_total_hrs_Click();
     });
     addItem(controls, "mnu_BaudRate", tr("Set Unit &BaudRate"), [this] {
         UnitBaudRateDialog dialog(*m_unit, this);
@@ -154,96 +129,36 @@ void MainWindow::buildPanels()
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     setCentralWidget(scroll);
-    auto *central = new QWidget(scroll);
-    central->setObjectName(QStringLiteral("central"));
-    scroll->setWidget(central);
-    m_strip = new HealthStrip(central);
-    m_status = new StatusPanel(*m_unit, central);
-    m_controls = new ControlsPanel(*m_unit, *m_status, central);
-    m_readbacks = new ReadbacksPanel(*m_unit, *m_rating, central);
-    m_dacs = new DacPanel(*m_unit, *m_rating, central);
-    m_editor = new SetpointEditor(*m_unit, *m_rating, *m_dacs, central);
-    m_info = new InfoPanel(*m_unit, central);
-    m_rating->setTooltipTargets(m_editor->opt[0], m_editor->opt[1]);
-    m_exit = new ExitSequence(*m_unit, *m_controls, [this] {
+    m_panel = new MainPanel(*m_unit, *m_rating, scroll);
+    scroll->setWidget(m_panel);
+    m_exit = new ExitSequence(*m_unit, *m_panel->controls, [this] {
         m_session->tmr_UPDATE->stop();
         EnableCommandButtons();
-        closeLinks(true);
+        m_session->closeLinks(true);
         endProgram();
     }, this);
-
-    using Step = UpdateCycle::Step;
-    m_cycle = new UpdateCycle(*m_session, [this](Step s) {
-        switch (s) {
-        case Step::Monitors: m_readbacks->UpdateData(); break;
-        case Step::SetpointA: m_dacs->readback(Channel::A); break;
-        case Step::SetpointB: m_dacs->readback(Channel::B); break;
-        case Step::SetpointC: m_dacs->readback(Channel::C); break;
-        case Step::SetpointD: m_dacs->readback(Channel::D); break;
-        case Step::Status: m_status->btn_REQSTAT_Click(); break;
-        case Step::PollHours: m_info->PollTotalHours(); break;
-        case Step::Supplies: m_readbacks->UpdateTemps(); break;
-        case Step::Hours: m_info->totalHours_Click(); break;
-        case Step::WebRevision: m_info->btn_WEBREV_Click(); break;
-        case Step::HardwareRevision: m_info->btn_HWREV_Click(); break;
-        case Step::ModelNumber: m_info->btn_MODNUM_Click(); break;
-        case Step::SoftwareRevision: m_info->btn_SWREV_Click(); break;
-        }
-    }, this);
+    m_cycle = new UpdateCycle(*m_session, [this](UpdateCycle::Step s) { m_panel->runStep(s); }, this);
     connect(m_cycle, &UpdateCycle::modeChanged, this, [this](bool automatic) {
         mnu_AUTOUPDATE->setChecked(automatic);
         mnu_MANUAL->setChecked(!automatic);
         setCommandButtonsEnabled(!automatic);
     });
-
-    // kV and mA readable from a step back.
-    for (QLineEdit *big : {m_readbacks->txt_ADC2, m_readbacks->txt_ADC3}) {
-        QFont f = big->font();
-        f.setPointSizeF(f.pointSizeF() * 1.6);
-        f.setBold(true);
-        big->setFont(f);
-    }
-
-    auto *outer = new QVBoxLayout(central);
-    outer->addWidget(m_strip);
-    auto *grid = new QGridLayout;
-    outer->addLayout(grid);
-    grid->addWidget(m_readbacks->fra_READBACKS, 0, 0);
-    grid->addWidget(m_readbacks->fra_TEMPS, 0, 1);
-    grid->addWidget(m_readbacks->fra_UPDATEDATA, 0, 2);
-    grid->addWidget(m_status, 1, 0, 1, 2);
-    grid->addWidget(m_controls->fra_HV, 1, 2);
-    grid->addWidget(m_info->fra_SYSINFO, 2, 0);
-    grid->addWidget(m_controls->fra_LOCALREMOTE, 2, 2);
-    grid->addWidget(m_editor->fra_SETDACS, 3, 0, 1, 2);
-    grid->addWidget(m_controls->fra_RESET, 3, 2);
-    grid->addWidget(m_dacs->fra_DACSETTINGS, 2, 1);
 }
 
 void MainWindow::buildStatusBar()
 {
     statusBar()->setObjectName(QStringLiteral("StatusBar1"));
     statusBar()->setSizeGripEnabled(false);
-    m_statusBar = new StatusBarPanels(statusBar(), [this] { return m_session->waiting(); });
-}
-
-void MainWindow::showPanel(int index, const QString &text)
-{
-    m_statusBar->show(index, text);
+    m_statusBar = new StatusBarPanels(statusBar(), *m_session);
 }
 
 void MainWindow::connectSession()
 {
-    connect(m_session, &Session::txFrame, this,
-            [this](const QByteArray &f) { showPanel(3, QStringLiteral("TX: ") + renderFrame(f)); });
-    connect(m_session, &Session::rxText, this, [this](const QByteArray &t, bool prefixed) {
-        showPanel(2, (prefixed ? QStringLiteral("RX: ") : QString()) + renderFrame(t));
-    });
     connect(m_session, &Session::msCommBuffer, this,
             [this](const QByteArray &t) { extras().txt_MSCOMMBUFF->setText(renderFrame(t)); });
     connect(m_session, &Session::commErrorsShown, this,
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
-    connect(m_session, &Session::unsolicitedStatus, m_status, &StatusPanel::applyUnsolicited);
+    connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
     connect(&m_session->tcp(), &TcpTransport::errorOccurred, this, [this](const QString &d) {
         // A socket the operator has since left for another link is nobody's concern.
         if (!m_session->isEthernet() || m_ended)
@@ -254,9 +169,9 @@ void MainWindow::connectSession()
     });
     auto lastError = [this](const QString &code) { extras().txt_LASTERROR->setText(code); };
     connect(m_session, &Session::replyFault, this, lastError);
-    connect(m_controls, &ControlsPanel::lastError, this, lastError);
-    connect(m_editor, &SetpointEditor::lastError, this, lastError);
-    connect(m_editor, &SetpointEditor::refused, this,
+    connect(m_panel->controls, &ControlsPanel::lastError, this, lastError);
+    connect(m_panel->editor, &SetpointEditor::lastError, this, lastError);
+    connect(m_panel->editor, &SetpointEditor::refused, this,
             [this](const QString &m) { prompter().message(this, m, QString(), Prompter::Icon::Warning); });
 }
 
@@ -264,7 +179,7 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
 {
     m_exit->ExitSeq = 0;
     for (int i = 0; i < 4; ++i)
-        m_editor->NewDAC[i] = m_editor->OldDAC[i] = 0;
+        m_panel->editor->NewDAC[i] = m_panel->editor->OldDAC[i] = 0;
     m_exit->tmr_EXIT->stop();
     m_cycle->ctr_AutoUpdate = 0;
     m_rating->selectDefault();
@@ -273,13 +188,13 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
     m_session->CommErrors = 0;
     mnu_EXTRAS->setEnabled(false);
     mnu_EXTRAS->setVisible(false);
-    m_controls->btn_HVONOFF->setValue(false);
+    m_panel->controls->btn_HVONOFF->setValue(false);
     m_session->tmr_COMMWDT->stop();
     m_session->CommStatusFlag = true;
     mnu_PASSTHRU->setEnabled(false);
     mnu_PASSTHRU->setVisible(false);
     // Channel A is selected when the window opens: give the scaled box its limits now.
-    m_editor->selectChannel(Channel::A);
+    m_panel->editor->selectChannel(Channel::A);
     if (tesselFactory)
         m_session->usb().setClient(tesselFactory(nullptr));
 }
@@ -300,12 +215,7 @@ ExtrasWindow &MainWindow::extras()
 
 void MainWindow::setCommandButtonsEnabled(bool on)
 {
-    QWidget *buttons[] = {m_readbacks->btn_UPDATEDATA, m_dacs->button(Channel::A), m_dacs->button(Channel::B),
-                          m_dacs->button(Channel::C), m_dacs->button(Channel::D), m_status->btn_REQSTAT,
-                          m_info->btn_HWREV, m_info->btn_MODNUM, m_info->btn_SWREV, m_info->btn_WEBREV,
-                          m_info->totalHours};
-    for (QWidget *w : buttons)
-        w->setEnabled(on);
+    m_panel->setCommandButtonsEnabled(on);
 }
 
 void MainWindow::enterSpecialMode()
@@ -319,15 +229,6 @@ void MainWindow::enterSpecialMode()
 
 // ---------------------------------------------------------------------------
 // Ending
-
-void MainWindow::closeLinks(bool tcpAlways)
-{
-    m_session->serial().close();
-    if (tcpAlways || m_session->isEthernet())
-        m_session->tcp().close();
-    m_session->usb().close();   // the bridge stays loaded; nothing more is written to it
-    m_session->tmr_COMMWDT->stop();
-}
 
 void MainWindow::endProgram()
 {
@@ -344,27 +245,13 @@ void MainWindow::endProgram()
     emit programEnded();
 }
 
-bool MainWindow::mayExit()
-{
-    if (!m_watch->hvMayBeOn())
-        return true;
-    const QStringList choices{tr("Switch HV off and shut down"), tr("Exit and leave HV on"), tr("Cancel")};
-    const int choice = prompter().choose(this, tr("High voltage is ON."), choices, 2, 2);
-    if (choice == 0)   // "98,0," next, then the unit back to local and its setpoints zeroed
-        m_session->operateFirst([this] {
-            m_controls->hvOff();
-            m_exit->mnu_SHUTDOWN_Click();
-        });
-    return choice == 1;
-}
-
 void MainWindow::mnu_EXIT_Click()
 {
-    if (!mayExit())
+    if (!m_watch->mayExit())
         return;
     m_session->tmr_UPDATE->stop();
     EnableCommandButtons();
-    closeLinks(false);
+    m_session->closeLinks(false);
     endProgram();
 }
 
@@ -374,16 +261,16 @@ void MainWindow::closeEvent(QCloseEvent *e)
         e->accept();
         return;
     }
-    if (!mayExit()) {
+    if (!m_watch->mayExit()) {
         e->ignore();
         return;
     }
-    m_controls->btn_local_remote->setValue(false);   // the switch's action is not run
+    m_panel->controls->btn_local_remote->setValue(false);   // the switch's action is not run
     if (m_about)
         m_about->close();
     if (m_extras)
         m_extras->close();
-    closeLinks(false);
+    m_session->closeLinks(false);
     e->accept();
     endProgram();
 }

@@ -5,6 +5,7 @@
 // their own; what they do to the unit lives in unit/.
 #include "link/tesselclient.h"
 #include "panels/dialogs.h"
+#include "panels/mainpanel.h"
 #include "protocol/ratings.h"
 
 #include <QMainWindow>
@@ -48,17 +49,17 @@ public:
     const BuildData &build() const { return m_build; }
     Session &session() { return *m_session; }
     Unit &unit() { return *m_unit; }
-    StatusPanel &status() { return *m_status; }
-    ControlsPanel &controls() { return *m_controls; }
-    ReadbacksPanel &readbacks() { return *m_readbacks; }
+    StatusPanel &status() { return *m_panel->status; }
+    ControlsPanel &controls() { return *m_panel->controls; }
+    ReadbacksPanel &readbacks() { return *m_panel->readbacks; }
     UpdateCycle &cycle() { return *m_cycle; }
     RatingMenu &rating() { return *m_rating; }
-    SetpointEditor &editor() { return *m_editor; }
-    DacPanel &dacs() { return *m_dacs; }
-    InfoPanel &info() { return *m_info; }
+    SetpointEditor &editor() { return *m_panel->editor; }
+    DacPanel &dacs() { return *m_panel->dacs; }
+    InfoPanel &info() { return *m_panel->info; }
     LinkChoice &links() { return *m_links; }
     ExitSequence &exitSequence() { return *m_exit; }
-    HealthStrip &healthStrip() { return *m_strip; }
+    HealthStrip &healthStrip() { return *m_panel->strip; }
 
     // The diagnostics window, created hidden the first time it is written.
     ExtrasWindow &extras();
@@ -90,26 +91,16 @@ private:
     void connectSession();
     void startUp(const TesselFactory &tesselFactory);
     void setCommandButtonsEnabled(bool on);
-    void showPanel(int index, const QString &text);
     void endProgram();
-    // With high voltage possibly on, the operator decides first; false: stay.
-    bool mayExit();
-    void closeLinks(bool tcpAlways);
 
     const BuildData &m_build;
     Session *m_session;
     std::unique_ptr<Unit> m_unit;
     RatingMenu *m_rating = nullptr;
-    StatusPanel *m_status = nullptr;
-    ControlsPanel *m_controls = nullptr;
-    ReadbacksPanel *m_readbacks = nullptr;
     UpdateCycle *m_cycle = nullptr;
-    DacPanel *m_dacs = nullptr;
-    SetpointEditor *m_editor = nullptr;
-    InfoPanel *m_info = nullptr;
     LinkChoice *m_links = nullptr;
     ExitSequence *m_exit = nullptr;
-    HealthStrip *m_strip = nullptr;
+    MainPanel *m_panel = nullptr;
     LinkWatch *m_watch = nullptr;
     QPointer<ExtrasWindow> m_extras;
     QPointer<RevScreen> m_about;

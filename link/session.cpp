@@ -333,6 +333,15 @@ bool Session::waitForConnection(int timeoutMs)
     return tcp->isConnected() && !m_ended;
 }
 
+void Session::closeLinks(bool tcpAlways)
+{
+    link(LinkKind::Serial).close();
+    if (tcpAlways || isEthernet())
+        link(LinkKind::Ethernet).close();
+    link(LinkKind::Usb).close();   // the bridge stays loaded; nothing more is written to it
+    tmr_COMMWDT->stop();
+}
+
 void Session::showCommErrors(bool leadingSpace)
 {
     QString text = QString::number(CommErrors);

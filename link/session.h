@@ -112,6 +112,9 @@ public:
     // Waits, with the event loop running, until the Ethernet connection is made or has
     // failed, at most 'timeoutMs'; a connection still pending then is given up.
     bool waitForConnection(int timeoutMs);
+    // The exit paths: the serial port, the TCP connection when Ethernet is chosen (or
+    // always), and the USB link; the watchdog stops for good.
+    void closeLinks(bool tcpAlways);
 
     ReceiveTimer *tmr_RCVTIMER;
     ReceiveTimer *tmr_NETRCVTMR;

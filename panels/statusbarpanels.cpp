@@ -1,5 +1,8 @@
 #include "panels/statusbarpanels.h"
 
+#include "link/session.h"
+#include "protocol/framing.h"
+
 #include <QDateTime>
 #include <QEvent>
 #include <QHash>
@@ -11,9 +14,13 @@
 
 namespace plv {
 
-StatusBarPanels::StatusBarPanels(QStatusBar *bar, std::function<bool()> waiting)
-    : QObject(bar), m_bar(bar), m_waiting(std::move(waiting))
+StatusBarPanels::StatusBarPanels(QStatusBar *bar, Session &session) : QObject(bar), m_bar(bar), m_session(session)
 {
+    connect(&session, &Session::txFrame, this,
+            [this](const QByteArray &f) { show(3, QStringLiteral("TX: ") + renderFrame(f)); });
+    connect(&session, &Session::rxText, this, [this](const QByteArray &t, bool prefixed) {
+        show(2, (prefixed ? QStringLiteral("RX: ") : QString()) + renderFrame(t));
+    });
     // A panel whose text changes asks for a layout, and QStatusBar answers every layout
     // request by repainting itself whole: each frame sent or received would repaint all
     // six panels. When the layout leaves every panel where it was, the changed panel's
@@ -138,7 +145,7 @@ QLabel *panel = m_panels[index];
             // Nothing is posted for TX, which is written just before the command goes out.
             if (index == 2)
                 QMetaObject::invokeMethod(hold, [this, hold] {
-                    if (!hold->isActive() || m_waiting())
+                    if (!hold->isActive() || m_session.waiting())
                         return;
                     hold->stop();
                     m_panels[2]->setUpdatesEnabled(true);

@@ -9,17 +9,21 @@ class QLabel;
 class QStatusBar;
 
 namespace plv {
+class Session;
+}
+
+namespace plv {
 
 class StatusBarPanels : public QObject {
     Q_OBJECT
 public:
-    // 'waiting' tells whether a reply is awaited right now.
-    StatusBarPanels(QStatusBar *bar, std::function<bool()> waiting);
+    // Panels 3 and 4 follow the session's frames received and sent.
+    StatusBarPanels(QStatusBar *bar, Session &session);
     void show(int index, const QString &text);   // index 0 to 5
 
 private:
     QStatusBar *m_bar;
-    std::function<bool()> m_waiting;
+    Session &m_session;
     QLabel *m_panels[6] = {};
 };
 
