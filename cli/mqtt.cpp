@@ -20,7 +20,13 @@ void initLibrary()
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
-QString reason(int rc) { return QString::fromUtf8(mosquitto_strerror(rc)); }
+QString reason(int rc)
+{
+    QString s = QString::fromUtf8(mosquitto_strerror(rc));
+    if (s.endsWith(QLatin1Char('.')))
+        s.chop(1);
+    return s.toLower();
+}
 
 } // namespace
 
@@ -249,6 +255,9 @@ void MqttClient::disconnectCleanly(int waitMs)
         if (mosquitto_loop_write(m_m, 1) != MOSQ_ERR_SUCCESS)
             break;
     m_connected = false;
+    m_read.reset();   // the library has closed the socket, or does so on destruction
+    m_write.reset();
+    m_fd = -1;
 }
 
 } // namespace plv::cli
