@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QStandardPaths>
@@ -39,11 +40,13 @@ quint16 freePort()
 // A broker of the test's own, on loopback; start() again after stop() reuses the port.
 class Broker {
 public:
-    explicit Broker(const QString &extraConfig = {}) : m_port(freePort())
+    Broker() : m_port(freePort()) { configure(QStringLiteral("allow_anonymous true\n")); }
+    // Lines for the listener, written before start().
+    void configure(const QString &lines)
     {
         QFile f(m_dir.filePath(QStringLiteral("mosquitto.conf")));
         f.open(QIODevice::WriteOnly);
-        f.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\n%2\n").arg(m_port).arg(extraConfig).toUtf8());
+        f.write(QStringLiteral("listener %1 127.0.0.1\n%2").arg(m_port).arg(lines).toUtf8());
     }
     ~Broker() { stop(); }
     bool start()
@@ -264,6 +267,63 @@ private slots:
         sub.client->publish(QStringLiteral("plv/t/cmd/remote"), R"({"value":"on","id":"d"})", 1, false);
         QCOMPARE(result("d").value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
         QVERIFY(sim->remote());
+    }
+
+    void tlsWithPassword()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+            QSKIP("openssl is not installed");
+        Broker broker;
+        const QDir d(broker.dir());
+        auto run = [&](const QString &program, const QStringList &args) {
+            QProcess p;
+            p.setWorkingDirectory(d.path());
+            p.start(program, args);
+            return p.waitForFinished(kWaitMs) && p.exitCode() == 0;
+        };
+        // A CA of the test's own and a server certificate for 127.0.0.1 signed by it.
+        QFile ext(d.filePath(QStringLiteral("san.ext")));
+        QVERIFY(ext.open(QIODevice::WriteOnly));
+        ext.write("subjectAltName=IP:127.0.0.1\n");
+        ext.close();
+        const QString ssl = QStringLiteral("openssl");
+        QVERIFY(run(ssl, QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=test-ca -keyout ca.key -out ca.crt").split(' ')));
+        QVERIFY(run(ssl, QStringLiteral("req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr").split(' ')));
+        QVERIFY(run(ssl, QStringLiteral("x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1 -extfile san.ext -out server.crt").split(' ')));
+        QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"), QStringLiteral("passwd"),
+                                                       QStringLiteral("unit"), QStringLiteral("s3cret word")}));
+        // Started as root, mosquitto reads these after dropping to its own user.
+        for (const char *name : {"passwd", "server.key", "server.crt", "ca.crt"})
+            QFile::setPermissions(d.filePath(QLatin1String(name)), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
+        QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                            | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+        broker.configure(QStringLiteral("allow_anonymous false\npassword_file %1\ncafile %2\ncertfile %3\nkeyfile %4\n")
+                             .arg(d.filePath(QStringLiteral("passwd")), d.filePath(QStringLiteral("ca.crt")),
+                                  d.filePath(QStringLiteral("server.crt")), d.filePath(QStringLiteral("server.key"))));
+        QVERIFY(broker.start());
+        QFile pw(d.filePath(QStringLiteral("pw")));
+        QVERIFY(pw.open(QIODevice::WriteOnly));
+        pw.write("s3cret word\n");
+        pw.close();
+
+        MqttSettings s;
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = broker.port();
+        s.tls = true;
+        s.tlsCa = d.filePath(QStringLiteral("ca.crt"));
+        s.user = QStringLiteral("unit");
+        s.password = "s3cret word";
+        MqttClient sub(s);
+        QList<QByteArray> online;
+        connect(&sub, &MqttClient::connected, &sub, [&] { sub.subscribe(QStringLiteral("plv/t/online"), 1); });
+        connect(&sub, &MqttClient::message, &sub, [&](const QString &, const QByteArray &p, bool) { online << p; });
+        QVERIFY(sub.start());
+        QVERIFY(QTest::qWaitFor([&] { return sub.isConnected(); }, kWaitMs));
+
+        Publisher pub(sim->tcpPort(), broker.port(),
+                      {QStringLiteral("--tls-ca"), s.tlsCa, QStringLiteral("--user"), QStringLiteral("unit"),
+                       QStringLiteral("--password-file"), pw.fileName()});
+        QVERIFY(QTest::qWaitFor([&] { return online.contains("true"); }, kWaitMs));
     }
 
     void brokerRestart()
