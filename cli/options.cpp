@@ -518,6 +518,30 @@ Commands:
                         (default 66, the console's), as CSV with a header (the default;
                         --csv says so) or with --json one JSON object a line, until N
                         samples or Ctrl-C; a field is empty (null) where its query failed
+  publish --broker mqtt://HOST[:PORT] [--topic ROOT] [--user U --password-file F]
+          [--tls-ca FILE] [--interval MS] [--commands [--allow-hv-on]]
+          [--reconnect-max MS]
+                        run the update cycle and publish it to an MQTT broker (port
+                        1883, or 8883 for mqtts://) under ROOT (default plv/unit):
+                        ROOT/online  retained "true", "false" on a clean stop and
+                                     as the last will when the client vanishes
+                        ROOT/state   retained JSON: hv_on, interlock_closed, fault,
+                                     remote, the six flags, rating, link_up, link
+                                     (the console's link health text), time
+                        ROOT/readbacks  JSON per update cycle, the columns of watch
+                                     and seq (1, 2, ... per run), at QoS 1
+                        ROOT/info    retained JSON: model number, revisions, hours
+                        With --commands it takes requests on ROOT/cmd/set
+                        ({"channel":"kv","value":35.0}), ROOT/cmd/hv ("off"; "on"
+                        only with --allow-hv-on), ROOT/cmd/remote ("on"/"off"),
+                        ROOT/cmd/reset-faults and ROOT/cmd/shutdown; a JSON object
+                        may add "id". Each is answered on ROOT/cmd/result with
+                        outcome done, refused, no reply, out of range or invalid.
+                        Retained requests are refused, never run. mqtts:// or
+                        --tls-ca FILE (a CA certificate) selects TLS; the password is
+                        the first line of F, never an argument. A lost broker is
+                        retried after 1 s, doubling to 30 s (--reconnect-max lowers
+                        the cap), with jitter; runs until Ctrl-C or SIGTERM
 
 Output:
   Text lines "name: value unit", or with --json one object with the same names.
@@ -536,13 +560,15 @@ Output:
   hv|remote|reset-faults  accepted: 1 or 0
   shutdown    local_control, kv_set_zero, ma_set_zero, filament_limit_zero,
               filament_preheat_zero: 1 or 0, one per reply
+  publish     messages on the broker (above); errors and reconnections on standard error
   watch       the columns of the console's recording: time_iso8601 (local time with
               its UTC offset); kv_kV to converter_b_counts as in readbacks; the four
               of setpoints; rating; the ten of status
 
 Exit status:
-  0   done (watch: N samples or Ctrl-C)
-  2   usage: a wrong option, command or value; hv on without confirmation
+  0   done (watch: N samples or Ctrl-C; publish: Ctrl-C or SIGTERM)
+  2   usage: a wrong option, command or value; hv on without confirmation; an
+      unreadable password file
   3   the link cannot be opened
   4   no reply within the time-out (after printing whatever was read)
   5   the unit refused (it answers "$" for yes, "1" or "2" for no)

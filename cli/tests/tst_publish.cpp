@@ -144,6 +144,25 @@ private slots:
             QSKIP("mosquitto is not installed (scripts/deps.sh installs it)");
     }
 
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no broker") << QStringList{"publish"};
+        QTest::newRow("not mqtt") << QStringList{"publish", "--broker", "http://127.0.0.1"};
+        QTest::newRow("wildcard root") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/#"};
+        QTest::newRow("hv on without commands") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--allow-hv-on"};
+        QTest::newRow("password as argument") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--password", "x"};
+        QTest::newRow("commands outside publish") << QStringList{"watch", "--commands"};
+    }
+    void usage()
+    {
+        QFETCH(QStringList, args);
+        QProcess p;
+        p.start(QStringLiteral(PLVCTL_PATH), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1")} + args);
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), 2);
+    }
+
     void init()
     {
         sim = std::make_unique<SimUnit>();
