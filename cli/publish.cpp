@@ -17,6 +17,8 @@
 #include <QLocale>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace plv::cli {
 
 namespace {
@@ -106,20 +108,12 @@ int Client::publish()
     });
     if (m_o.commands)
         connect(mqtt, &MqttClient::message, this, &Client::onRequest);
-    if (!mqtt->start()) {
-        say(QStringLiteral("broker %1:%2: %3").arg(m_o.brokerHost).arg(m_o.brokerPort).arg(mqtt->errorString()));
-        return Usage;
-    }
-    m_mqtt = mqtt;
 
     m_quietTimeouts = true;
     catchSignals();
-    if (!openLink()) {
-        // The broker learns it before the process ends: no will left to fire later.
-        m_stopping = true;
-        sayGoodbye();
+    // The unit first: the broker is told nothing until there is a link to speak of.
+    if (!openLink())
         return NoLink;
-    }
     const qint64 now = monotonicMs();
     const LinkKind kind = m_o.link == LinkType::Tcp ? LinkKind::Ethernet
                           : m_o.link == LinkType::Serial ? LinkKind::Serial
@@ -127,6 +121,11 @@ int Client::publish()
     m_health->linkUp(kind, m_o.linkName().section(QLatin1Char(' '), 1), now);
     m_health->setAutomatic(true, now);
     connect(m_health, &LinkHealth::textChanged, this, [this] { publishState(false); });
+    if (!mqtt->start()) {
+        say(QStringLiteral("broker %1:%2: %3").arg(m_o.brokerHost).arg(m_o.brokerPort).arg(mqtt->errorString()));
+        return Usage;
+    }
+    m_mqtt = mqtt;
     auto *tick = new QTimer(&m_root);
     connect(tick, &QTimer::timeout, m_health, [this] { m_health->tick(monotonicMs()); });
     tick->start(250);
@@ -181,6 +180,8 @@ void Client::publishInfo(bool always)
                                  {QStringLiteral("software_revision"), m_info[2], true},
                                  {QStringLiteral("hardware_revision"), m_info[3], true},
                                  {QStringLiteral("total_hours_h"), m_info[4]}};
+    if (std::all_of(std::begin(m_info), std::end(m_info), [](const QString &v) { return v.isEmpty(); }))
+        return;   // nothing read yet
     const QByteArray body = compact(toJson(fields));
     if (!always && body == m_infoShown)
         return;
