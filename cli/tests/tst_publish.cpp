@@ -68,6 +68,7 @@ public:
         m_p.waitForFinished();
     }
     quint16 port() const { return m_port; }
+    QByteArray log() { return m_p.readAllStandardError(); }   // mosquitto logs to standard error
     QString dir() const { return m_dir.path(); }
 
 private:
@@ -241,6 +242,13 @@ private slots:
         QCOMPARE(pub.p.exitCode(), 0);
         const auto off = sub.next(QStringLiteral("plv/t/online"), at);
         QVERIFY(off && off->payload == "false");
+        // Said by the client, not by its will: the broker saw a DISCONNECT.
+        const QByteArray log = broker.log();
+        bool clean = false;
+        for (const QByteArray &line : log.split('\n'))
+            if (line.contains("Client plvctl-"))
+                clean = line.endsWith(" disconnected.");
+        QVERIFY2(clean, log.constData());
     }
 
     void commands()
