@@ -11,7 +11,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QHostInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
@@ -257,10 +256,12 @@ void Client::runRequest(const Request &r)
     }
     // A word for hv and remote: bare, a JSON string, or the object's "value".
     QJsonValue word = body.value(QStringLiteral("value"));
-    if (doc.isNull())
-        word = QString::fromUtf8(r.payload);
-    else if (!doc.isObject())
-        word = QJsonDocument::fromJson("[" + r.payload + "]").array().first();
+    if (!doc.isObject()) {
+        QByteArray w = r.payload.trimmed();
+        if (w.size() >= 2 && w.startsWith('"') && w.endsWith('"'))
+            w = w.mid(1, w.size() - 2);
+        word = QString::fromUtf8(w);
+    }
 
     if (r.topic == QLatin1String("set")) {
         const QString ch = body.value(QStringLiteral("channel")).toString();
