@@ -148,6 +148,8 @@ void Client::onReply(const QByteArray &reply, bool awaited)
 {
     if (!awaited)
         return;   // a frame picked up between transactions
+    if (m_mqtt)
+        tellHealth(reply.contains(ETX));
     if (reply.contains(ETX)) {
         if (m_silent && m_quietTimeouts)
             say(QStringLiteral("the unit answers again"));
@@ -287,6 +289,7 @@ int Client::run()
     case Command::ResetFaults: return action();
     case Command::Shutdown: return shutdown();
     case Command::Watch: return watch();
+    case Command::Publish: return publish();
     }
     return Usage;
 }
@@ -443,8 +446,21 @@ int Client::shutdown()
     return verdict();
 }
 
+void Client::identity(Identity item, int slot)
+{
+    if (const auto v = m_unit.readIdentity(item))
+        m_info[slot] = QString::fromLatin1(*v);
+}
+
 void Client::runStep(Step step)
 {
+    if (m_stopping)
+        return;
+    if (m_mqtt) {
+        runRequests();   // between two transactions of the cycle, never inside one
+        if (m_stopping)
+            return;
+    }
     switch (step) {
     case Step::Monitors:
         // A cycle starts here: what the last one read does not carry over.
@@ -457,13 +473,21 @@ void Client::runStep(Step step)
     case Step::SetpointD: readSetpoint(Channel::D, m_sample); break;
     case Step::Status: readStatus(m_sample); break;
     case Step::PollHours:
-    case Step::Hours: m_unit.readHours(); break;
-    case Step::Supplies: readSupplies(m_sample); break;
-    case Step::WebRevision: m_unit.readIdentity(Identity::WebRevision); break;
-    case Step::HardwareRevision: m_unit.readIdentity(Identity::HardwareRevision); break;
-    case Step::ModelNumber: m_unit.readIdentity(Identity::ModelNumber); break;
-    case Step::SoftwareRevision: m_unit.readIdentity(Identity::SoftwareRevision); break;
+    case Step::Hours: {
+        const Hours h = m_unit.readHours();
+        const auto n = h.value ? parseNumber(*h.value) : std::nullopt;
+        if (n)
+            m_info[4] = QString::number(*n, 'f', QLocale::FloatingPointShortest);
+        break;
     }
+    case Step::Supplies: readSupplies(m_sample); break;
+    case Step::WebRevision: identity(Identity::WebRevision, 1); break;
+    case Step::HardwareRevision: identity(Identity::HardwareRevision, 3); break;
+    case Step::ModelNumber: identity(Identity::ModelNumber, 0); break;
+    case Step::SoftwareRevision: identity(Identity::SoftwareRevision, 2); break;
+    }
+    if (m_mqtt && (step == Step::Hours || step == Step::SoftwareRevision))
+        publishInfo(false);
 }
 
 void Client::completeSample()
@@ -471,6 +495,10 @@ void Client::completeSample()
     if (m_stopping)
         return;
     m_sample.time = m_wall.now();
+    if (m_mqtt) {
+        publishSample();
+        return;
+    }
     if (m_o.json) {
         const QStringList columns = logs::sampleCsvHeader().split(QLatin1Char(','));
         writeOut(jsonObject(sampleFields(m_sample, columns)));
@@ -487,16 +515,14 @@ void Client::stop()
     if (m_stopping)
         return;
     m_stopping = true;
+    if (m_mqtt)
+        sayGoodbye();
     m_session->end();   // a reply wait in progress returns at once
     QCoreApplication::exit(Done);
 }
 
-int Client::watch()
+void Client::catchSignals()
 {
-    m_quietTimeouts = true;
-    if (!m_o.json)
-        writeOut(logs::sampleCsvHeader() + QLatin1Char('\n'));
-
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
         auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &m_root);
         connect(notifier, &QSocketNotifier::activated, this, [this] {
@@ -511,6 +537,14 @@ int Client::watch()
         sigaction(SIGINT, &sa, nullptr);
         sigaction(SIGTERM, &sa, nullptr);
     }
+}
+
+int Client::watch()
+{
+    m_quietTimeouts = true;
+    if (!m_o.json)
+        writeOut(logs::sampleCsvHeader() + QLatin1Char('\n'));
+    catchSignals();
 
     UpdateCycle cycle(*m_session, [this](Step s) { runStep(s); }, &m_root);
     m_session->tmr_UPDATE->setInterval(m_o.intervalMs);

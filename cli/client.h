@@ -13,9 +13,12 @@
 
 namespace plv {
 class Session;
+class LinkHealth;
 }
 
 namespace plv::cli {
+
+class MqttClient;
 
 // One printed value. An empty value was not read: "unknown" in text, null in JSON.
 struct Field {
@@ -45,6 +48,8 @@ private:
     int action();
     int shutdown();
     int watch();
+    int publish();
+    void catchSignals();
     bool confirmHvOn();
 
     void readMonitors(logs::Sample &s);
@@ -79,6 +84,32 @@ private:
     logs::Sample m_sample;
     qint64 m_samples = 0;
     bool m_stopping = false;
+
+    // publish
+    struct Request {
+        QString topic;
+        QByteArray payload;
+        bool retained = false;
+    };
+    void identity(Identity item, int slot);
+    void tellHealth(bool good);
+    void sayGoodbye();
+    void onBrokerUp();
+    void onRequest(const QString &topic, const QByteArray &payload, bool retained);
+    void runRequests();
+    void runRequest(const Request &r);
+    void publishState(bool always);
+    void publishInfo(bool always);
+    void publishSample();
+    QString topic(const char *leaf) const;
+    MqttClient *m_mqtt = nullptr;
+    LinkHealth *m_health = nullptr;
+    qint64 m_sequence = 0;
+    QList<Request> m_requests;
+    logs::Sample m_lastStatus;      // the status fields as last read, kept across cycles
+    QByteArray m_stateShown;        // the state payload without its time, as last published
+    QByteArray m_infoShown;
+    QString m_info[5];              // model, web, software, hardware revision, hours
 };
 
 } // namespace plv::cli

@@ -16,12 +16,14 @@ const CommandWord kCommands[] = {
     {"status", Command::Status},   {"readbacks", Command::Readbacks},     {"setpoints", Command::Setpoints},
     {"info", Command::Info},       {"hours", Command::Hours},             {"set", Command::Set},
     {"hv", Command::Hv},           {"remote", Command::Remote},           {"reset-faults", Command::ResetFaults},
-    {"shutdown", Command::Shutdown}, {"watch", Command::Watch},
+    {"shutdown", Command::Shutdown}, {"watch", Command::Watch},     {"publish", Command::Publish},
 };
 
 // Options that take a value, in either "--opt VALUE" or "--opt=VALUE" form.
-const QStringList kValued = {"--tcp", "--serial", "--baud", "--build", "--rating", "--timeout", "--interval", "--count"};
-const QStringList kFlags = {"--usb", "--json", "--counts", "--yes", "--csv", "--help", "-h", "--version"};
+const QStringList kValued = {"--tcp", "--serial", "--baud", "--build", "--rating", "--timeout", "--interval", "--count",
+                             "--broker", "--topic", "--user", "--password-file", "--tls-ca", "--reconnect-max"};
+const QStringList kFlags = {"--usb", "--json", "--counts", "--yes", "--csv", "--help", "-h", "--version",
+                            "--commands", "--allow-hv-on"};
 
 std::optional<int> wholeNumber(const QString &text, int min, int max)
 {
@@ -82,6 +84,52 @@ bool setLink(Options &o, LinkType type, QString &error)
     return true;
 }
 
+bool parsePublish(Options &o, const QString &broker, const QString &topic, const QString &reconnect, QString &error)
+{
+    static const QRegularExpression url(QStringLiteral("^(mqtts?)://([^:/\\[\\]]+|\\[[0-9a-fA-F:.]+\\])(:([0-9]+))?/?$"));
+    const auto m = url.match(broker);
+    if (broker.isEmpty() || !m.hasMatch()) {
+        error = broker.isEmpty() ? QStringLiteral("publish needs --broker mqtt://HOST[:PORT]")
+                                 : QStringLiteral("--broker: '%1' is not mqtt://HOST[:PORT] or mqtts://HOST[:PORT]").arg(broker);
+        return false;
+    }
+    o.brokerTls = m.captured(1) == QLatin1String("mqtts") || !o.tlsCa.isEmpty();
+    o.brokerHost = m.captured(2).remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+    o.brokerPort = o.brokerTls ? 8883 : 1883;
+    if (!m.captured(4).isEmpty()) {
+        const Checked<quint16> port = parseTcpPort(m.captured(4));
+        if (!port.value) {
+            error = QStringLiteral("--broker: '%1' is not a port number (1-65535)").arg(m.captured(4));
+            return false;
+        }
+        o.brokerPort = *port.value;
+    }
+    // A root, not a filter: no wildcards, no empty levels, not starting with '$'.
+    o.topic = topic.isEmpty() ? QStringLiteral("plv/unit") : topic;
+    if (o.topic.contains(QLatin1Char('+')) || o.topic.contains(QLatin1Char('#')) || o.topic.startsWith(QLatin1Char('$'))
+        || o.topic.split(QLatin1Char('/')).contains(QString()) || o.topic.contains(QChar(0))) {
+        error = QStringLiteral("--topic: '%1' is not a topic root such as plv/line1-unit3").arg(topic);
+        return false;
+    }
+    if (!o.passwordFile.isEmpty() && o.user.isEmpty()) {
+        error = QStringLiteral("--password-file needs --user");
+        return false;
+    }
+    if (o.allowHvOn && !o.commands) {
+        error = QStringLiteral("--allow-hv-on is for --commands only");
+        return false;
+    }
+    if (!reconnect.isEmpty()) {
+        const auto v = wholeNumber(reconnect, 100, 30000);
+        if (!v) {
+            error = QStringLiteral("--reconnect-max: '%1' is not a time in milliseconds (100-30000)").arg(reconnect);
+            return false;
+        }
+        o.reconnectMaxMs = *v;
+    }
+    return true;
+}
+
 } // namespace
 
 QString Options::linkName() const
@@ -129,6 +177,7 @@ Parsed parseArguments(const QStringList &args)
     QString &error = p.error;
     QStringList positional;
     QString buildName = QStringLiteral("plv"), ratingText, timeoutText, intervalText, countText, baudText;
+    QString brokerText, topicText, reconnectText;
     QStringList seen;   // command options given, checked against the command below
 
     for (qsizetype i = 0; i < args.size(); ++i) {
@@ -202,6 +251,22 @@ Parsed parseArguments(const QStringList &args)
             o.yes = true;
         } else if (arg == QLatin1String("--csv")) {
             o.csv = true;
+        } else if (arg == QLatin1String("--broker")) {
+            brokerText = value;
+        } else if (arg == QLatin1String("--topic")) {
+            topicText = value;
+        } else if (arg == QLatin1String("--user")) {
+            o.user = value;
+        } else if (arg == QLatin1String("--password-file")) {
+            o.passwordFile = value;
+        } else if (arg == QLatin1String("--tls-ca")) {
+            o.tlsCa = value;
+        } else if (arg == QLatin1String("--reconnect-max")) {
+            reconnectText = value;
+        } else if (arg == QLatin1String("--commands")) {
+            o.commands = true;
+        } else if (arg == QLatin1String("--allow-hv-on")) {
+            o.allowHvOn = true;
         }
     }
     if (o.help || o.version)
@@ -333,10 +398,19 @@ Parsed parseArguments(const QStringList &args)
         return true;
     };
     if (!only("--counts", Command::Set, "set") || !only("--yes", Command::Hv, "hv on")
-        || !only("--interval", Command::Watch, "watch") || !only("--count", Command::Watch, "watch")
-        || !only("--csv", Command::Watch, "watch"))
+        || !only("--count", Command::Watch, "watch") || !only("--csv", Command::Watch, "watch"))
         return p;
-    if (o.command == Command::Watch) {
+    for (const char *opt : {"--broker", "--topic", "--user", "--password-file", "--tls-ca", "--reconnect-max",
+                            "--commands", "--allow-hv-on"})
+        if (!only(opt, Command::Publish, "publish"))
+            return p;
+    if (seen.contains(QStringLiteral("--interval")) && o.command != Command::Watch && o.command != Command::Publish) {
+        error = QStringLiteral("--interval is for watch and publish only");
+        return p;
+    }
+    if (o.command == Command::Publish && !parsePublish(o, brokerText, topicText, reconnectText, error))
+        return p;
+    if (o.command == Command::Watch || o.command == Command::Publish) {
         if (o.csv && o.json) {
             error = QStringLiteral("watch prints CSV or JSON: give --csv or --json, not both");
             return p;
@@ -444,6 +518,30 @@ Commands:
                         (default 66, the console's), as CSV with a header (the default;
                         --csv says so) or with --json one JSON object a line, until N
                         samples or Ctrl-C; a field is empty (null) where its query failed
+  publish --broker mqtt://HOST[:PORT] [--topic ROOT] [--user U --password-file F]
+          [--tls-ca FILE] [--interval MS] [--commands [--allow-hv-on]]
+          [--reconnect-max MS]
+                        run the update cycle and publish it to an MQTT broker (port
+                        1883, or 8883 for mqtts://) under ROOT (default plv/unit):
+                        ROOT/online  retained "true", "false" on a clean stop and
+                                     as the last will when the client vanishes
+                        ROOT/state   retained JSON: hv_on, interlock_closed, fault,
+                                     remote, the six flags, rating, link_up, link
+                                     (the console's link health text), time
+                        ROOT/readbacks  JSON per update cycle, the columns of watch
+                                     and seq (1, 2, ... per run), at QoS 1
+                        ROOT/info    retained JSON: model number, revisions, hours
+                        With --commands it takes requests on ROOT/cmd/set
+                        ({"channel":"kv","value":35.0}), ROOT/cmd/hv ("off"; "on"
+                        only with --allow-hv-on), ROOT/cmd/remote ("on"/"off"),
+                        ROOT/cmd/reset-faults and ROOT/cmd/shutdown; a JSON object
+                        may add "id". Each is answered on ROOT/cmd/result with
+                        outcome done, refused, no reply, out of range or invalid.
+                        Retained requests are refused, never run. mqtts:// or
+                        --tls-ca FILE (a CA certificate) selects TLS; the password is
+                        the first line of F, never an argument. A lost broker is
+                        retried after 1 s, doubling to 30 s (--reconnect-max lowers
+                        the cap), with jitter; runs until Ctrl-C or SIGTERM
 
 Output:
   Text lines "name: value unit", or with --json one object with the same names.
@@ -462,13 +560,15 @@ Output:
   hv|remote|reset-faults  accepted: 1 or 0
   shutdown    local_control, kv_set_zero, ma_set_zero, filament_limit_zero,
               filament_preheat_zero: 1 or 0, one per reply
+  publish     messages on the broker (above); errors and reconnections on standard error
   watch       the columns of the console's recording: time_iso8601 (local time with
               its UTC offset); kv_kV to converter_b_counts as in readbacks; the four
               of setpoints; rating; the ten of status
 
 Exit status:
-  0   done (watch: N samples or Ctrl-C)
-  2   usage: a wrong option, command or value; hv on without confirmation
+  0   done (watch: N samples or Ctrl-C; publish: Ctrl-C or SIGTERM)
+  2   usage: a wrong option, command or value; hv on without confirmation; an
+      unreadable password file
   3   the link cannot be opened
   4   no reply within the time-out (after printing whatever was read)
   5   the unit refused (it answers "$" for yes, "1" or "2" for no)

@@ -13,7 +13,7 @@ namespace plv::cli {
 enum Exit { Done = 0, Usage = 2, NoLink = 3, NoReply = 4, Refused = 5, OutOfRange = 6 };
 
 enum class LinkType { None, Tcp, Serial, Usb };
-enum class Command { Status, Readbacks, Setpoints, Info, Hours, Set, Hv, Remote, ResetFaults, Shutdown, Watch };
+enum class Command { Status, Readbacks, Setpoints, Info, Hours, Set, Hv, Remote, ResetFaults, Shutdown, Watch, Publish };
 
 constexpr quint16 kDefaultTcpPort = 5025;
 constexpr int kDefaultBaud = 115200;
@@ -43,6 +43,18 @@ struct Options {
     int intervalMs = 66;           // watch: the console's gap between exchanges
     std::optional<int> sampleCount;   // watch
     bool csv = false;              // watch
+
+    // publish
+    QString brokerHost;
+    quint16 brokerPort = 1883;
+    bool brokerTls = false;        // mqtts:// or --tls-ca
+    QString topic;                 // root, without a trailing '/'
+    QString user;
+    QString passwordFile;          // the password is read from here only
+    QString tlsCa;
+    bool commands = false;
+    bool allowHvOn = false;
+    int reconnectMaxMs = 30000;
 
     QString linkName() const;      // "tcp 127.0.0.1:5025", for every message
 };

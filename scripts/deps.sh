@@ -4,7 +4,8 @@
 set -euo pipefail
 
 PLV_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev libhidapi-dev libgl-dev
-              clang libclang-rt-14-dev help2man)
+              clang libclang-rt-14-dev help2man
+              libmosquitto-dev mosquitto mosquitto-clients openssl)
 
 plv_install_deps() {
     local missing=()

@@ -1,0 +1,386 @@
+// plvctl publish against a mosquitto broker the test starts on a free loopback port and
+// the simulated unit in this process; the test subscribes with the client plvctl uses.
+#include "cli/mqtt.h"
+#include "sim/simunit.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+using plv::cli::MqttClient;
+using plv::cli::MqttSettings;
+
+namespace {
+
+constexpr int kWaitMs = 15000;
+
+struct Message {
+    QString topic;
+    QByteArray payload;
+    bool retained = false;
+    QJsonObject json() const { return QJsonDocument::fromJson(payload).object(); }
+};
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return probe.serverPort();
+}
+
+// A broker of the test's own, on loopback; start() again after stop() reuses the port.
+class Broker {
+public:
+    Broker() : m_port(freePort()) { configure(QStringLiteral("allow_anonymous true\n")); }
+    // Lines for the listener, written before start().
+    void configure(const QString &lines)
+    {
+        QFile f(m_dir.filePath(QStringLiteral("mosquitto.conf")));
+        f.open(QIODevice::WriteOnly);
+        f.write(QStringLiteral("listener %1 127.0.0.1\n%2").arg(m_port).arg(lines).toUtf8());
+    }
+    ~Broker() { stop(); }
+    bool start()
+    {
+        m_p.start(QStringLiteral("mosquitto"), {QStringLiteral("-c"), m_dir.filePath(QStringLiteral("mosquitto.conf"))});
+        if (!m_p.waitForStarted())
+            return false;
+        return QTest::qWaitFor([this] {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, m_port);
+            return s.waitForConnected(200) || m_p.state() == QProcess::NotRunning ? s.state() == QAbstractSocket::ConnectedState : false;
+        }, kWaitMs);
+    }
+    void stop()
+    {
+        if (m_p.state() == QProcess::NotRunning)
+            return;
+        m_p.kill();
+        m_p.waitForFinished();
+    }
+    quint16 port() const { return m_port; }
+    QByteArray log() { return m_p.readAllStandardError(); }   // mosquitto logs to standard error
+    QString dir() const { return m_dir.path(); }
+
+private:
+    QTemporaryDir m_dir;
+    quint16 m_port;
+    QProcess m_p;
+};
+
+class Subscriber : public QObject {
+public:
+    Subscriber(quint16 port, const QString &filter)
+    {
+        MqttSettings s;
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = port;
+        s.backoffFirstMs = s.backoffMaxMs = 200;
+        client = new MqttClient(s, this);
+        connect(client, &MqttClient::connected, this, [this, filter] { client->subscribe(filter, 1); });
+        connect(client, &MqttClient::message, this,
+                [this](const QString &t, const QByteArray &p, bool r) { messages.append({t, p, r}); });
+        client->start();
+    }
+    // The first message on topic from index `from` on, waiting for it.
+    std::optional<Message> next(const QString &topic, qsizetype &from, int waitMs = kWaitMs)
+    {
+        std::optional<Message> found;
+        QTest::qWaitFor([&] {
+            for (; from < messages.size(); ++from)
+                if (messages[from].topic == topic) {
+                    found = messages[from++];
+                    return true;
+                }
+            return false;
+        }, waitMs);
+        return found;
+    }
+    MqttClient *client;
+    QList<Message> messages;
+};
+
+class Publisher {
+public:
+    Publisher(quint16 unitPort, quint16 brokerPort, const QStringList &extra)
+    {
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QStringLiteral(PLVCTL_PATH),
+                QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(unitPort), QStringLiteral("publish"),
+                            QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort),
+                            QStringLiteral("--topic"), QStringLiteral("plv/t"), QStringLiteral("--interval"),
+                            QStringLiteral("5"), QStringLiteral("--reconnect-max"), QStringLiteral("500")}
+                    + extra);
+        p.waitForStarted();
+    }
+    ~Publisher()
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+    void signal(int sig) { ::kill(pid_t(p.processId()), sig); }
+    QProcess p;
+};
+
+} // namespace
+
+class TestPublish : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("mosquitto")).isEmpty())
+            QSKIP("mosquitto is not installed (scripts/deps.sh installs it)");
+    }
+
+    void usage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no broker") << QStringList{"publish"};
+        QTest::newRow("not mqtt") << QStringList{"publish", "--broker", "http://127.0.0.1"};
+        QTest::newRow("wildcard root") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/#"};
+        QTest::newRow("hv on without commands") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--allow-hv-on"};
+        QTest::newRow("password as argument") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--password", "x"};
+        QTest::newRow("commands outside publish") << QStringList{"watch", "--commands"};
+    }
+    void usage()
+    {
+        QFETCH(QStringList, args);
+        QProcess p;
+        p.start(QStringLiteral(PLVCTL_PATH), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1")} + args);
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), 2);
+    }
+
+    void init()
+    {
+        sim = std::make_unique<SimUnit>();
+        QVERIFY(sim->listenTcp(0));
+    }
+    void cleanup() { sim.reset(); }
+
+    void publishesStateReadbacksAndWill()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        Publisher pub(sim->tcpPort(), broker.port(), {});
+
+        qsizetype at = 0;
+        const auto online = sub.next(QStringLiteral("plv/t/online"), at);
+        QVERIFY(online && online->payload == "true");
+        // Consecutive numbers: the broker dropped none of them.
+        qint64 last = 0;
+        for (int i = 0; i < 5; ++i) {
+            const auto r = sub.next(QStringLiteral("plv/t/readbacks"), at);
+            QVERIFY(r);
+            const qint64 seq = r->json().value(QStringLiteral("seq")).toInteger();
+            QVERIFY2(last == 0 || seq == last + 1, r->payload.constData());
+            last = seq;
+            QCOMPARE(r->json().value(QStringLiteral("rating")).toString(), QStringLiteral("70kV600W"));
+        }
+        // Not acted on without --commands.
+        sub.client->publish(QStringLiteral("plv/t/cmd/remote"), "on", 1, false);
+
+        // A subscriber arriving now gets state and info as retained messages.
+        Subscriber late(broker.port(), QStringLiteral("plv/t/+"));
+        qsizetype lateAt = 0;
+        const auto state = late.next(QStringLiteral("plv/t/state"), lateAt);
+        QVERIFY(state && state->retained);
+        QCOMPARE(state->json().value(QStringLiteral("interlock_closed")), QJsonValue(true));
+        QCOMPARE(state->json().value(QStringLiteral("link_up")), QJsonValue(true));
+        lateAt = 0;
+        const auto info = late.next(QStringLiteral("plv/t/info"), lateAt);
+        QVERIFY(info && info->retained);
+        QVERIFY(info->json().value(QStringLiteral("model_number")).toString().endsWith(sim->modelNumber()));
+
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+        QVERIFY(!sim->remote());
+
+        // Unit silent: state says so while online stays true.
+        auto f = sim->faults();
+        f.silent = true;
+        sim->setFaults(f);
+        std::optional<Message> down;
+        QVERIFY(QTest::qWaitFor([&] {
+            down = sub.next(QStringLiteral("plv/t/state"), at, 0);
+            return down && !down->json().value(QStringLiteral("link_up")).toBool();
+        }, kWaitMs));
+        QVERIFY(down->json().value(QStringLiteral("link")).toString().startsWith(QStringLiteral("NO REPLY")));
+
+        // Killed: the broker's will says it.
+        pub.signal(SIGKILL);
+        const auto will = sub.next(QStringLiteral("plv/t/online"), at);
+        QVERIFY(will && will->payload == "false");
+    }
+
+    void cleanStopSaysOffline()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/online"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        Publisher pub(sim->tcpPort(), broker.port(), {});
+        qsizetype at = 0;
+        QVERIFY(sub.next(QStringLiteral("plv/t/online"), at));
+        pub.signal(SIGTERM);
+        QVERIFY(pub.p.waitForFinished(kWaitMs));
+        QCOMPARE(pub.p.exitCode(), 0);
+        const auto off = sub.next(QStringLiteral("plv/t/online"), at);
+        QVERIFY(off && off->payload == "false");
+        // Said by the client, not by its will: the broker saw a DISCONNECT.
+        const QByteArray log = broker.log();
+        bool clean = false;
+        for (const QByteArray &line : log.split('\n'))
+            if (line.contains("Client plvctl-"))
+                clean = line.endsWith(" disconnected.");
+        QVERIFY2(clean, log.constData());
+    }
+
+    void commands()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        // Left behind on the broker before the publisher starts: replayed to it, never run.
+        sub.client->publish(QStringLiteral("plv/t/cmd/remote"), R"({"value":"on","id":"stale"})", 1, true);
+        Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands")});
+
+        qsizetype at = 0;
+        auto result = [&](const char *id) -> QJsonObject {
+            std::optional<QJsonObject> o;
+            QTest::qWaitFor([&] {
+                const auto m = sub.next(QStringLiteral("plv/t/cmd/result"), at, 0);
+                if (m && m->json().value(QStringLiteral("id")).toString() == QLatin1String(id))
+                    o = m->json();
+                return o.has_value();
+            }, kWaitMs);
+            return o.value_or(QJsonObject());
+        };
+        QCOMPARE(result("stale").value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
+        QVERIFY(!sim->remote());
+        sub.client->publish(QStringLiteral("plv/t/cmd/remote"), QByteArray(), 1, true);   // clears it
+
+        sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":35.0,"id":"a"})", 1, false);
+        const QJsonObject set = result("a");
+        QCOMPARE(set.value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
+        QCOMPARE(sim->setpoint(0), set.value(QStringLiteral("sent_counts")).toInt());
+        QVERIFY(sim->setpoint(0) > 0);
+
+        sim->clearTrace();
+        sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":500,"id":"b"})", 1, false);
+        QCOMPARE(result("b").value(QStringLiteral("outcome")).toString(), QStringLiteral("out of range"));
+        sub.client->publish(QStringLiteral("plv/t/cmd/hv"), R"({"value":"on","id":"c"})", 1, false);
+        QCOMPARE(result("c").value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
+        QVERIFY(!sim->hvOn());
+        for (const auto &t : sim->trace())
+            QVERIFY2(!t.payload.startsWith("10,") && !t.payload.startsWith("98,"), t.payload.constData());
+
+        sub.client->publish(QStringLiteral("plv/t/cmd/remote"), R"({"value":"on","id":"d"})", 1, false);
+        QCOMPARE(result("d").value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
+        QVERIFY(sim->remote());
+    }
+
+    void tlsWithPassword()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
+            QSKIP("openssl is not installed");
+        Broker broker;
+        const QDir d(broker.dir());
+        auto run = [&](const QString &program, const QStringList &args) {
+            QProcess p;
+            p.setWorkingDirectory(d.path());
+            p.start(program, args);
+            return p.waitForFinished(kWaitMs) && p.exitCode() == 0;
+        };
+        // A CA of the test's own and a server certificate for 127.0.0.1 signed by it.
+        QFile ext(d.filePath(QStringLiteral("san.ext")));
+        QVERIFY(ext.open(QIODevice::WriteOnly));
+        ext.write("subjectAltName=IP:127.0.0.1\n");
+        ext.close();
+        const QString ssl = QStringLiteral("openssl");
+        QVERIFY(run(ssl, QStringLiteral("req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=test-ca -keyout ca.key -out ca.crt").split(' ')));
+        QVERIFY(run(ssl, QStringLiteral("req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr").split(' ')));
+        QVERIFY(run(ssl, QStringLiteral("x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1 -extfile san.ext -out server.crt").split(' ')));
+        QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"), QStringLiteral("passwd"),
+                                                       QStringLiteral("unit"), QStringLiteral("s3cret word")}));
+        // Started as root, mosquitto reads these after dropping to its own user.
+        for (const char *name : {"passwd", "server.key", "server.crt", "ca.crt"})
+            QFile::setPermissions(d.filePath(QLatin1String(name)), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
+        QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                            | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+        broker.configure(QStringLiteral("allow_anonymous false\npassword_file %1\ncafile %2\ncertfile %3\nkeyfile %4\n")
+                             .arg(d.filePath(QStringLiteral("passwd")), d.filePath(QStringLiteral("ca.crt")),
+                                  d.filePath(QStringLiteral("server.crt")), d.filePath(QStringLiteral("server.key"))));
+        QVERIFY(broker.start());
+        QFile pw(d.filePath(QStringLiteral("pw")));
+        QVERIFY(pw.open(QIODevice::WriteOnly));
+        pw.write("s3cret word\n");
+        pw.close();
+
+        MqttSettings s;
+        s.host = QStringLiteral("127.0.0.1");
+        s.port = broker.port();
+        s.tls = true;
+        s.tlsCa = d.filePath(QStringLiteral("ca.crt"));
+        s.user = QStringLiteral("unit");
+        s.password = "s3cret word";
+        MqttClient sub(s);
+        QList<QByteArray> online;
+        connect(&sub, &MqttClient::connected, &sub, [&] { sub.subscribe(QStringLiteral("plv/t/online"), 1); });
+        connect(&sub, &MqttClient::message, &sub, [&](const QString &, const QByteArray &p, bool) { online << p; });
+        QVERIFY(sub.start());
+        QVERIFY(QTest::qWaitFor([&] { return sub.isConnected(); }, kWaitMs));
+
+        Publisher pub(sim->tcpPort(), broker.port(),
+                      {QStringLiteral("--tls-ca"), s.tlsCa, QStringLiteral("--user"), QStringLiteral("unit"),
+                       QStringLiteral("--password-file"), pw.fileName()});
+        QVERIFY(QTest::qWaitFor([&] { return online.contains("true"); }, kWaitMs));
+    }
+
+    void brokerRestart()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Publisher pub(sim->tcpPort(), broker.port(), {});
+        {
+            Subscriber sub(broker.port(), QStringLiteral("plv/t/readbacks"));
+            qsizetype at = 0;
+            QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+        }
+        broker.stop();   // nothing persisted: the retained state comes back only if republished
+        QVERIFY(broker.start());
+        QElapsedTimer since;
+        since.start();
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/+"));
+        qsizetype at = 0;
+        const auto state = sub.next(QStringLiteral("plv/t/state"), at);
+        QVERIFY(state);
+        QVERIFY2(since.elapsed() < 5000, qPrintable(QString::number(since.elapsed())));
+        at = 0;
+        const auto online = sub.next(QStringLiteral("plv/t/online"), at);
+        QVERIFY(online && online->payload == "true");
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+    }
+
+private:
+    std::unique_ptr<SimUnit> sim;
+};
+
+QTEST_GUILESS_MAIN(TestPublish)
+#include "tst_publish.moc"
