@@ -71,17 +71,23 @@ LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
     Session &s = window.session();
     connect(&s, &Session::exchanged, this, &LinkWatch::exchanged);
     connect(&s, &Session::unsolicitedStatus, this, [this](const QByteArray &frame) { statusSeen(frame); });
-    connect(&s, &Session::serialReopened, this, [this, &s] {
-        if (!s.isEthernet() && !s.isUsb())
-            linkOpened(LinkKind::Serial, s.serial().portName());
+    // The links may be handed in (tests): only the real ones have a device name or an
+    // address. Nothing is read from the session once it is going away.
+    connect(&s, &QObject::destroyed, this, [this] { m_sessionGone = true; });
+    auto *serial = qobject_cast<SerialTransport *>(&s.link(Session::LinkKind::Serial));
+    connect(&s, &Session::serialReopened, this, [this, &s, serial] {
+        if (!m_sessionGone && s.linkKind() == Session::LinkKind::Serial)
+            linkOpened(LinkKind::Serial, serial ? serial->portName() : QString());
     });
-    connect(&s.tcp(), &TcpTransport::disconnectedByPeer, this, [this, &s] {
-        if (s.isEthernet())
-            linkFailed(LinkDown::ClosedByUnit, QStringLiteral("%1:%2").arg(s.tcp().host()).arg(s.tcp().remotePort()));
-    });
-    connect(&s.serial(), &Transport::errorOccurred, this, [this, &s] {
-        if (!s.isEthernet() && !s.isUsb() && m_health->isUp() && !s.serial().isOpen())
-            linkFailed(LinkDown::ClosedByUnit, s.serial().portName());
+    if (auto *tcp = qobject_cast<TcpTransport *>(&s.link(Session::LinkKind::Ethernet)))
+        connect(tcp, &TcpTransport::disconnectedByPeer, this, [this, &s, tcp] {
+            if (!m_sessionGone && s.isEthernet())
+                linkFailed(LinkDown::ClosedByUnit, QStringLiteral("%1:%2").arg(tcp->host()).arg(tcp->remotePort()));
+        });
+    Transport &serialLink = s.link(Session::LinkKind::Serial);
+    connect(&serialLink, &Transport::errorOccurred, this, [this, &s, &serialLink, serial] {
+        if (!m_sessionGone && s.linkKind() == Session::LinkKind::Serial && m_health->isUp() && !serialLink.isOpen())
+            linkFailed(LinkDown::ClosedByUnit, serial ? serial->portName() : QString());
     });
     connect(&window.cycle(), &UpdateCycle::modeChanged, this, [this](bool automatic) {
         const qint64 now = monotonicMs();

@@ -51,6 +51,7 @@ private:
     QHash<QByteArray, QList<QWidget *>> m_valuesOf;   // command number -> what its reply fills
     QHash<QString, QWidget *> m_widget;               // key -> box or lamp
     bool m_chosen = false;
+    bool m_sessionGone = false;
 };
 
 } // namespace plv

@@ -159,14 +159,15 @@ void MainWindow::connectSession()
     connect(m_session, &Session::commErrorsShown, this,
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
     connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
-    connect(&m_session->tcp(), &TcpTransport::errorOccurred, this, [this](const QString &d) {
-        // A socket the operator has since left for another link is nobody's concern.
-        if (!m_session->isEthernet() || m_ended)
-            return;
-        const TcpTransport &tcp = m_session->tcp();
-        prompter().message(this, QStringLiteral("TCP Error: %1 (%2:%3)").arg(d, tcp.host()).arg(tcp.remotePort()),
-                           QString(), Prompter::Icon::None);
-    });
+    // The Ethernet link may be handed in (tests); only the real one has an address.
+    if (auto *tcp = qobject_cast<TcpTransport *>(&m_session->link(Session::LinkKind::Ethernet)))
+        connect(tcp, &TcpTransport::errorOccurred, this, [this, tcp](const QString &d) {
+            // A socket the operator has since left for another link is nobody's concern.
+            if (!m_session->isEthernet() || m_ended)
+                return;
+            prompter().message(this, QStringLiteral("TCP Error: %1 (%2:%3)").arg(d, tcp->host()).arg(tcp->remotePort()),
+                               QString(), Prompter::Icon::None);
+        });
     auto lastError = [this](const QString &code) { extras().txt_LASTERROR->setText(code); };
     connect(m_session, &Session::replyFault, this, lastError);
     connect(m_panel->controls, &ControlsPanel::lastError, this, lastError);
@@ -195,8 +196,9 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
     mnu_PASSTHRU->setVisible(false);
     // Channel A is selected when the window opens: give the scaled box its limits now.
     m_panel->editor->selectChannel(Channel::A);
-    if (tesselFactory)
-        m_session->usb().setClient(tesselFactory(nullptr));
+    auto *usb = qobject_cast<UsbTransport *>(&m_session->link(Session::LinkKind::Usb));
+    if (tesselFactory && usb)
+        usb->setClient(tesselFactory(nullptr));
 }
 
 QSize MainWindow::sizeHint() const

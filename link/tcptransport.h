@@ -10,6 +10,8 @@ class TcpTransport : public Transport {
     Q_OBJECT
 public:
     explicit TcpTransport(QObject *parent = nullptr);
+    // The socket closes as it goes: that is no news from the unit.
+    ~TcpTransport() override { m_closing = true; }
 
     void setRemote(const QString &host, quint16 port) { m_host = host; m_portNo = port; }
     QString host() const { return m_host; }
