@@ -16,6 +16,8 @@
 #include "unit/updatecycle.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QProcess>
@@ -1057,6 +1059,11 @@ void printTable(bool quick)
 int main(int argc, char *argv[])
 {
     const Options o = parse(argc, argv);
+    // Settings, event files and recordings of every console started here, its own and
+    // the launched ones, go to a folder that is removed at the end.
+    QTemporaryDir xdg;
+    qputenv("XDG_CONFIG_HOME", QDir(xdg.path()).filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", QDir(xdg.path()).filePath(QStringLiteral("state")).toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::signal(SIGPIPE, SIG_IGN);

@@ -31,6 +31,10 @@ public:
     // True while the HV lamp shows on or an HV OFF is not confirmed.
     bool hvMayBeOn() const;
 
+signals:
+    // The link's state as the health strip shows it changed: "NO REPLY since ...".
+    void healthChanged(plv::LinkHealth::State state, const QString &text);
+
 private:
     void exchanged(const QByteArray &command, const QByteArray &reply);
     void statusSeen(const QByteArray &reply);

@@ -3,6 +3,8 @@
 #include "console/exitsequence.h"
 #include "console/linkchoice.h"
 #include "console/linkwatch.h"
+#include "console/logbook.h"
+#include "console/remembered.h"
 #include "link/session.h"
 #include "panels/controlspanel.h"
 #include "panels/dacpanel.h"
@@ -57,6 +59,9 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     emergency->setContext(Qt::ApplicationShortcut);
     connect(emergency, &QShortcut::activated, this,
             [this] { m_session->operateFirst([this] { m_controls->hvOff(); }); });
+
+    m_logbook = new Logbook(*this, m_viewMenu);
+    m_remembered = new Remembered(*this, *m_logbook);
 }
 
 MainWindow::~MainWindow()
@@ -125,6 +130,10 @@ void MainWindow::buildMenus()
     QMenu *wattage = menuBar()->addMenu(tr("&Wattage/KV"));
     wattage->setObjectName(QStringLiteral("WattageMenu"));
     m_rating = new RatingMenu(m_build, wattage, this);
+
+    m_viewMenu = menuBar()->addMenu(tr("&View"));
+    m_viewMenu->setObjectName(QStringLiteral("mnu_VIEW"));
+    m_viewMenu->menuAction()->setObjectName(QStringLiteral("mnu_VIEW"));
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("HelpMenu"));

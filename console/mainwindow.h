@@ -25,6 +25,8 @@ class InfoPanel;
 class HealthStrip;
 class LinkChoice;
 class LinkWatch;
+class Logbook;
+class Remembered;
 class RatingMenu;
 class ReadbacksPanel;
 class Session;
@@ -55,6 +57,9 @@ public:
     LinkChoice &links() { return *m_links; }
     ExitSequence &exitSequence() { return *m_exit; }
     HealthStrip &healthStrip() { return *m_strip; }
+    LinkWatch &linkWatch() { return *m_watch; }
+    // The traffic and event logs, the samples and the View windows.
+    Logbook &logbook() { return *m_logbook; }
 
     // The diagnostics window, created hidden the first time it is written.
     ExtrasWindow &extras();
@@ -107,6 +112,9 @@ private:
     ExitSequence *m_exit = nullptr;
     HealthStrip *m_strip = nullptr;
     LinkWatch *m_watch = nullptr;
+    QMenu *m_viewMenu = nullptr;
+    Logbook *m_logbook = nullptr;
+    Remembered *m_remembered = nullptr;
     QPointer<ExtrasWindow> m_extras;
     QPointer<RevScreen> m_about;
     QLabel *m_panels[6] = {};

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace plv;
@@ -82,6 +83,10 @@ bool shoot(const BuildData &build, const QString &dir)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The pictures' consoles keep their settings and event files out of the user's home.
+    QTemporaryDir xdg;
+    qputenv("XDG_CONFIG_HOME", QDir(xdg.path()).filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", QDir(xdg.path()).filePath(QStringLiteral("state")).toLocal8Bit());
     QApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
     QDir().mkpath(dir);

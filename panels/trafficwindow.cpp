@@ -1,0 +1,229 @@
+#include "panels/trafficwindow.h"
+
+#include "logs/trafficmodel.h"
+#include "panels/prompt.h"
+#include "panels/savefile.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIntValidator>
+#include <QKeySequence>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace plv {
+
+using namespace logs;
+
+TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_log(log), m_model(new TrafficLogModel(&log, this)),
+      m_filter(new TrafficFilterModel(m_model, this)), m_textDelay(new QTimer(this)), m_countDelay(new QTimer(this))
+{
+    setObjectName(QStringLiteral("frm_TRAFFIC"));
+    setWindowTitle(tr("Traffic Log"));
+
+    txt_COMMAND = new QLineEdit(this);
+    txt_COMMAND->setObjectName(QStringLiteral("txt_COMMAND"));
+    txt_COMMAND->setPlaceholderText(tr("any"));
+    txt_COMMAND->setValidator(new QIntValidator(0, 9999, txt_COMMAND));
+    txt_COMMAND->setMaximumWidth(60);
+    txt_COMMAND->setToolTip(tr("Only rows of this command number (22 is the status request)"));
+    auto *commandLabel = new QLabel(tr("&Command"), this);
+    commandLabel->setBuddy(txt_COMMAND);
+
+    btn_DIRECTIONS = new QToolButton(this);
+    btn_DIRECTIONS->setObjectName(QStringLiteral("btn_DIRECTIONS"));
+    btn_DIRECTIONS->setText(tr("&Directions"));
+    btn_DIRECTIONS->setPopupMode(QToolButton::InstantPopup);
+    auto *directions = new QMenu(btn_DIRECTIONS);
+    for (int d = 0; d < DirectionCount; ++d) {
+        QAction *a = directions->addAction(directionName(Direction(d)));
+        a->setCheckable(true);
+        a->setChecked(true);
+        a->setData(d);
+        connect(a, &QAction::toggled, this, &TrafficWindow::applyDirections);
+    }
+    btn_DIRECTIONS->setMenu(directions);
+
+    txt_FILTER = new QLineEdit(this);
+    txt_FILTER->setObjectName(QStringLiteral("txt_FILTER"));
+    txt_FILTER->setPlaceholderText(tr("text in the frame, meaning or link"));
+    txt_FILTER->setClearButtonEnabled(true);
+    auto *filterLabel = new QLabel(tr("&Find"), this);
+    filterLabel->setBuddy(txt_FILTER);
+
+    btn_PAUSE = new QPushButton(tr("&Pause"), this);
+    btn_PAUSE->setObjectName(QStringLiteral("btn_PAUSE"));
+    btn_PAUSE->setCheckable(true);
+    btn_PAUSE->setToolTip(tr("Stop new rows from appearing; the log keeps collecting them"));
+    btn_COPY = new QPushButton(tr("C&opy"), this);
+    btn_COPY->setObjectName(QStringLiteral("btn_COPY"));
+    btn_COPY->setToolTip(tr("Copy the selected rows as tab-separated text (Ctrl+C)"));
+    btn_SAVE = new QPushButton(tr("&Save…"), this);
+    btn_SAVE->setObjectName(QStringLiteral("btn_SAVE"));
+    btn_SAVE->setToolTip(tr("Save every row held as text or CSV"));
+
+    tbl_TRAFFIC = new QTableView(this);
+    tbl_TRAFFIC->setObjectName(QStringLiteral("tbl_TRAFFIC"));
+    tbl_TRAFFIC->setModel(m_filter);
+    tbl_TRAFFIC->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tbl_TRAFFIC->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    tbl_TRAFFIC->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tbl_TRAFFIC->setWordWrap(false);
+    tbl_TRAFFIC->setAlternatingRowColors(true);
+    tbl_TRAFFIC->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Fixed heights and widths: nothing measures 100,000 rows.
+    QHeaderView *rows = tbl_TRAFFIC->verticalHeader();
+    rows->setVisible(false);
+    rows->setSectionResizeMode(QHeaderView::Fixed);
+    rows->setDefaultSectionSize(fontMetrics().height() + 4);
+    QHeaderView *columns = tbl_TRAFFIC->horizontalHeader();
+    columns->setStretchLastSection(true);
+    const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
+    const int widths[] = {14 * em, 7 * em, 11 * em, 15 * em, 5 * em};
+    for (int c = 0; c < TrafficLogModel::MeaningColumn; ++c)
+        columns->resizeSection(c, widths[c]);
+
+    lbl_ROWS = new QLabel(this);
+    lbl_ROWS->setObjectName(QStringLiteral("lbl_ROWS"));
+
+    auto *bar = new QHBoxLayout;
+    bar->addWidget(commandLabel);
+    bar->addWidget(txt_COMMAND);
+    bar->addWidget(btn_DIRECTIONS);
+    bar->addWidget(filterLabel);
+    bar->addWidget(txt_FILTER, 1);
+    bar->addWidget(btn_PAUSE);
+    bar->addWidget(btn_COPY);
+    bar->addWidget(btn_SAVE);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(tbl_TRAFFIC, 1);
+    layout->addWidget(lbl_ROWS);
+
+    connect(txt_COMMAND, &QLineEdit::textChanged, this, [this](const QString &t) {
+        bool ok = false;
+        const int n = t.toInt(&ok);
+        m_filter->setCommand(ok ? n : -1);
+    });
+    // Typing a word filters once the typing pauses, not at every key over 100,000 rows.
+    m_textDelay->setSingleShot(true);
+    m_textDelay->setInterval(250);
+    connect(txt_FILTER, &QLineEdit::textChanged, m_textDelay, qOverload<>(&QTimer::start));
+    connect(m_textDelay, &QTimer::timeout, this, [this] { m_filter->setText(txt_FILTER->text()); });
+    connect(btn_PAUSE, &QPushButton::toggled, m_model, &TrafficLogModel::setPaused);
+    connect(m_model, &TrafficLogModel::pausedChanged, btn_PAUSE, &QPushButton::setChecked);
+    connect(btn_COPY, &QPushButton::clicked, this, &TrafficWindow::copySelection);
+    connect(btn_SAVE, &QPushButton::clicked, this, &TrafficWindow::chooseAndSave);
+    auto *copy = new QAction(this);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(copy, &QAction::triggered, this, &TrafficWindow::copySelection);
+    tbl_TRAFFIC->addAction(copy);
+
+    // New rows keep the newest in sight unless the operator has scrolled up to read.
+    connect(m_filter, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
+        const QScrollBar *v = tbl_TRAFFIC->verticalScrollBar();
+        m_follow = m_follow && v->value() >= v->maximum() - 1;
+    });
+    connect(tbl_TRAFFIC->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (!m_scrollQueued)
+            m_follow = value >= tbl_TRAFFIC->verticalScrollBar()->maximum() - 1;
+    });
+    connect(m_filter, &QAbstractItemModel::rowsInserted, this, &TrafficWindow::followTail);
+    connect(m_filter, &QAbstractItemModel::modelReset, this, &TrafficWindow::followTail);
+
+    // The counts change with every row: shown at most a few times a second.
+    m_countDelay->setSingleShot(true);
+    m_countDelay->setInterval(200);
+    connect(m_countDelay, &QTimer::timeout, this, &TrafficWindow::showCounts);
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(m_filter, signal, m_countDelay, qOverload<>(&QTimer::start));
+    connect(m_filter, &QAbstractItemModel::modelReset, this, &TrafficWindow::showCounts);
+    connect(m_model, &TrafficLogModel::pausedChanged, this, &TrafficWindow::showCounts);
+    showCounts();
+    resize(sizeHint());
+}
+
+void TrafficWindow::applyDirections()
+{
+    DirectionMask mask = 0;
+    for (QAction *a : btn_DIRECTIONS->menu()->actions())
+        if (a->isChecked())
+            mask |= directionBit(Direction(a->data().toInt()));
+    m_filter->setDirections(mask);
+    btn_DIRECTIONS->setText(mask == AllDirections ? tr("&Directions") : tr("&Directions (some)"));
+}
+
+void TrafficWindow::followTail()
+{
+    if (!m_follow || m_scrollQueued)
+        return;
+    m_scrollQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        tbl_TRAFFIC->scrollToBottom();
+        m_scrollQueued = false;
+    });
+}
+
+void TrafficWindow::showCounts()
+{
+    QString text = m_filter->isFiltering()
+                       ? tr("%1 of %2 rows shown").arg(m_filter->rowCount()).arg(m_model->rowCount())
+                       : tr("%1 rows").arg(m_model->rowCount());
+    text += tr(" (the log keeps the last %1)").arg(m_log.capacity());
+    if (m_model->isPaused())
+        text += tr(" — paused, %1 new rows waiting").arg(m_model->pendingRows());
+    lbl_ROWS->setText(text);
+}
+
+void TrafficWindow::copySelection()
+{
+    const QModelIndexList selected = tbl_TRAFFIC->selectionModel()->selectedIndexes();
+    if (!selected.isEmpty())
+        QApplication::clipboard()->setText(rowsAsText(*m_filter, selected));
+}
+
+bool TrafficWindow::saveTo(const QString &path, QString *error)
+{
+    QFile file(path);
+    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate)
+                    && m_log.write(file, path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
+                                             ? TrafficLog::Format::Csv
+                                             : TrafficLog::Format::Text)
+                    && file.flush();
+    if (!ok && error)
+        *error = file.errorString();
+    return ok;
+}
+
+void TrafficWindow::chooseAndSave()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString suggested = QDir(dir.isEmpty() ? QDir::homePath() : dir)
+                                  .filePath(QDateTime::currentDateTime().toString(
+                                      QStringLiteral("'plv-traffic-'yyyyMMdd-HHmmss'.csv'")));
+    const QString path = chooseFileToWrite(this, tr("Save Traffic Log"), suggested,
+                                           {tr("CSV (*.csv)"), tr("Text (*.txt)")});
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (!saveTo(path, &error))
+        prompter().message(this, tr("The traffic log could not be saved to %1: %2").arg(path, error), windowTitle(),
+                           Prompter::Icon::Warning);
+}
+
+} // namespace plv
