@@ -238,7 +238,11 @@ void Logbook::stopRecording()
 QString Logbook::linkName(Session::LinkKind kind) const
 {
     switch (kind) {
-    case Session::LinkKind::Serial: return QStringLiteral("serial ") + m_session.serial().portName();
+    case Session::LinkKind::Serial: {
+        // The port keeps "ttyS0" for "/dev/ttyS0": the row names the device as chosen.
+        const QString name = m_session.serial().portName();
+        return QStringLiteral("serial ") + (name.startsWith(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
+    }
     case Session::LinkKind::Ethernet:
         return QStringLiteral("Ethernet %1:%2").arg(m_session.tcp().host()).arg(m_session.tcp().remotePort());
     case Session::LinkKind::Usb: return QStringLiteral("USB");
