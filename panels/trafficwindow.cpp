@@ -1,6 +1,8 @@
 #include "panels/trafficwindow.h"
 
 #include "logs/trafficmodel.h"
+#include "panels/batchedrows.h"
+#include "panels/celltextcache.h"
 #include "panels/prompt.h"
 #include "panels/savefile.h"
 
@@ -30,7 +32,8 @@ using namespace logs;
 
 TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     : QWidget(parent, Qt::Window), m_log(log), m_model(new TrafficLogModel(&log, this)),
-      m_filter(new TrafficFilterModel(m_model, this)), m_textDelay(new QTimer(this)), m_countDelay(new QTimer(this))
+      m_filter(new TrafficFilterModel(m_model, this)), m_view(new BatchedRows(m_filter, 1000, this)),
+      m_textDelay(new QTimer(this))
 {
     setObjectName(QStringLiteral("frm_TRAFFIC"));
     setWindowTitle(tr("Traffic Log"));
@@ -78,13 +81,14 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
 
     tbl_TRAFFIC = new QTableView(this);
     tbl_TRAFFIC->setObjectName(QStringLiteral("tbl_TRAFFIC"));
-    tbl_TRAFFIC->setModel(m_filter);
+    tbl_TRAFFIC->setModel(m_view);
     tbl_TRAFFIC->setSelectionBehavior(QAbstractItemView::SelectRows);
     tbl_TRAFFIC->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tbl_TRAFFIC->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tbl_TRAFFIC->setWordWrap(false);
     tbl_TRAFFIC->setAlternatingRowColors(true);
     tbl_TRAFFIC->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    tbl_TRAFFIC->setItemDelegate(new CellTextCache(TrafficLogModel::SeqRole, tbl_TRAFFIC));
     // Fixed heights and widths: nothing measures 100,000 rows.
     QHeaderView *rows = tbl_TRAFFIC->verticalHeader();
     rows->setVisible(false);
@@ -99,6 +103,8 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
 
     lbl_ROWS = new QLabel(this);
     lbl_ROWS->setObjectName(QStringLiteral("lbl_ROWS"));
+    // Its text changes with every batch of rows; its size must not lay the window out again.
+    lbl_ROWS->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(commandLabel);
@@ -135,27 +141,30 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     tbl_TRAFFIC->addAction(copy);
 
     // New rows keep the newest in sight unless the operator has scrolled up to read.
-    connect(m_filter, &QAbstractItemModel::rowsAboutToBeInserted, this, [this] {
-        const QScrollBar *v = tbl_TRAFFIC->verticalScrollBar();
-        m_follow = m_follow && v->value() >= v->maximum() - 1;
-    });
     connect(tbl_TRAFFIC->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         if (!m_scrollQueued)
             m_follow = value >= tbl_TRAFFIC->verticalScrollBar()->maximum() - 1;
     });
-    connect(m_filter, &QAbstractItemModel::rowsInserted, this, &TrafficWindow::followTail);
-    connect(m_filter, &QAbstractItemModel::modelReset, this, &TrafficWindow::followTail);
-
-    // The counts change with every row: shown at most a few times a second.
-    m_countDelay->setSingleShot(true);
-    m_countDelay->setInterval(200);
-    connect(m_countDelay, &QTimer::timeout, this, &TrafficWindow::showCounts);
-    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
-        connect(m_filter, signal, m_countDelay, qOverload<>(&QTimer::start));
-    connect(m_filter, &QAbstractItemModel::modelReset, this, &TrafficWindow::showCounts);
+    // The rows and their counts reach the table a few times a second.
+    connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::followTail);
+    connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::showCounts);
     connect(m_model, &TrafficLogModel::pausedChanged, this, &TrafficWindow::showCounts);
     showCounts();
     resize(sizeHint());
+}
+
+void TrafficWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    m_view->setHeld(false);
+    m_view->flush();
+}
+
+void TrafficWindow::hideEvent(QHideEvent *event)
+{
+    // Nothing reaches a hidden table; it catches up in one step when shown again.
+    m_view->setHeld(true);
+    QWidget::hideEvent(event);
 }
 
 void TrafficWindow::applyDirections()
@@ -170,13 +179,11 @@ void TrafficWindow::applyDirections()
 
 void TrafficWindow::followTail()
 {
-    if (!m_follow || m_scrollQueued)
+    if (!m_follow)
         return;
-    m_scrollQueued = true;
-    QTimer::singleShot(0, this, [this] {
-        tbl_TRAFFIC->scrollToBottom();
-        m_scrollQueued = false;
-    });
+    m_scrollQueued = true;   // our own scrolling says nothing of the operator's wish
+    tbl_TRAFFIC->scrollToBottom();
+    m_scrollQueued = false;
 }
 
 void TrafficWindow::showCounts()
@@ -194,7 +201,7 @@ void TrafficWindow::copySelection()
 {
     const QModelIndexList selected = tbl_TRAFFIC->selectionModel()->selectedIndexes();
     if (!selected.isEmpty())
-        QApplication::clipboard()->setText(rowsAsText(*m_filter, selected));
+        QApplication::clipboard()->setText(rowsAsText(*m_view, selected));
 }
 
 bool TrafficWindow::saveTo(const QString &path, QString *error)

@@ -13,6 +13,8 @@ class QToolButton;
 
 namespace plv {
 
+class BatchedRows;
+
 namespace logs {
 class TrafficLog;
 class TrafficLogModel;
@@ -41,6 +43,10 @@ public:
     QPushButton *btn_PAUSE, *btn_COPY, *btn_SAVE;
     QLabel *lbl_ROWS;
 
+protected:
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
 private:
     void applyDirections();
     void showCounts();
@@ -49,8 +55,8 @@ private:
     logs::TrafficLog &m_log;
     logs::TrafficLogModel *m_model;
     logs::TrafficFilterModel *m_filter;
+    BatchedRows *m_view;   // what the table shows: the filter's rows, in batches
     QTimer *m_textDelay;
-    QTimer *m_countDelay;
     bool m_follow = true;
     bool m_scrollQueued = false;
 };
