@@ -30,12 +30,22 @@ namespace {
 // More pieces than this (a link that keeps dropping replies) join the rest into the last.
 constexpr int kMaxPieces = 32;
 
+// 1, 2, 2.5 or 5 times a power of ten, at least v.
+double niceCeiling(double v)
+{
+    const double e = std::pow(10.0, std::floor(std::log10(v)));
+    for (double m : {1.0, 2.0, 2.5, 5.0})
+        if (m * e >= v * (1 - 1e-12))
+            return m * e;
+    return 10 * e;
+}
+
 QPen penFor(TrendSeries s)
 {
     switch (s) {
-    case TrendSeries::Kv: return QPen(QColor(200, 30, 30), 2);
-    case TrendSeries::Ma: return QPen(QColor(20, 90, 200), 2);
-    case TrendSeries::Filament: return QPen(QColor(200, 120, 0), 2);
+    case TrendSeries::Kv: return QPen(QColor(200, 30, 30), 1);
+    case TrendSeries::Ma: return QPen(QColor(20, 90, 200), 1);
+    case TrendSeries::Filament: return QPen(QColor(200, 120, 0), 1);
     case TrendSeries::KvSetpoint: return QPen(QColor(200, 30, 30), 1, Qt::DashLine);
     case TrendSeries::MaSetpoint: return QPen(QColor(20, 90, 200), 1, Qt::DashLine);
     case TrendSeries::FilamentLimit: return QPen(QColor(120, 60, 0), 1, Qt::DashLine);
@@ -130,7 +140,8 @@ void TrendsWindow::addPlot(const QString &unit, std::initializer_list<std::pair<
     p.chart->addAxis(p.y, Qt::AlignLeft);
     p.view = new QChartView(p.chart, m_plotArea);
     p.view->setObjectName(QStringLiteral("chv_") + unit);
-    p.view->setRenderHint(QPainter::Antialiasing);
+    // Plain one-pixel lines: smoothing them costs more than the rest of the plot.
+    p.view->setRenderHint(QPainter::Antialiasing, false);
     p.view->setRubberBand(QChartView::HorizontalRubberBand);
     p.view->setMinimumHeight(110);
     m_plotArea->layout()->addWidget(p.view);
@@ -177,22 +188,45 @@ void TrendsWindow::refresh()
         return;
     const qint64 span = qint64(m_spanMinutes) * 60 * 1000;
     const qint64 latest = m_store.latestMs() >= 0 ? m_store.latestMs() : QDateTime::currentMSecsSinceEpoch();
+    // The time axis moves on in steps of a twelfth of the window, so its labels are laid
+    // out again only then and not at every sample.
+    const qint64 step = span / 12;
+    if (span != m_axisSpanMs || latest >= m_axisEndMs || m_axisEndMs - latest > step) {
+        m_axisSpanMs = span;
+        m_axisEndMs = latest - latest % step + step;
+    }
     m_drawing = true;
     for (Plot &p : m_plots)
-        draw(p, latest - span + 1, latest + 1);
+        draw(p, m_axisEndMs - span, m_axisEndMs);
     m_drawing = false;
 }
 
 void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
 {
+    // More points than the plot has pixels become each pixel's minimum and maximum.
+    const int width = std::max(100, plot.view->width());
+    const qint64 bucketMs = std::max<qint64>(1, (toMs - fromMs) / width);
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (Line &line : plot.lines) {
         const QList<logs::TrendPoint> points = m_store.latestMs() >= 0 ? m_store.points(line.series, fromMs, toMs)
                                                                         : QList<logs::TrendPoint>{};
+        const bool thin = points.size() > 2 * width;
         QList<QList<QPointF>> runs;
         bool open = false;
+        qint64 bucket = -1;
+        QPointF low, high;
+        auto flush = [&] {
+            if (bucket < 0)
+                return;
+            if (low.x() <= high.x())
+                runs.last() << low << high;
+            else
+                runs.last() << high << low;
+            bucket = -1;
+        };
         for (const logs::TrendPoint &tp : points) {
             if (std::isnan(tp.value)) {
+                flush();
                 open = false;
                 continue;
             }
@@ -200,10 +234,25 @@ void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
                 runs.append(QList<QPointF>());
                 open = true;
             }
-            runs.last().append(QPointF(double(tp.timeMs), tp.value));
             lo = std::min(lo, tp.value);
             hi = std::max(hi, tp.value);
+            const QPointF pt(double(tp.timeMs), tp.value);
+            if (!thin) {
+                runs.last().append(pt);
+                continue;
+            }
+            const qint64 b = (tp.timeMs - fromMs) / bucketMs;
+            if (b != bucket) {
+                flush();
+                bucket = b;
+                low = high = pt;
+            } else if (tp.value < low.y()) {
+                low = pt;
+            } else if (tp.value > high.y()) {
+                high = pt;
+            }
         }
+        flush();
         line.points = 0;
         for (qsizetype i = 0; i < runs.size(); ++i) {
             line.points += int(runs[i].size());
@@ -213,15 +262,22 @@ void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
             line.pieces[i]->clear();
         line.used = int(runs.size());
     }
-    plot.x->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
-    if (!(hi >= lo)) {
-        lo = 0;
-        hi = 1;
+    if (fromMs != plot.fromMs || toMs != plot.toMs) {
+        plot.fromMs = fromMs;
+        plot.toMs = toMs;
+        plot.x->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
     }
-    // From zero, so a small wobble does not fill the plot; a little room above the top.
-    lo = std::min(lo, 0.0);
-    hi = hi > lo ? hi + (hi - lo) * 0.08 : lo + 1;
-    plot.y->setRange(lo, hi);
+    // From zero, so a small wobble does not fill the plot, up to a round number above the
+    // top; changed only when the readings leave it or shrink well below it.
+    if (!(hi >= lo))
+        lo = hi = 0;
+    const double want = std::max(hi * 1.05, 1e-3);
+    const double low = lo < 0 ? -niceCeiling(-lo) : 0;
+    if (low != plot.yLo || want > plot.yHi || plot.yHi > 2.5 * niceCeiling(want)) {
+        plot.yLo = low;
+        plot.yHi = niceCeiling(want);
+        plot.y->setRange(plot.yLo, plot.yHi);
+    }
 }
 
 void TrendsWindow::zoomed(const Plot &from)
@@ -229,9 +285,11 @@ void TrendsWindow::zoomed(const Plot &from)
     if (!m_paused)
         btn_PAUSE->setChecked(true);
     m_drawing = true;
-    for (Plot &p : m_plots)
+    for (Plot &p : m_plots) {
         if (p.x != from.x)
             p.x->setRange(from.x->min(), from.x->max());
+        p.fromMs = p.toMs = -1;   // the live range is set again on resuming
+    }
     m_drawing = false;
 }
 
@@ -255,8 +313,11 @@ void TrendsWindow::setPaused(bool paused)
 void TrendsWindow::resetZoom()
 {
     m_drawing = true;
-    for (Plot &p : m_plots)
+    for (Plot &p : m_plots) {
         p.chart->zoomReset();
+        p.fromMs = p.toMs = -1;   // set again at the next drawing
+    }
+    m_axisSpanMs = 0;
     m_drawing = false;
     setPaused(false);
     refresh();

@@ -60,6 +60,8 @@ private:
         QDateTimeAxis *x;
         QValueAxis *y;
         std::vector<Line> lines;
+        qint64 fromMs = -1, toMs = -1;   // the time axis as last set
+        double yLo = 0, yHi = -1;
     };
     void addPlot(const QString &unit, std::initializer_list<std::pair<logs::TrendSeries, QString>> lines,
                  bool timeLabels);
@@ -72,6 +74,8 @@ private:
     QWidget *m_plotArea;
     std::vector<Plot> m_plots;
     int m_spanMinutes = 10;
+    qint64 m_axisSpanMs = 0;
+    qint64 m_axisEndMs = 0;
     bool m_paused = false;
     bool m_drawing = false;
 };
