@@ -237,6 +237,19 @@ void Logbook::stopRecording()
 
 QString Logbook::linkName(Session::LinkKind kind) const
 {
+    // Made once per link and its address, not for every row.
+    LinkNameCache &c = m_linkNames[int(kind)];
+    const QString address = kind == Session::LinkKind::Serial     ? m_session.serial().portName()
+                            : kind == Session::LinkKind::Ethernet ? m_session.tcp().host()
+                                                                  : QString();
+    const quint16 port = kind == Session::LinkKind::Ethernet ? m_session.tcp().remotePort() : 0;
+    if (c.name.isEmpty() || c.address != address || c.port != port)
+        c = {address, port, makeLinkName(kind)};
+    return c.name;
+}
+
+QString Logbook::makeLinkName(Session::LinkKind kind) const
+{
     switch (kind) {
     case Session::LinkKind::Serial: {
         // The port keeps "ttyS0" for "/dev/ttyS0": the row names the device as chosen.
@@ -415,15 +428,16 @@ void Logbook::statusSeen(const MainStatus &st)
     if (first && (st.hvOn || st.interlockOpen || st.fault || st.remote)) {
         log(EventCategory::Unit, tr("status: %1").arg(mainStatusText(st)));
     } else {
-        auto change = [&](const std::optional<bool> &before, const std::optional<bool> &now, const QString &yes,
-                          const QString &no) {
+        // Status frames can come hundreds a second: the texts are made only for a change.
+        auto change = [&](const std::optional<bool> &before, const std::optional<bool> &now, const char *yes,
+                          const char *no) {
             if (before && now && *before != *now)
-                log(EventCategory::Unit, *now ? yes : no);
+                log(EventCategory::Unit, tr(*now ? yes : no));
         };
-        change(was.hvOn, st.hvOn, tr("HV on"), tr("HV off"));
-        change(was.interlockOpen, st.interlockOpen, tr("interlock open"), tr("interlock closed"));
-        change(was.fault, st.fault, tr("supply fault"), tr("supply fault cleared"));
-        change(was.remote, st.remote, tr("remote control"), tr("local control"));
+        change(was.hvOn, st.hvOn, QT_TR_NOOP("HV on"), QT_TR_NOOP("HV off"));
+        change(was.interlockOpen, st.interlockOpen, QT_TR_NOOP("interlock open"), QT_TR_NOOP("interlock closed"));
+        change(was.fault, st.fault, QT_TR_NOOP("supply fault"), QT_TR_NOOP("supply fault cleared"));
+        change(was.remote, st.remote, QT_TR_NOOP("remote control"), QT_TR_NOOP("local control"));
     }
     // A field that could not be read keeps its last known value.
     for (auto [into, from] : {std::pair{&m_status.hvOn, &st.hvOn}, std::pair{&m_status.interlockOpen, &st.interlockOpen},

@@ -69,6 +69,7 @@ signals:
 private:
     // Traffic
     QString linkName(Session::LinkKind kind) const;
+    QString makeLinkName(Session::LinkKind kind) const;
     Factors factors() const;
     void addRow(logs::Direction d, Session::LinkKind kind, const QByteArray &frame, const QString &meaning);
     void addRowOn(logs::Direction d, const QString &link, bool checksummed, const QByteArray &frame,
@@ -103,6 +104,12 @@ private:
     QAction *m_recordAction = nullptr;
 
     QByteArray m_lastSent;   // payload of the last command, for its reply's meaning
+    struct LinkNameCache {
+        QString address;
+        quint16 port = 0;
+        QString name;
+    };
+    mutable std::array<LinkNameCache, 3> m_linkNames;
 
     // Consecutive pieces of junk on one link become one row.
     struct Junk {

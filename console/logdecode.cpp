@@ -148,7 +148,8 @@ QString replyMeaning(const QByteArray &frame, const QByteArray &sent, const Fact
     if (!frame.startsWith(STX))
         return {};
     const int cmd = logs::frameCommand(frame);
-    const QList<QByteArray> fields = cutFields(frame, 3);
+    const QList<QByteArray> fields = cmd == 19 || cmd == 20 || (cmd >= 14 && cmd <= 17) ? cutFields(frame, 3)
+                                                                                          : QList<QByteArray>{};
     switch (cmd) {
     case 22: return mainStatusText(decodeMainStatus(frame));
     case 68: return QStringLiteral("fault flags: ") + faultFlagsText(decodeFaultFlags(frame));
