@@ -6,25 +6,43 @@
 
 namespace plv {
 
-CellTextCache::CellTextCache(int keyRole, QObject *parent)
-    : QStyledItemDelegate(parent), m_keyRole(keyRole), m_cache(4096)
+CellTextCache::CellTextCache(int keyRole, int rowColumn, QObject *parent)
+    : QStyledItemDelegate(parent), m_keyRole(keyRole), m_rowColumn(rowColumn), m_byRow(1024), m_byText(4096)
 {
+}
+
+const QStaticText *CellTextCache::laidOut(const QModelIndex &index, const QFont &font) const
+{
+    auto make = [&](const QString &text) {
+        auto *t = new QStaticText(text);
+        t->setTextFormat(Qt::PlainText);
+        t->prepare(QTransform(), font);
+        return t;
+    };
+    if (index.column() != m_rowColumn) {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        if (QStaticText *t = m_byText.object(text))
+            return t;
+        QStaticText *t = make(text);
+        m_byText.insert(text, t);
+        return t;
+    }
+    bool known = false;
+    const qint64 row = index.data(m_keyRole).toLongLong(&known);
+    if (!known)
+        return nullptr;
+    if (QStaticText *t = m_byRow.object(row))
+        return t;
+    QStaticText *t = make(index.data(Qt::DisplayRole).toString());
+    m_byRow.insert(row, t);
+    return t;
 }
 
 void CellTextCache::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    bool known = false;
-    const qint64 row = index.data(m_keyRole).toLongLong(&known);
-    if (!known)
+    const QStaticText *text = laidOut(index, option.font);
+    if (!text)
         return QStyledItemDelegate::paint(painter, option, index);
-    const qint64 key = row * 16 + index.column();
-    QStaticText *text = m_cache.object(key);
-    if (!text) {
-        text = new QStaticText(index.data(Qt::DisplayRole).toString());
-        text->setTextFormat(Qt::PlainText);
-        text->prepare(QTransform(), option.font);
-        m_cache.insert(key, text);
-    }
 
     const QWidget *widget = option.widget;
     QStyle *style = widget ? widget->style() : QApplication::style();

@@ -43,9 +43,10 @@ EventWindow::EventWindow(EventLog &log, QWidget *parent)
     tbl_EVENTS->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     tbl_EVENTS->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     tbl_EVENTS->horizontalHeader()->setStretchLastSection(true);
-    const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-    tbl_EVENTS->horizontalHeader()->resizeSection(EventLogModel::TimeColumn, 18 * em);
-    tbl_EVENTS->horizontalHeader()->resizeSection(EventLogModel::CategoryColumn, 6 * em);
+    tbl_EVENTS->horizontalHeader()->resizeSection(
+        EventLogModel::TimeColumn, fontMetrics().horizontalAdvance(QStringLiteral("2026-12-31T23:59:59.999+10:30")) + 14);
+    tbl_EVENTS->horizontalHeader()->resizeSection(EventLogModel::CategoryColumn,
+                                                  fontMetrics().horizontalAdvance(QStringLiteral("operator")) + 14);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(lbl_WRITEFAILED);

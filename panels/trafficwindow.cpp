@@ -88,7 +88,7 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     tbl_TRAFFIC->setWordWrap(false);
     tbl_TRAFFIC->setAlternatingRowColors(true);
     tbl_TRAFFIC->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
-    tbl_TRAFFIC->setItemDelegate(new CellTextCache(TrafficLogModel::SeqRole, tbl_TRAFFIC));
+    tbl_TRAFFIC->setItemDelegate(new CellTextCache(TrafficLogModel::SeqRole, TrafficLogModel::TimeColumn, tbl_TRAFFIC));
     // Fixed heights and widths: nothing measures 100,000 rows.
     QHeaderView *rows = tbl_TRAFFIC->verticalHeader();
     rows->setVisible(false);
@@ -96,10 +96,11 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     rows->setDefaultSectionSize(fontMetrics().height() + 4);
     QHeaderView *columns = tbl_TRAFFIC->horizontalHeader();
     columns->setStretchLastSection(true);
-    const int em = fontMetrics().horizontalAdvance(QLatin1Char('M'));
-    const int widths[] = {14 * em, 7 * em, 11 * em, 15 * em, 5 * em};
+    // Widths for the usual texts; a longer one is cut at the edge and whole in its tooltip.
+    const char *const typical[] = {"2026-12-31 23:59:59.999", "timeout", "Ethernet 10.0.0.5:5025",
+                                   "<STX>22,1,0,0,1,<ETX>", "Checksum"};
     for (int c = 0; c < TrafficLogModel::MeaningColumn; ++c)
-        columns->resizeSection(c, widths[c]);
+        columns->resizeSection(c, fontMetrics().horizontalAdvance(QLatin1String(typical[c])) + 14);
 
     lbl_ROWS = new QLabel(this);
     lbl_ROWS->setObjectName(QStringLiteral("lbl_ROWS"));
