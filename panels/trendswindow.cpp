@@ -9,6 +9,7 @@
 #include <QDateTime>
 #include <QDateTimeAxis>
 #include <QDir>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLegendMarker>
@@ -126,6 +127,10 @@ void TrendsWindow::addPlot(const QString &unit, std::initializer_list<std::pair<
     QFont small = font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     p.chart->legend()->setFont(small);
+    // Legends of one width, so the three plots' time axes line up.
+    const int legendWidth = QFontMetrics(small).horizontalAdvance(tr("filament preheat")) + 40;
+    p.chart->legend()->setMinimumWidth(legendWidth);
+    p.chart->legend()->setMaximumWidth(legendWidth);
     p.x = new QDateTimeAxis(p.chart);
     p.x->setFormat(QStringLiteral("HH:mm:ss"));
     p.x->setLabelsVisible(timeLabels);
@@ -136,6 +141,8 @@ void TrendsWindow::addPlot(const QString &unit, std::initializer_list<std::pair<
     p.y->setTitleFont(small);
     p.y->setLabelsFont(small);
     p.y->setLabelFormat(QStringLiteral("%.3g"));
+    p.y->setTickType(QValueAxis::TicksDynamic);
+    p.y->setTickAnchor(0);
     p.chart->addAxis(p.x, Qt::AlignBottom);
     p.chart->addAxis(p.y, Qt::AlignLeft);
     p.view = new QChartView(p.chart, m_plotArea);
@@ -277,6 +284,7 @@ void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
         plot.yLo = low;
         plot.yHi = niceCeiling(want);
         plot.y->setRange(plot.yLo, plot.yHi);
+        plot.y->setTickInterval(niceCeiling(plot.yHi / 5));   // round steps: 0, 0.5, 1 ... 2.5
     }
 }
 
