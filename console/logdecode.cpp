@@ -221,7 +221,11 @@ void SampleAssembler::take(const QByteArray &command, const QByteArray &reply, c
         const auto v = number(i);
         return v && std::isfinite(*v) && std::abs(*v) < 1e9 ? std::optional<int>(int(std::lround(*v))) : std::nullopt;
     };
-    auto scaled = [](std::optional<double> v, auto convert) { return v ? std::optional<double>(convert(*v)) : v; };
+    // Six significant digits: more than a 12-bit count carries, without the binary noise of
+    // the factors ("2.1965790000000003") in the recording.
+    auto scaled = [](std::optional<double> v, auto convert) {
+        return v ? std::optional<double>(QString::number(convert(*v), 'g', 6).toDouble()) : v;
+    };
 
     const int cmd = logs::frameCommand(command + ',');
     switch (cmd) {
