@@ -39,16 +39,7 @@ BatchedRows::BatchedRows(QAbstractItemModel *source, int intervalMs, QObject *pa
 
 void BatchedRows::changed()
 {
-    if (!m_held && !m_timer.isActive())
-        m_timer.start();
-}
-
-void BatchedRows::setHeld(bool held)
-{
-    m_held = held;
-    if (held)
-        m_timer.stop();
-    else if (pending())
+    if (!m_timer.isActive())
         m_timer.start();
 }
 

@@ -16,9 +16,6 @@ public:
 
     // The view catches up with the source now.
     void flush();
-    // Held, changes wait (a hidden window) until flush() or release.
-    void setHeld(bool held);
-    bool pending() const { return m_dropped > 0 || m_source->rowCount() != m_rows - m_dropped; }
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -37,7 +34,6 @@ private:
     QTimer m_timer;
     int m_rows = 0;      // rows the view knows
     int m_dropped = 0;   // rows dropped from the source's front since the view last caught up
-    bool m_held = false;
     bool m_resetting = false;
 };
 

@@ -31,9 +31,7 @@ namespace plv {
 using namespace logs;
 
 TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
-    : QWidget(parent, Qt::Window), m_log(log), m_model(new TrafficLogModel(&log, this)),
-      m_filter(new TrafficFilterModel(m_model, this)), m_view(new BatchedRows(m_filter, 1000, this)),
-      m_textDelay(new QTimer(this))
+    : QWidget(parent, Qt::Window), m_log(log), m_textDelay(new QTimer(this))
 {
     setObjectName(QStringLiteral("frm_TRAFFIC"));
     setWindowTitle(tr("Traffic Log"));
@@ -81,7 +79,6 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
 
     tbl_TRAFFIC = new QTableView(this);
     tbl_TRAFFIC->setObjectName(QStringLiteral("tbl_TRAFFIC"));
-    tbl_TRAFFIC->setModel(m_view);
     tbl_TRAFFIC->setSelectionBehavior(QAbstractItemView::SelectRows);
     tbl_TRAFFIC->setSelectionMode(QAbstractItemView::ExtendedSelection);
     tbl_TRAFFIC->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -97,10 +94,9 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     QHeaderView *columns = tbl_TRAFFIC->horizontalHeader();
     columns->setStretchLastSection(true);
     // Widths for the usual texts; a longer one is cut at the edge and whole in its tooltip.
-    const char *const typical[] = {"2026-12-31 23:59:59.999", "timeout", "Ethernet 10.0.0.5:5025",
-                                   "<STX>22,1,0,0,1,<ETX>", "Checksum"};
-    for (int c = 0; c < TrafficLogModel::MeaningColumn; ++c)
-        columns->resizeSection(c, fontMetrics().horizontalAdvance(QLatin1String(typical[c])) + 14);
+    for (const char *typical : {"2026-12-31 23:59:59.999", "timeout", "Ethernet 10.0.0.5:5025",
+                                "<STX>22,1,0,0,1,<ETX>", "Checksum"})
+        m_widths << fontMetrics().horizontalAdvance(QLatin1String(typical)) + 14;
 
     lbl_ROWS = new QLabel(this);
     lbl_ROWS->setObjectName(QStringLiteral("lbl_ROWS"));
@@ -124,15 +120,21 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     connect(txt_COMMAND, &QLineEdit::textChanged, this, [this](const QString &t) {
         bool ok = false;
         const int n = t.toInt(&ok);
-        m_filter->setCommand(ok ? n : -1);
+        if (m_filter)
+            m_filter->setCommand(ok ? n : -1);
     });
     // Typing a word filters once the typing pauses, not at every key over 100,000 rows.
     m_textDelay->setSingleShot(true);
     m_textDelay->setInterval(250);
     connect(txt_FILTER, &QLineEdit::textChanged, m_textDelay, qOverload<>(&QTimer::start));
-    connect(m_textDelay, &QTimer::timeout, this, [this] { m_filter->setText(txt_FILTER->text()); });
-    connect(btn_PAUSE, &QPushButton::toggled, m_model, &TrafficLogModel::setPaused);
-    connect(m_model, &TrafficLogModel::pausedChanged, btn_PAUSE, &QPushButton::setChecked);
+    connect(m_textDelay, &QTimer::timeout, this, [this] {
+        if (m_filter)
+            m_filter->setText(txt_FILTER->text());
+    });
+    connect(btn_PAUSE, &QPushButton::toggled, this, [this](bool on) {
+        if (m_model)
+            m_model->setPaused(on);
+    });
     connect(btn_COPY, &QPushButton::clicked, this, &TrafficWindow::copySelection);
     connect(btn_SAVE, &QPushButton::clicked, this, &TrafficWindow::chooseAndSave);
     auto *copy = new QAction(this);
@@ -146,26 +148,62 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
         if (!m_scrollQueued)
             m_follow = value >= tbl_TRAFFIC->verticalScrollBar()->maximum() - 1;
     });
-    // The rows and their counts reach the table a few times a second.
+    resize(sizeHint());
+}
+
+// The models exist only while the window shows: a hidden window costs the log nothing.
+// They are made again from the filters as set, and a pause ends with the window.
+void TrafficWindow::attach()
+{
+    if (m_model)
+        return;
+    m_model = new TrafficLogModel(&m_log, this);
+    m_filter = new TrafficFilterModel(m_model, this);
+    bool ok = false;
+    const int command = txt_COMMAND->text().toInt(&ok);
+    m_filter->setCommand(ok ? command : -1);
+    m_filter->setText(txt_FILTER->text());
+    applyDirections();
+    m_view = new BatchedRows(m_filter, 1000, this);
+    tbl_TRAFFIC->setModel(m_view);
+    for (int c = 0; c < m_widths.size(); ++c)
+        tbl_TRAFFIC->horizontalHeader()->resizeSection(c, m_widths[c]);
+    btn_PAUSE->setChecked(false);
+    // The rows and their counts reach the table once a second.
     connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::followTail);
     connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::showCounts);
+    connect(m_model, &TrafficLogModel::pausedChanged, btn_PAUSE, &QPushButton::setChecked);
     connect(m_model, &TrafficLogModel::pausedChanged, this, &TrafficWindow::showCounts);
+    m_follow = true;
     showCounts();
-    resize(sizeHint());
+}
+
+void TrafficWindow::detach()
+{
+    if (!m_model)
+        return;
+    m_widths.clear();
+    for (int c = 0; c < TrafficLogModel::MeaningColumn; ++c)
+        m_widths << tbl_TRAFFIC->horizontalHeader()->sectionSize(c);
+    tbl_TRAFFIC->setModel(nullptr);
+    delete std::exchange(m_view, nullptr);
+    delete std::exchange(m_filter, nullptr);
+    delete std::exchange(m_model, nullptr);
 }
 
 void TrafficWindow::showEvent(QShowEvent *event)
 {
+    attach();
     QWidget::showEvent(event);
-    m_view->setHeld(false);
-    m_view->flush();
+    followTail();
 }
 
 void TrafficWindow::hideEvent(QHideEvent *event)
 {
-    // Nothing reaches a hidden table; it catches up in one step when shown again.
-    m_view->setHeld(true);
     QWidget::hideEvent(event);
+    // Minimising hides too, and keeps the window's place in the log.
+    if (!isMinimized())
+        detach();
 }
 
 void TrafficWindow::applyDirections()
@@ -174,7 +212,8 @@ void TrafficWindow::applyDirections()
     for (QAction *a : btn_DIRECTIONS->menu()->actions())
         if (a->isChecked())
             mask |= directionBit(Direction(a->data().toInt()));
-    m_filter->setDirections(mask);
+    if (m_filter)
+        m_filter->setDirections(mask);
     btn_DIRECTIONS->setText(mask == AllDirections ? tr("&Directions") : tr("&Directions (some)"));
 }
 
@@ -189,6 +228,8 @@ void TrafficWindow::followTail()
 
 void TrafficWindow::showCounts()
 {
+    if (!m_model)
+        return;
     QString text = m_filter->isFiltering()
                        ? tr("%1 of %2 rows shown").arg(m_filter->rowCount()).arg(m_model->rowCount())
                        : tr("%1 rows").arg(m_model->rowCount());
@@ -200,6 +241,8 @@ void TrafficWindow::showCounts()
 
 void TrafficWindow::copySelection()
 {
+    if (!m_view)
+        return;
     const QModelIndexList selected = tbl_TRAFFIC->selectionModel()->selectedIndexes();
     if (!selected.isEmpty())
         QApplication::clipboard()->setText(rowsAsText(*m_view, selected));

@@ -26,6 +26,7 @@ class TrafficWindow : public QWidget {
 public:
     explicit TrafficWindow(logs::TrafficLog &log, QWidget *parent = nullptr);
 
+    // While the window shows.
     logs::TrafficLogModel &model() const { return *m_model; }
     logs::TrafficFilterModel &filter() const { return *m_filter; }
 
@@ -48,14 +49,17 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    void attach();
+    void detach();
     void applyDirections();
     void showCounts();
     void followTail();
 
     logs::TrafficLog &m_log;
-    logs::TrafficLogModel *m_model;
-    logs::TrafficFilterModel *m_filter;
-    BatchedRows *m_view;   // what the table shows: the filter's rows, in batches
+    logs::TrafficLogModel *m_model = nullptr;
+    logs::TrafficFilterModel *m_filter = nullptr;
+    BatchedRows *m_view = nullptr;   // what the table shows: the filter's rows, in batches
+    QList<int> m_widths;   // the columns' widths, kept while the window is hidden
     QTimer *m_textDelay;
     bool m_follow = true;
     bool m_scrollQueued = false;

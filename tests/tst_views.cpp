@@ -146,6 +146,13 @@ private slots:
         w.txt_COMMAND->setText(QStringLiteral("68"));
         QCOMPARE(w.filter().rowCount(), 2);
         QCOMPARE(cell(w.filter(), 1, C::MeaningColumn), QStringLiteral("fault flags: none"));
+
+        // A closed window lets go of its rows; opened again it shows all, filtered as left.
+        w.hide();
+        rig.win->status().btn_REQSTAT_Click();
+        book.showView(Logbook::View::Traffic);
+        QCOMPARE(w.model().rowCount(), 8);
+        QCOMPARE(w.filter().rowCount(), 4);
     }
 
     // HV ON from the switch: the request, the unit's answer and its new state, in memory
