@@ -7,7 +7,9 @@
 // clock is shared by all processes, so console-side stamps subtract directly and the
 // unit's CPU stays out of the console's process figures.
 #include "bench/benchutil.h"
+#include "console/logbook.h"
 #include "console/mainwindow.h"
+#include "logs/trafficlog.h"
 #include "panels/controlspanel.h"
 #include "panels/prompt.h"
 #include "protocol/framing.h"
@@ -18,8 +20,11 @@
 #include "widgets/widgets.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 
@@ -30,6 +35,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <random>
@@ -885,32 +891,21 @@ void hvRows(const char *link, plv::MainWindow &win, Unit &u, const Sizes &z)
            "(context)", -1);
 }
 
-void tcpFigures(const Options &o, const Sizes &z, plv::MainWindow &win)
+// One stretch of automatic mode over the link already open: the cycle's timing from the
+// session's own signals, and the process's CPU and peak resident size meanwhile.
+// Automatic mode is left on: the caller measures the HV switch in it first.
+struct AutoRun {
+    CycleStats cs;
+    double cpuPercent = 0, seconds = 0;
+    long rssMaxKiB = 0;
+    size_t exchanges = 0;
+    int commErrors = 0;
+    std::vector<double> unitGaps;
+};
+
+AutoRun automaticMode(const Options &o, const Sizes &z, plv::MainWindow &win, Unit &u)
 {
     plv::Session &s = win.session();
-    Unit u;
-    if (!u.start(o.unitPath, {QStringLiteral("--tcp")}) || !u.port) {
-        addRow("TCP figures", "unit process did not start", "-", 0);
-        return;
-    }
-    if (!attachTcp(s, u.port)) {
-        addRow("TCP figures", "could not connect", "-", 0);
-        return;
-    }
-
-    phase("reply detection, TCP");
-    u.request("etx-clear");
-    const Exchanges raw = rawTcp(u.port, z.detectN, 2000);
-    const Latency rawL = latency(raw, u.etx(), size_t(z.detectWarm));
-    u.request("etx-clear");
-    const Exchanges con = consoleExchanges(s, z.detectN, 2000);
-    const Latency conL = latency(con, u.etx(), size_t(z.detectWarm));
-    detectionRows("TCP", rawL, conL);
-
-    phase("silent unit, TCP");
-    silentRow("TCP", win, u, z.silentWaits);
-
-    phase("automatic mode, TCP");
     std::vector<Exchange> log;
     log.reserve(size_t(z.autoMs / 40 + 1000));
     bool recording = false;
@@ -943,27 +938,31 @@ void tcpFigures(const Options &o, const Sizes &z, plv::MainWindow &win)
     });
     runFor(o.quick ? 1000 : 2000);
     recording = true;
-    long rssMax = 0;
+    AutoRun r;
     const int64_t c0 = cpuNs(), t0 = nowNs();
     for (int left = z.autoMs; left > 0; left -= 10000) {
         runFor(std::min(left, 10000));
-        rssMax = std::max(rssMax, rssKiB());
+        r.rssMaxKiB = std::max(r.rssMaxKiB, rssKiB());
     }
     const int64_t cpu1 = cpuNs(), t1 = nowNs();
     recording = false;
-    const int commErrorsAuto = s.CommErrors - errors0;
+    r.commErrors = s.CommErrors - errors0;
     QObject::disconnect(c1);
     QObject::disconnect(c2);
     QObject::disconnect(c4);
-    const std::vector<int64_t> etxAuto = u.etx();
-    const std::vector<double> unitGaps = unitGapsMs(etxAuto, u.rx(), t0, t1);
-    phase("HV switch latency, automatic mode, TCP");
-    hvRows("TCP", win, u, z);
-    s.operate([&] { win.cycle().mnu_MANUAL_Click(); });
-    unitGapRows("TCP", unitGaps, true);
-    const CycleStats cs = analyseCycles(log);
-    note(fmt("%zu exchanges, %zu whole cycles, %d malformed, comm errors %d", log.size(), cs.ratio.size(),
-             cs.malformed, commErrorsAuto));
+    r.unitGaps = unitGapsMs(u.etx(), u.rx(), t0, t1);
+    r.exchanges = log.size();
+    r.cs = analyseCycles(log);
+    r.cpuPercent = 100.0 * double(cpu1 - c0) / double(t1 - t0);
+    r.seconds = double(t1 - t0) / 1e9;
+    return r;
+}
+
+void cycleNotes(const AutoRun &r)
+{
+    const CycleStats &cs = r.cs;
+    note(fmt("%zu exchanges, %zu whole cycles, %d malformed, comm errors %d", r.exchanges, cs.ratio.size(),
+             cs.malformed, r.commErrors));
     if (!cs.ratio.empty()) {
         note(fmt("period median %.2f ms, ideal median %.2f ms; gap beyond 66 ms: median %.3f ms, worst %.3f ms",
                  median(cs.periodMs), median(cs.idealMs), median(cs.gapExcessMs), maximum(cs.gapExcessMs)));
@@ -985,6 +984,136 @@ void tcpFigures(const Options &o, const Sizes &z, plv::MainWindow &win)
                  cs.worstLateWaitMs, median(cs.lateOwnMs), maximum(cs.lateOwnMs)));
         note(fmt("%zu of %zu cycles had under 1 ms of run-queue wait; their ratio median %.4f, worst %.4f",
                  calm.size(), cs.ratio.size(), median(calm), maximum(calm)));
+    }
+}
+
+// The same stretch of automatic mode with the traffic log window open, readbacks being
+// recorded and the trends showing, against the plain run just before it.
+void viewsFigures(const Options &o, const Sizes &z, plv::MainWindow &win, Unit &u, const AutoRun &plain)
+{
+    phase("automatic mode, traffic log open, recording, trends showing, TCP");
+    plv::Logbook &book = win.logbook();
+    QTemporaryDir dir;
+    const QString csv = dir.filePath(QStringLiteral("readbacks.csv"));
+    book.showView(plv::Logbook::View::Traffic);
+    book.showView(plv::Logbook::View::Trends);
+    if (!book.startRecording(csv)) {
+        addRow("automatic mode with the views", "recording did not start", "-", 0);
+        return;
+    }
+    runFor(500);
+    const AutoRun v = automaticMode(o, z, win, u);
+    win.session().operate([&] { win.cycle().mnu_MANUAL_Click(); });
+    cycleNotes(v);
+    unitGapRows("TCP, views open", v.unitGaps, false);
+    const qint64 rows = book.recorder().rowsRecorded();
+    book.stopRecording();
+    book.recorder().waitForWritten(5000);
+    note(fmt("%lld samples recorded, %lld bytes; trend store %lld points", (long long)rows,
+             (long long)QFileInfo(csv).size(), (long long)book.trends().pointCount()));
+    const double rise = v.cpuPercent - plain.cpuPercent;
+    addRow("CPU rise, automatic mode, views open and recording",
+           fmt("%+.3f pp (%.3f %% vs %.3f %%)", rise, v.cpuPercent, plain.cpuPercent), "<= 0.5 pp",
+           rise <= 0.5 ? 1 : 0);
+    if (!v.cs.ratio.empty() && !plain.cs.ratio.empty()) {
+        const double m = median(v.cs.ratio), pm = median(plain.cs.ratio);
+        const double w = maximum(v.cs.ratio);
+        addRow("update-cycle period / ideal, median, views open",
+               fmt("%.4f (%zu cycles; plain %.4f)", m, v.cs.ratio.size(), pm), "<= 1.01, <= plain + 0.002",
+               m <= 1.01 && m <= pm + 0.002 ? 1 : 0);
+        addRow("update-cycle period / ideal, worst, views open", fmt("%.4f (plain %.4f)", w, maximum(plain.cs.ratio)),
+               "<= 1.03", w <= 1.03 ? 1 : 0);
+    } else {
+        addRow("update-cycle period / ideal, views open", "no whole cycle recorded", "<= 1.01 / 1.03", 0);
+    }
+    book.hideViews();
+    runFor(200);
+}
+
+// The traffic log filled to its 100,000 rows with a cycle's frames, decoded, while its
+// window shows them: the resident memory it adds, and the cost of a row once it turns.
+void trafficMemoryFigure(const Sizes &z, plv::MainWindow &win)
+{
+    phase("traffic log of 100,000 rows, window open");
+    plv::Session &s = win.session();
+    plv::Logbook &book = win.logbook();
+    plv::logs::TrafficLog &log = book.traffic();
+    const QString mode = s.CommMode;
+    s.CommMode = QStringLiteral("ethernet");
+    book.showView(plv::Logbook::View::Traffic);
+    log.clear();
+    runFor(300);
+    malloc_trim(0);   // what earlier phases freed does not count for or against the log
+    const long rss0 = rssKiB();
+    // One update cycle as the unit answers it: eleven commands and their replies.
+    const std::pair<const char *, const char *> cycle[] = {
+        {"19,", "19,2048,3000,1800,"}, {"14,", "14,2048,"}, {"15,", "15,3000,"},     {"16,", "16,1800,"},
+        {"17,", "17,600,"},            {"22,", "22,1,0,0,1,"}, {"68,", "68,0,0,0,0,0,0,"}, {"21,", "21,1234,"},
+        {"20,", "20,1562,25,3000,"},   {"21,", "21,1234,"},  {"25,", "25,W1.07,"}};
+    auto feed = [&](qint64 rows) {
+        const qint64 end = log.endSeq() + rows;
+        for (int n = 0; log.endSeq() < end; ++n) {
+            const auto &[command, reply] = cycle[n % 11];
+            emit s.txFrame(plv::frameCommand(command, false));
+            emit s.exchanged(QByteArray(command, 2), '\x02' + QByteArray(reply) + '\x03');
+            if (n % 250 == 0)
+                QCoreApplication::processEvents();   // the window follows as it would live
+        }
+        runFor(300);
+    };
+    const int64_t c0 = cpuNs();
+    feed(plv::logs::TrafficLog::DefaultCapacity);
+    const int64_t c1 = cpuNs();
+    const long rss1 = rssKiB();
+    const qint64 turning = z.autoMs >= 60000 ? 20000 : 2000;
+    feed(turning);
+    const int64_t c2 = cpuNs();
+    note(fmt("rows held %d; store estimate %.1f MiB; VmRSS %.1f -> %.1f MiB", log.size(),
+             double(log.approxBytes()) / 1048576.0, double(rss0) / 1024, double(rss1) / 1024));
+    addRow("memory, traffic log of 100,000 rows, window open", fmt("%+.1f MiB", double(rss1 - rss0) / 1024.0),
+           "<= 40 MiB", rss1 - rss0 <= 40 * 1024 ? 1 : 0);
+    addRow("CPU per row filling the traffic log (decode, store, view)",
+           fmt("%.1f us", double(c1 - c0) / 1e3 / plv::logs::TrafficLog::DefaultCapacity), "(context)", -1);
+    addRow("CPU per row once the ring turns, window open", fmt("%.1f us", double(c2 - c1) / 1e3 / double(turning)),
+           "(context)", -1);
+    book.hideViews();
+    s.CommMode = mode;
+}
+
+void tcpFigures(const Options &o, const Sizes &z, plv::MainWindow &win)
+{
+    plv::Session &s = win.session();
+    Unit u;
+    if (!u.start(o.unitPath, {QStringLiteral("--tcp")}) || !u.port) {
+        addRow("TCP figures", "unit process did not start", "-", 0);
+        return;
+    }
+    if (!attachTcp(s, u.port)) {
+        addRow("TCP figures", "could not connect", "-", 0);
+        return;
+    }
+
+    phase("reply detection, TCP");
+    u.request("etx-clear");
+    const Exchanges raw = rawTcp(u.port, z.detectN, 2000);
+    const Latency rawL = latency(raw, u.etx(), size_t(z.detectWarm));
+    u.request("etx-clear");
+    const Exchanges con = consoleExchanges(s, z.detectN, 2000);
+    const Latency conL = latency(con, u.etx(), size_t(z.detectWarm));
+    detectionRows("TCP", rawL, conL);
+
+    phase("silent unit, TCP");
+    silentRow("TCP", win, u, z.silentWaits);
+
+    phase("automatic mode, TCP");
+    const AutoRun plain = automaticMode(o, z, win, u);
+    phase("HV switch latency, automatic mode, TCP");
+    hvRows("TCP", win, u, z);
+    s.operate([&] { win.cycle().mnu_MANUAL_Click(); });
+    unitGapRows("TCP", plain.unitGaps, true);
+    cycleNotes(plain);
+    const CycleStats &cs = plain.cs;
+    if (!cs.ratio.empty()) {
         addRow("update-cycle period / ideal, median", fmt("%.4f (%zu cycles)", median(cs.ratio), cs.ratio.size()),
                "<= 1.01", median(cs.ratio) <= 1.01 ? 1 : 0);
         addRow("update-cycle period / ideal, worst", fmt("%.4f", maximum(cs.ratio)), "<= 1.03",
@@ -992,11 +1121,12 @@ void tcpFigures(const Options &o, const Sizes &z, plv::MainWindow &win)
     } else {
         addRow("update-cycle period / ideal", "no whole cycle recorded", "<= 1.01 / 1.03", 0);
     }
-    const double autoCpu = 100.0 * double(cpu1 - c0) / double(t1 - t0);
-    addRow("CPU, automatic mode", fmt("%.3f %% over %.0f s", autoCpu, double(t1 - t0) / 1e9), "<= 2 %",
-           autoCpu <= 2.0 ? 1 : 0);
-    addRow("memory, VmRSS in automatic mode", fmt("%.1f MiB (max of samples)", double(rssMax) / 1024.0), "<= 64 MiB",
-           rssMax <= 64 * 1024 ? 1 : 0);
+    addRow("CPU, automatic mode", fmt("%.3f %% over %.0f s", plain.cpuPercent, plain.seconds), "<= 2 %",
+           plain.cpuPercent <= 2.0 ? 1 : 0);
+    addRow("memory, VmRSS in automatic mode", fmt("%.1f MiB (max of samples)", double(plain.rssMaxKiB) / 1024.0),
+           "<= 64 MiB", plain.rssMaxKiB <= 64 * 1024 ? 1 : 0);
+
+    viewsFigures(o, z, win, u, plain);
 
     phase("manual mode, link open, idle");
     runFor(1000);
@@ -1386,6 +1516,11 @@ void printTable(bool quick)
 int main(int argc, char *argv[])
 {
     const Options o = parse(argc, argv);
+    // Settings, event files and recordings of every console started here, its own and
+    // the launched ones, go to a folder that is removed at the end.
+    QTemporaryDir xdg;
+    qputenv("XDG_CONFIG_HOME", QDir(xdg.path()).filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", QDir(xdg.path()).filePath(QStringLiteral("state")).toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::signal(SIGPIPE, SIG_IGN);
@@ -1408,6 +1543,7 @@ int main(int argc, char *argv[])
         runFor(300);
         tcpFigures(o, z, win);
         serialFigures(o, z, win);
+        trafficMemoryFigure(z, win);
         exitFigures(o, z);
         if (o.soak)
             soakFigure(o, win);

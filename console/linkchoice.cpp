@@ -6,6 +6,7 @@
 #include "protocol/entries.h"
 
 #include <QAction>
+#include <QLineEdit>
 #include <QMenu>
 
 namespace plv {
@@ -27,6 +28,13 @@ void LinkChoice::buildMenu(const AddItem &add)
     for (QAction *a : items)
         a->setCheckable(true);
     add(m_menu, "mnu_DISCONNECT", tr("&Disconnect"), [this] { mnu_DISCONNECT_Click(); });
+}
+
+void LinkChoice::setRemembered(const QString &host, const QString &port, const QString &userEntry)
+{
+    m_rememberedHost = host;
+    m_rememberedPort = port;
+    m_lastUserEntry = userEntry;
 }
 
 void LinkChoice::mnu_DISCONNECT_Click()
@@ -72,8 +80,10 @@ void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString 
     if (fixedPort.isEmpty()) {
         portText = m_lastUserEntry;
         prompter().input(m_window, tr("Enter your Comm Port Number"), QString(), portText);
-        if (!portText.isEmpty())
+        if (!portText.isEmpty()) {
             m_lastUserEntry = portText;
+            emit userEntryMade(portText);
+        }
         const Checked<QString> dev = parseSerialPortEntry(portText);
         if (!dev.value) {
             invalidPort();
@@ -119,8 +129,14 @@ void LinkChoice::mnu_ethernet_Click()
     if (!m_remoteHost)
         m_remoteHost = new RemoteHostDialog(m_window);   // kept for the life of the console
     m_remoteHost->prepare();
+    // Until one is accepted in this run, the prompt offers the last run's address.
+    if (m_remoteHost->acceptedHost().isEmpty() && m_remoteHost->acceptedPort().isEmpty()) {
+        m_remoteHost->txtHost->setText(m_rememberedHost);
+        m_remoteHost->txtPortNumber->setText(m_rememberedPort);
+    }
     TcpTransport &tcp = m_session.tcp();
     if (prompter().exec(*m_remoteHost) == QDialog::Accepted) {
+        emit ethernetAccepted(m_remoteHost->acceptedHost(), m_remoteHost->acceptedPort());
         m_showPanel(1, QStringLiteral("IP: ") + m_remoteHost->acceptedHost());
         tcp.setRemote(m_remoteHost->acceptedHost(), quint16(m_remoteHost->acceptedPort().toUInt()));
     } else if (m_remoteHost->portRefused()) {

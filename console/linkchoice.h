@@ -40,10 +40,15 @@ public:
     using AddItem = std::function<QAction *(QMenu *, const char *, const QString &, std::function<void()>)>;
     void buildMenu(const AddItem &add);
 
+    // Values from an earlier run: they only fill the prompts; OK accepts them.
+    void setRemembered(const QString &host, const QString &port, const QString &userEntry);
+
 signals:
     void opened(plv::LinkKind kind, const QString &where);
     void failed(plv::LinkDown reason, const QString &where);
     void disconnected();   // by the operator: automatic mode must stop
+    void ethernetAccepted(const QString &host, const QString &port);   // OK in Remote Host
+    void userEntryMade(const QString &entry);                          // COMM USER's box
 
 private:
     void check(QAction *item);
@@ -56,7 +61,8 @@ private:
     std::function<void(int, const QString &)> m_showPanel;
     std::function<void()> m_afterOpen;
     RemoteHostDialog *m_remoteHost = nullptr;
-    QString m_lastUserEntry;   // COMM USER starts from the last entry of this run
+    QString m_lastUserEntry;   // COMM USER starts from the last entry
+    QString m_rememberedHost, m_rememberedPort;
 };
 
 } // namespace plv

@@ -101,6 +101,8 @@ LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
         m_rating->select(r->kV, r->watts);
 
     connect(m_health, &LinkHealth::textChanged, this, &LinkWatch::showLink);
+    connect(m_health, &LinkHealth::stateChanged, this,
+            [this](LinkHealth::State state) { emit healthChanged(state, m_health->text()); });
     connect(m_health, &LinkHealth::modeChanged, this, [this] { m_strip.showMode(m_health->modeText()); });
     connect(m_health, &LinkHealth::lastGoodReplyTextChanged, &m_strip, &HealthStrip::showLastReply);
     connect(m_rating, &RatingCheck::warningChanged, this, &LinkWatch::showLink);

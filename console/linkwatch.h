@@ -34,6 +34,10 @@ public:
     // False: stay (cancelled, or HV off and the shutdown sequence were chosen).
     bool mayExit();
 
+signals:
+    // The link's state as the health strip shows it changed: "NO REPLY since ...".
+    void healthChanged(plv::LinkHealth::State state, const QString &text);
+
 private:
     void exchanged(const QByteArray &command, const QByteArray &reply);
     void statusSeen(const QByteArray &reply);

@@ -3,6 +3,8 @@
 #include "console/exitsequence.h"
 #include "console/linkchoice.h"
 #include "console/linkwatch.h"
+#include "console/logbook.h"
+#include "console/remembered.h"
 #include "link/session.h"
 #include "panels/controlspanel.h"
 #include "panels/infopanel.h"
@@ -41,6 +43,8 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     connect(m_links, &LinkChoice::opened, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::failed, m_watch, &LinkWatch::linkFailed);
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
+    m_logbook = new Logbook(*this, m_viewMenu);
+    m_remembered = new Remembered(*this, *m_logbook);
 }
 
 MainWindow::~MainWindow() = default;
@@ -103,6 +107,10 @@ void MainWindow::buildMenus()
     QMenu *wattage = menuBar()->addMenu(tr("&Wattage/KV"));
     wattage->setObjectName(QStringLiteral("WattageMenu"));
     m_rating = new RatingMenu(m_build, wattage, this);
+
+    m_viewMenu = menuBar()->addMenu(tr("&View"));
+    m_viewMenu->setObjectName(QStringLiteral("mnu_VIEW"));
+    m_viewMenu->menuAction()->setObjectName(QStringLiteral("mnu_VIEW"));
 
     QMenu *help = menuBar()->addMenu(tr("&Help"));
     help->setObjectName(QStringLiteral("HelpMenu"));

@@ -26,6 +26,8 @@ class InfoPanel;
 class HealthStrip;
 class LinkChoice;
 class LinkWatch;
+class Logbook;
+class Remembered;
 class RatingMenu;
 class ReadbacksPanel;
 class Session;
@@ -60,6 +62,9 @@ public:
     LinkChoice &links() { return *m_links; }
     ExitSequence &exitSequence() { return *m_exit; }
     HealthStrip &healthStrip() { return *m_panel->strip; }
+    LinkWatch &linkWatch() { return *m_watch; }
+    // The traffic and event logs, the samples and the View windows.
+    Logbook &logbook() { return *m_logbook; }
 
     // The diagnostics window, created hidden the first time it is written.
     ExtrasWindow &extras();
@@ -102,6 +107,9 @@ private:
     ExitSequence *m_exit = nullptr;
     MainPanel *m_panel = nullptr;
     LinkWatch *m_watch = nullptr;
+    QMenu *m_viewMenu = nullptr;
+    Logbook *m_logbook = nullptr;
+    Remembered *m_remembered = nullptr;
     QPointer<ExtrasWindow> m_extras;
     QPointer<RevScreen> m_about;
     StatusBarPanels *m_statusBar = nullptr;

@@ -96,15 +96,27 @@ void Session::outputOutputString(const QByteArray &payload)
         // unread answer to CANCEL would otherwise be taken for this one's reply. Not
         // while another command's reply is awaited (the exit sequence sends then).
         if (!waiting())
-            out.discardInput();
+            discardWaiting(LinkKind::Ethernet, QStringLiteral("waiting before a command"));
         break;
     case LinkKind::Usb:
         break;   // a reply nobody read may still sit in the bridge: the echo rule skips it
     case LinkKind::Serial:
-        out.discardInput();
+        discardWaiting(LinkKind::Serial, QStringLiteral("waiting before a command"));
         break;
     }
-    out.send(frame);
+    if (!out.send(frame))
+        emit sendFailed(frame);
+}
+
+void Session::discardWaiting(LinkKind kind, const QString &reason)
+{
+    Transport &in = link(kind);
+    if (in.bytesAvailable() > 0) {
+        const QByteArray bytes = in.readAll();
+        if (!bytes.isEmpty())
+            emit inputDiscarded(kind, bytes, reason);
+    }
+    in.discardInput();
 }
 
 QByteArray Session::nextSerialChar()
@@ -127,6 +139,8 @@ bool Session::isAwaitedReply(const QByteArray &frame) const
 void Session::notTheReply(const QByteArray &frame)
 {
     ++EchoMismatches;
+    emit inputDiscarded(linkKind(), frame,
+                        QStringLiteral("not the reply to %1").arg(QString::fromLatin1(m_awaitedEcho)));
     emit replyFault(QStringLiteral("Reply echoes %1 while %2 is awaited (%3 so far)")
                         .arg(renderFrame(frame.mid(1, 2)), QString::fromLatin1(m_awaitedEcho))
                         .arg(EchoMismatches));
@@ -254,9 +268,10 @@ QByteArray Session::WaitForReply()
     emit rxText(reply, true);
     emit exchanged(m_awaitedEcho, reply);
     tmr_RCVTIMER->start();
-    m_afterEtx.clear();
+    if (!m_afterEtx.isEmpty())
+        emit inputDiscarded(LinkKind::Serial, std::exchange(m_afterEtx, {}), QStringLiteral("after the reply"));
     if (m_serial->isOpen())
-        m_serial->discardInput();
+        discardWaiting(LinkKind::Serial, QStringLiteral("after the reply"));
 
     if (!m_deferred.isEmpty() && m_waitDepth == 0)
         QMetaObject::invokeMethod(this, &Session::runDeferred, Qt::QueuedConnection);
@@ -412,6 +427,13 @@ void Session::serialTick()
         const QByteArray chunk = m_serial->read(1);
         if (chunk.isEmpty())
             break;
+        // The framer drops a frame without its ETX when an STX or its size limit comes.
+        const QByteArray &held = m_framer.pending();
+        const char c = chunk[0];
+        if (!held.isEmpty() && (c == STX || (c != ETX && held.size() >= SerialFramer::kLimit)))
+            emit inputDiscarded(LinkKind::Serial, c == STX ? held : held + c,
+                                c == STX ? QStringLiteral("no ETX before the next STX")
+                                         : QStringLiteral("no ETX within %1 bytes").arg(SerialFramer::kLimit));
         if (const auto frame = m_framer.feed(chunk[0])) {
             emit rxText(*frame, false);
             // Only a status frame is decoded as status: line noise ending in an ETX, or a
@@ -430,8 +452,10 @@ void Session::netTick()
         // Frames are not assembled across reads on this link: a piece without an ETX is
         // dropped, as the unit's own tools have always done.
         const QByteArray chunk = m_links[1]->readAll();
-        if (!chunk.contains(ETX))
+        if (!chunk.contains(ETX)) {
+            emit inputDiscarded(LinkKind::Ethernet, chunk, QStringLiteral("no ETX in the piece read"));
             continue;
+        }
         emit rxText(chunk, false);
         m_framer.clear();
         if (chunk.mid(1, 2) == "22")   // a late reply to another command is shown only

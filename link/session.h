@@ -195,6 +195,11 @@ signals:
     void exchanged(const QByteArray &command, const QByteArray &reply);
     void serialReopened();                                 // by the watchdog
     void unsolicitedStatus(const QByteArray &message, bool viaEthernet);
+    // Input thrown away on 'link': bytes waiting before a command or after a reply, a
+    // piece without an ETX, bytes before an STX, a frame that does not echo the command.
+    void inputDiscarded(plv::Session::LinkKind link, const QByteArray &bytes, const QString &reason);
+    // A frame the link would not take (not open, or the write failed).
+    void sendFailed(const QByteArray &frame);
 
 private:
     void serialTick();
@@ -205,6 +210,8 @@ private:
     bool isAwaitedReply(const QByteArray &frame) const;
     void notTheReply(const QByteArray &frame);
     void checkReplyChecksum(const QByteArray &frame);
+    // Drops what waits on 'kind', saying so when anything did.
+    void discardWaiting(LinkKind kind, const QString &reason);
 
     Transport *m_links[3];
     Transport *m_serial;   // the serial link: its watchdog and receive timer

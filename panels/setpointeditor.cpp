@@ -142,10 +142,10 @@ void SetpointEditor::scaledValueChanged()
 
 void SetpointEditor::tryOut()
 {
-    sendPending(selected());
+    sendPending(selected(), Action::TryOut);
 }
 
-std::optional<int> SetpointEditor::sendPending(std::optional<Channel> c)
+std::optional<int> SetpointEditor::sendPending(std::optional<Channel> c, Action action)
 {
     const int count = c ? NewDAC[int(*c)] : 0;
     if (!c || !setpointCommand(*c, count)) {
@@ -163,6 +163,7 @@ std::optional<int> SetpointEditor::sendPending(std::optional<Channel> c)
     QLineEdit *box = m_results.box(*c);
     setBoxColor(box, Qt::white);
     box->setText(tr("Not Set"));
+    emit sending(*c, count, action);
     const TryOut r = m_unit.tryOut(*c, count);
     if (r.status == '$') {
         box->setText(confirmationText(*c, count, m_rating.VoltsPerCount, m_rating.MilliampsPerCount));
@@ -184,7 +185,7 @@ void SetpointEditor::program()
     // The channel and count are those of the transaction, whatever was selected while
     // it waited; accepted whatever the unit answered.
     const auto c = selected();
-    if (const auto sent = sendPending(c))
+    if (const auto sent = sendPending(c, Action::Program))
         OldDAC[int(*c)] = *sent;
 }
 
@@ -196,6 +197,7 @@ void SetpointEditor::cancel()
         return;
     }
     ctrl_BITVAL->setValue(OldDAC[int(*c)]);
+    emit sending(*c, OldDAC[int(*c)], Action::Cancel);
     // The accepted count again; its reply is left to the next send to discard.
     m_unit.resend(*c, OldDAC[int(*c)]);
 }

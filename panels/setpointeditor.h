@@ -25,6 +25,8 @@ class SetpointEditor : public QObject {
 public:
     SetpointEditor(Unit &unit, const RatingMenu &rating, DacPanel &results, QWidget *parent);
 
+    enum class Action { TryOut, Program, Cancel };
+
     // Selecting a channel: limits, increment, and the accepted count into the bit box.
     void selectChannel(Channel c);
     void bitValueChanged();
@@ -48,11 +50,13 @@ public:
 signals:
     void lastError(const QString &code);
     void refused(const QString &message);
+    // A count is about to go to the unit, for the event log.
+    void sending(plv::Channel c, int count, plv::SetpointEditor::Action action);
 
 private:
     double factor(Channel c) const;
     // TRY OUT's transaction for the channel fixed when it started; the count it sent.
-    std::optional<int> sendPending(std::optional<Channel> c);
+    std::optional<int> sendPending(std::optional<Channel> c, Action action);
     Channel m_applied = Channel::A;   // the selection the boxes were last set up for
     Unit &m_unit;
     Session &m_session;

@@ -3,8 +3,8 @@
 # Sourced by ./run and ./test; does nothing when everything is already there.
 set -euo pipefail
 
-PLV_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev libhidapi-dev libgl-dev
-              clang libclang-rt-14-dev help2man
+PLV_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-serialport-dev qt6-charts-dev libqt6opengl6-dev
+              libhidapi-dev libgl-dev clang libclang-rt-14-dev help2man
               libmosquitto-dev mosquitto mosquitto-clients openssl)
 
 plv_install_deps() {

@@ -1,17 +1,29 @@
 // Renders the README's pictures on Qt's offscreen platform: the main window of one
 // build connected to the simulated unit in automatic mode, the diagnostics window, and
-// the main window after the unit has fallen silent.
+// the main window after the unit has fallen silent, and the traffic log, event log and
+// trends windows after half a minute of readings.
 //   plv_screenshots OUTDIR
 #include "panels/dialogs.h"
 #include "panels/prompt.h"
+#include "console/logbook.h"
 #include "console/mainwindow.h"
+#include "panels/controlspanel.h"
+#include "panels/eventwindow.h"
+#include "panels/setpointeditor.h"
+#include "panels/trafficwindow.h"
+#include "panels/trendswindow.h"
+#include "widgets/widgets.h"
 #include "link/session.h"
 #include "sim/simunit.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 using namespace plv;
 
@@ -36,6 +48,46 @@ public:
         return QDialog::Rejected;
     }
 };
+
+// Half a minute of automatic mode with the unit answering again, recorded and trended: the
+// kV setpoint programmed higher, an interlock trip, HV switched on again. Then the three
+// View windows, and the first rows of the recording on standard output.
+void views(MainWindow &win, SimUnit &sim, const QString &dir)
+{
+    Session &s = win.session();
+    Logbook &book = win.logbook();
+    QTemporaryDir rec;
+    const QString csv = rec.filePath(QStringLiteral("readbacks.csv"));
+    book.startRecording(csv);
+    book.trendsWindow().setSpanMinutes(1);
+    QTest::qWait(10000);
+    s.operate([&] {
+        SetpointEditor &e = win.editor();
+        e.selectChannel(Channel::A);
+        e.ctrl_BITVAL->setValue(2900);
+        e.program();
+    });
+    QTest::qWait(8000);
+    sim.setInterlockOpen(true);
+    QTest::qWait(5000);
+    sim.setInterlockOpen(false);
+    QTest::qWait(2000);
+    s.operate([&] { win.controls().hvAction(); });
+    QTest::qWait(6000);
+    book.stopRecording();
+    book.recorder().waitForWritten(5000);
+    for (auto v : {Logbook::View::Traffic, Logbook::View::Events, Logbook::View::Trends})
+        book.showView(v);
+    QTest::qWait(1500);   // the traffic table takes its rows once a second
+    book.trafficWindow().grab().save(dir + QStringLiteral("/plv-traffic.png"));
+    book.eventWindow().grab().save(dir + QStringLiteral("/plv-events.png"));
+    book.trendsWindow().grab().save(dir + QStringLiteral("/plv-trends.png"));
+    book.hideViews();
+    QFile f(csv);
+    if (f.open(QIODevice::ReadOnly))
+        for (int i = 0; i < 3 && !f.atEnd(); ++i)
+            std::fputs(f.readLine().constData(), stdout);
+}
 
 bool shoot(const BuildData &build, const QString &dir)
 {
@@ -73,6 +125,7 @@ bool shoot(const BuildData &build, const QString &dir)
         QTest::qWait(4000);
         win.grab().save(dir + QStringLiteral("/plv-lost-link.png"));
         sim.setFaults({});
+        views(win, sim, dir);
     }
     return true;
 }
@@ -82,6 +135,10 @@ bool shoot(const BuildData &build, const QString &dir)
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The pictures' consoles keep their settings and event files out of the user's home.
+    QTemporaryDir xdg;
+    qputenv("XDG_CONFIG_HOME", QDir(xdg.path()).filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", QDir(xdg.path()).filePath(QStringLiteral("state")).toLocal8Bit());
     QApplication app(argc, argv);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("docs");
     QDir().mkpath(dir);

@@ -1,0 +1,33 @@
+#pragma once
+// "Event Log": the audit trail of the operator's actions and the unit's changes of
+// state, with the file it is written to, and a file that cannot be written said once.
+#include <QWidget>
+
+class QLabel;
+class QTableView;
+
+namespace plv {
+
+namespace logs {
+class EventLog;
+class EventLogModel;
+}
+
+class EventWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit EventWindow(logs::EventLog &log, QWidget *parent = nullptr);
+
+    QSize sizeHint() const override { return {820, 420}; }
+
+    QLabel *lbl_FILE, *lbl_WRITEFAILED;
+    QTableView *tbl_EVENTS;
+
+private:
+    void showFailure(const QString &path, const QString &reason);
+
+    logs::EventLog &m_log;
+    logs::EventLogModel *m_model;
+};
+
+} // namespace plv

@@ -1,0 +1,374 @@
+#include "panels/trendswindow.h"
+
+#include "panels/prompt.h"
+#include "panels/savefile.h"
+
+#include <QChart>
+#include <QChartView>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QDir>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QValueAxis>
+#include <QVBoxLayout>
+
+#include <cmath>
+#include <limits>
+
+namespace plv {
+
+using logs::TrendSeries;
+
+namespace {
+
+// More pieces than this (a link that keeps dropping replies) join the rest into the last.
+constexpr int kMaxPieces = 32;
+
+// 1, 2, 2.5 or 5 times a power of ten, at least v.
+double niceCeiling(double v)
+{
+    const double e = std::pow(10.0, std::floor(std::log10(v)));
+    for (double m : {1.0, 2.0, 2.5, 5.0})
+        if (m * e >= v * (1 - 1e-12))
+            return m * e;
+    return 10 * e;
+}
+
+QPen penFor(TrendSeries s)
+{
+    switch (s) {
+    case TrendSeries::Kv: return QPen(QColor(200, 30, 30), 1);
+    case TrendSeries::Ma: return QPen(QColor(20, 90, 200), 1);
+    case TrendSeries::Filament: return QPen(QColor(200, 120, 0), 1);
+    case TrendSeries::KvSetpoint: return QPen(QColor(200, 30, 30), 1, Qt::DashLine);
+    case TrendSeries::MaSetpoint: return QPen(QColor(20, 90, 200), 1, Qt::DashLine);
+    case TrendSeries::FilamentLimit: return QPen(QColor(120, 60, 0), 1, Qt::DashLine);
+    case TrendSeries::FilamentPreheat: return QPen(QColor(90, 140, 40), 1, Qt::DotLine);
+    }
+    return {};
+}
+
+} // namespace
+
+TrendsWindow::TrendsWindow(const logs::TrendStore &store, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_store(store), m_plotArea(new QWidget(this))
+{
+    setObjectName(QStringLiteral("frm_TRENDS"));
+    setWindowTitle(tr("Trends"));
+
+    cmb_SPAN = new QComboBox(this);
+    cmb_SPAN->setObjectName(QStringLiteral("cmb_SPAN"));
+    for (int minutes : {1, 10, 60})
+        cmb_SPAN->addItem(minutes == 1 ? tr("last minute") : tr("last %1 minutes").arg(minutes), minutes);
+    cmb_SPAN->setCurrentIndex(1);
+    auto *spanLabel = new QLabel(tr("&Window"), this);
+    spanLabel->setBuddy(cmb_SPAN);
+    btn_PAUSE = new QPushButton(tr("&Pause"), this);
+    btn_PAUSE->setObjectName(QStringLiteral("btn_PAUSE"));
+    btn_PAUSE->setCheckable(true);
+    btn_PAUSE->setToolTip(tr("Hold the plot still; readings keep being collected"));
+    btn_RESETZOOM = new QPushButton(tr("&Live"), this);
+    btn_RESETZOOM->setObjectName(QStringLiteral("btn_RESETZOOM"));
+    btn_RESETZOOM->setToolTip(tr("Undo the zoom and follow the newest readings (drag across a plot to zoom)"));
+    btn_EXPORT = new QPushButton(tr("&Export PNG…"), this);
+    btn_EXPORT->setObjectName(QStringLiteral("btn_EXPORT"));
+    lbl_STATE = new QLabel(this);
+    lbl_STATE->setObjectName(QStringLiteral("lbl_STATE"));
+
+    auto *bar = new QHBoxLayout;
+    bar->addWidget(spanLabel);
+    bar->addWidget(cmb_SPAN);
+    bar->addWidget(btn_PAUSE);
+    bar->addWidget(btn_RESETZOOM);
+    bar->addWidget(lbl_STATE, 1);
+    bar->addWidget(btn_EXPORT);
+    auto *plots = new QVBoxLayout(m_plotArea);
+    plots->setContentsMargins(0, 0, 0, 0);
+    plots->setSpacing(0);
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(bar);
+    layout->addWidget(m_plotArea, 1);
+
+    m_plots.reserve(3);
+    addPlot(tr("kV"), {{TrendSeries::Kv, tr("kV monitor")}, {TrendSeries::KvSetpoint, tr("kV setpoint")}}, false);
+    addPlot(tr("mA"), {{TrendSeries::Ma, tr("mA monitor")}, {TrendSeries::MaSetpoint, tr("mA setpoint")}}, false);
+    addPlot(tr("A"),
+            {{TrendSeries::Filament, tr("filament monitor")},
+             {TrendSeries::FilamentLimit, tr("filament limit")},
+             {TrendSeries::FilamentPreheat, tr("filament preheat")}},
+            true);
+
+    connect(cmb_SPAN, &QComboBox::currentIndexChanged, this, [this] {
+        m_spanMinutes = cmb_SPAN->currentData().toInt();
+        resetZoom();
+    });
+    connect(btn_PAUSE, &QPushButton::toggled, this, &TrendsWindow::setPaused);
+    connect(btn_RESETZOOM, &QPushButton::clicked, this, &TrendsWindow::resetZoom);
+    connect(btn_EXPORT, &QPushButton::clicked, this, &TrendsWindow::chooseAndExport);
+    showState();
+    resize(sizeHint());
+}
+
+void TrendsWindow::addPlot(const QString &unit, std::initializer_list<std::pair<TrendSeries, QString>> lines,
+                           bool timeLabels)
+{
+    Plot p;
+    p.chart = new QChart;
+    p.chart->setMargins(QMargins(2, 2, 2, 2));
+    p.chart->setBackgroundRoundness(0);
+    p.chart->legend()->setAlignment(Qt::AlignRight);
+    QFont small = font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    p.chart->legend()->setFont(small);
+    // Legends of one width, so the three plots' time axes line up.
+    const int legendWidth = QFontMetrics(small).horizontalAdvance(tr("filament preheat")) + 40;
+    p.chart->legend()->setMinimumWidth(legendWidth);
+    p.chart->legend()->setMaximumWidth(legendWidth);
+    p.x = new QDateTimeAxis(p.chart);
+    p.x->setFormat(QStringLiteral("HH:mm:ss"));
+    p.x->setLabelsVisible(timeLabels);
+    p.x->setLabelsFont(small);
+    p.x->setTickCount(7);
+    p.y = new QValueAxis(p.chart);
+    p.y->setTitleText(unit);
+    p.y->setTitleFont(small);
+    p.y->setLabelsFont(small);
+    p.y->setLabelFormat(QStringLiteral("%.3g"));
+    p.y->setTickType(QValueAxis::TicksDynamic);
+    p.y->setTickAnchor(0);
+    p.chart->addAxis(p.x, Qt::AlignBottom);
+    p.chart->addAxis(p.y, Qt::AlignLeft);
+    p.view = new QChartView(p.chart, m_plotArea);
+    p.view->setObjectName(QStringLiteral("chv_") + unit);
+    // Plain one-pixel lines: smoothing them costs more than the rest of the plot.
+    p.view->setRenderHint(QPainter::Antialiasing, false);
+    p.view->setRubberBand(QChartView::HorizontalRubberBand);
+    p.view->setMinimumHeight(110);
+    m_plotArea->layout()->addWidget(p.view);
+    for (const auto &[series, name] : lines) {
+        p.lines.push_back(Line{series, {}, 0, 0});
+        piece(p, p.lines.back(), 0)->setName(name);
+    }
+    m_plots.push_back(p);
+    const size_t index = m_plots.size() - 1;
+    // A drag across one plot zooms all three alike and holds them still.
+    connect(p.x, &QDateTimeAxis::rangeChanged, this, [this, index] {
+        if (!m_drawing)
+            zoomed(m_plots[index]);
+    });
+}
+
+QLineSeries *TrendsWindow::piece(Plot &plot, Line &line, int index)
+{
+    while (line.pieces.size() <= index) {
+        auto *s = new QLineSeries(plot.chart);
+        s->setPen(penFor(line.series));
+        plot.chart->addSeries(s);
+        s->attachAxis(plot.x);
+        s->attachAxis(plot.y);
+        if (!line.pieces.isEmpty()) {
+            s->setName(line.pieces.first()->name());
+            for (QLegendMarker *m : plot.chart->legend()->markers(s))
+                m->setVisible(false);   // one legend entry per line, not per piece
+        }
+        line.pieces.append(s);
+    }
+    return line.pieces[index];
+}
+
+void TrendsWindow::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    refresh();
+}
+
+void TrendsWindow::refresh()
+{
+    if (m_paused || !isVisible())
+        return;
+    const qint64 span = qint64(m_spanMinutes) * 60 * 1000;
+    const qint64 latest = m_store.latestMs() >= 0 ? m_store.latestMs() : QDateTime::currentMSecsSinceEpoch();
+    // The time axis moves on in steps of a twelfth of the window, so its labels are laid
+    // out again only then and not at every sample.
+    const qint64 step = span / 12;
+    if (span != m_axisSpanMs || latest >= m_axisEndMs || m_axisEndMs - latest > step) {
+        m_axisSpanMs = span;
+        m_axisEndMs = latest - latest % step + step;
+    }
+    m_drawing = true;
+    for (Plot &p : m_plots)
+        draw(p, m_axisEndMs - span, m_axisEndMs);
+    m_drawing = false;
+}
+
+void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
+{
+    // More points than the plot has pixels become each pixel's minimum and maximum.
+    const int width = std::max(100, plot.view->width());
+    const qint64 bucketMs = std::max<qint64>(1, (toMs - fromMs) / width);
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (Line &line : plot.lines) {
+        const QList<logs::TrendPoint> points = m_store.latestMs() >= 0 ? m_store.points(line.series, fromMs, toMs)
+                                                                        : QList<logs::TrendPoint>{};
+        const bool thin = points.size() > 2 * width;
+        QList<QList<QPointF>> runs;
+        bool open = false;
+        qint64 bucket = -1;
+        QPointF low, high;
+        auto flush = [&] {
+            if (bucket < 0)
+                return;
+            if (low.x() <= high.x())
+                runs.last() << low << high;
+            else
+                runs.last() << high << low;
+            bucket = -1;
+        };
+        for (const logs::TrendPoint &tp : points) {
+            if (std::isnan(tp.value)) {
+                flush();
+                open = false;
+                continue;
+            }
+            if (!open && runs.size() < kMaxPieces) {
+                runs.append(QList<QPointF>());
+                open = true;
+            }
+            lo = std::min(lo, tp.value);
+            hi = std::max(hi, tp.value);
+            const QPointF pt(double(tp.timeMs), tp.value);
+            if (!thin) {
+                runs.last().append(pt);
+                continue;
+            }
+            const qint64 b = (tp.timeMs - fromMs) / bucketMs;
+            if (b != bucket) {
+                flush();
+                bucket = b;
+                low = high = pt;
+            } else if (tp.value < low.y()) {
+                low = pt;
+            } else if (tp.value > high.y()) {
+                high = pt;
+            }
+        }
+        flush();
+        line.points = 0;
+        for (qsizetype i = 0; i < runs.size(); ++i) {
+            line.points += int(runs[i].size());
+            piece(plot, line, int(i))->replace(runs[i]);
+        }
+        for (qsizetype i = runs.size(); i < line.used; ++i)
+            line.pieces[i]->clear();
+        line.used = int(runs.size());
+    }
+    if (fromMs != plot.fromMs || toMs != plot.toMs) {
+        plot.fromMs = fromMs;
+        plot.toMs = toMs;
+        plot.x->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
+    }
+    // From zero, so a small wobble does not fill the plot, up to a round number above the
+    // top; changed only when the readings leave it or shrink well below it.
+    if (!(hi >= lo))
+        lo = hi = 0;
+    const double want = std::max(hi * 1.05, 1e-3);
+    const double low = lo < 0 ? -niceCeiling(-lo) : 0;
+    if (low != plot.yLo || want > plot.yHi || plot.yHi > 2.5 * niceCeiling(want)) {
+        plot.yLo = low;
+        plot.yHi = niceCeiling(want);
+        plot.y->setRange(plot.yLo, plot.yHi);
+        plot.y->setTickInterval(niceCeiling(plot.yHi / 5));   // round steps: 0, 0.5, 1 ... 2.5
+    }
+}
+
+void TrendsWindow::zoomed(const Plot &from)
+{
+    if (!m_paused)
+        btn_PAUSE->setChecked(true);
+    m_drawing = true;
+    for (Plot &p : m_plots) {
+        if (p.x != from.x)
+            p.x->setRange(from.x->min(), from.x->max());
+        p.fromMs = p.toMs = -1;   // the live range is set again on resuming
+    }
+    m_drawing = false;
+}
+
+void TrendsWindow::setSpanMinutes(int minutes)
+{
+    const int i = cmb_SPAN->findData(minutes);
+    if (i >= 0)
+        cmb_SPAN->setCurrentIndex(i);
+}
+
+void TrendsWindow::setPaused(bool paused)
+{
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    btn_PAUSE->setChecked(paused);
+    showState();
+    refresh();
+}
+
+void TrendsWindow::resetZoom()
+{
+    m_drawing = true;
+    for (Plot &p : m_plots) {
+        p.chart->zoomReset();
+        p.fromMs = p.toMs = -1;   // set again at the next drawing
+    }
+    m_axisSpanMs = 0;
+    m_drawing = false;
+    setPaused(false);
+    refresh();
+}
+
+void TrendsWindow::showState()
+{
+    lbl_STATE->setText(m_paused ? tr("Held still: readings are still being collected") : tr("Live"));
+}
+
+int TrendsWindow::pointsShown(TrendSeries series) const
+{
+    for (const Plot &p : m_plots)
+        for (const Line &l : p.lines)
+            if (l.series == series)
+                return l.points;
+    return 0;
+}
+
+int TrendsWindow::piecesShown(TrendSeries series) const
+{
+    for (const Plot &p : m_plots)
+        for (const Line &l : p.lines)
+            if (l.series == series)
+                return l.used;
+    return 0;
+}
+
+bool TrendsWindow::exportPng(const QString &path)
+{
+    return m_plotArea->grab().save(path, "PNG");
+}
+
+void TrendsWindow::chooseAndExport()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    const QString suggested = QDir(dir.isEmpty() ? QDir::homePath() : dir)
+                                  .filePath(QDateTime::currentDateTime().toString(
+                                      QStringLiteral("'plv-trends-'yyyyMMdd-HHmmss'.png'")));
+    const QString path = chooseFileToWrite(this, tr("Export Trends"), suggested, {tr("PNG image (*.png)")});
+    if (!path.isEmpty() && !exportPng(path))
+        prompter().message(this, tr("The picture could not be written to %1.").arg(path), windowTitle(),
+                           Prompter::Icon::Warning);
+}
+
+} // namespace plv

@@ -1,0 +1,83 @@
+#pragma once
+// "Trends": kV, mA and the filament monitor against time, each with its programmed
+// setpoints as lines, over the last 1, 10 or 60 minutes. Pausing or zooming freezes the
+// plot only; the store keeps collecting. A missing reading is a gap, never joined across.
+#include "logs/trendstore.h"
+
+#include <QWidget>
+
+#include <vector>
+
+class QChart;
+class QChartView;
+class QComboBox;
+class QDateTimeAxis;
+class QLabel;
+class QLineSeries;
+class QPushButton;
+class QValueAxis;
+
+namespace plv {
+
+class TrendsWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit TrendsWindow(const logs::TrendStore &store, QWidget *parent = nullptr);
+
+    // Redraws from the store, unless paused or hidden; called for each new sample.
+    void refresh();
+    void setSpanMinutes(int minutes);   // 1, 10 or 60
+    int spanMinutes() const { return m_spanMinutes; }
+    void setPaused(bool paused);
+    bool isPaused() const { return m_paused; }
+    void resetZoom();   // and back to live
+    bool exportPng(const QString &path);
+    void chooseAndExport();
+
+    // Points drawn for a series, over all its pieces between gaps.
+    int pointsShown(logs::TrendSeries series) const;
+    int piecesShown(logs::TrendSeries series) const;
+
+    QSize sizeHint() const override { return {900, 520}; }
+
+    QComboBox *cmb_SPAN;
+    QPushButton *btn_PAUSE, *btn_RESETZOOM, *btn_EXPORT;
+    QLabel *lbl_STATE;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    struct Line {
+        logs::TrendSeries series;
+        QList<QLineSeries *> pieces;   // one per run between gaps
+        int points = 0;
+        int used = 0;
+    };
+    struct Plot {
+        QChart *chart;
+        QChartView *view;
+        QDateTimeAxis *x;
+        QValueAxis *y;
+        std::vector<Line> lines;
+        qint64 fromMs = -1, toMs = -1;   // the time axis as last set
+        double yLo = 0, yHi = -1;
+    };
+    void addPlot(const QString &unit, std::initializer_list<std::pair<logs::TrendSeries, QString>> lines,
+                 bool timeLabels);
+    QLineSeries *piece(Plot &plot, Line &line, int index);
+    void draw(Plot &plot, qint64 fromMs, qint64 toMs);
+    void zoomed(const Plot &from);
+    void showState();
+
+    const logs::TrendStore &m_store;
+    QWidget *m_plotArea;
+    std::vector<Plot> m_plots;
+    int m_spanMinutes = 10;
+    qint64 m_axisSpanMs = 0;
+    qint64 m_axisEndMs = 0;
+    bool m_paused = false;
+    bool m_drawing = false;
+};
+
+} // namespace plv

@@ -1,0 +1,365 @@
+// The View menu against the simulated unit: the traffic log decodes what went over the
+// link, the event log and its file keep an HV change and never a secret, a file that
+// cannot be written is said once, one CSV row per cycle against known readbacks, what is
+// remembered after a restart, and the windows' fit and the emergency key.
+#include "testsupport.h"
+
+#include "console/logbook.h"
+#include "console/logdecode.h"
+#include "logs/trafficmodel.h"
+#include "panels/controlspanel.h"
+#include "panels/eventwindow.h"
+#include "panels/ratingmenu.h"
+#include "panels/statuspanel.h"
+#include "panels/trafficwindow.h"
+#include "panels/trendswindow.h"
+#include "unit/updatecycle.h"
+#include "widgets/widgets.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace plv;
+using namespace plv::test;
+
+namespace {
+
+// Answers the file dialog with 'path'.
+std::function<int(QDialog &)> fileAnswer(const QString &path)
+{
+    return [path](QDialog &d) {
+        auto &f = static_cast<QFileDialog &>(d);
+        f.selectFile(path);
+        d.accept();   // QFileDialog's own is protected; the call still reaches it
+        return d.result();
+    };
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
+}
+
+QString cell(const QAbstractItemModel &m, int row, int column) { return m.index(row, column).data().toString(); }
+
+// Records the text a prompt starts with, then cancels it.
+class PeekingPrompter : public Prompter {
+public:
+    QString initial;
+    void message(QWidget *, const QString &, const QString &, Icon) override {}
+    bool input(QWidget *, const QString &, const QString &, QString &text) override
+    {
+        initial = text;
+        text.clear();
+        return false;
+    }
+    int exec(QDialog &d) override
+    {
+        d.reject();
+        return QDialog::Rejected;
+    }
+    int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
+};
+
+} // namespace
+
+class TstViews : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_xdg;
+
+private slots:
+    void initTestCase()
+    {
+        // Before the first QSettings: it reads the folder once per process.
+        QVERIFY(m_xdg.isValid());
+        qputenv("XDG_CONFIG_HOME", m_xdg.filePath(QStringLiteral("config")).toLocal8Bit());
+    }
+    // Each test's event files on their own: a day's file is shared by every console.
+    void init()
+    {
+        qputenv("XDG_STATE_HOME",
+                m_xdg.filePath(QStringLiteral("state-") + QLatin1String(QTest::currentTestFunction())).toLocal8Bit());
+    }
+
+    void framesDecoded_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("meaning");
+        QTest::newRow("status request") << QByteArray("\x02" "22,") << QByteArray() << "status request";
+        QTest::newRow("status reply") << QByteArray("\x02" "22,0,0,0,0,\x03") << QByteArray("22,")
+                                      << "HV off, interlock closed, no fault, local";
+        QTest::newRow("flags") << QByteArray("\x02" "68,1,0,0,0,0,1,\x03") << QByteArray("68,")
+                               << "fault flags: arc, under current";
+        QTest::newRow("monitors at 70 kV / 600 W") << QByteArray("\x02" "19,2048,3000,1800,\x03") << QByteArray("19,")
+                                                   << "35.01 kV, 6.28 mA, filament 2.198 A";
+        QTest::newRow("HV ON accepted") << QByteArray("\x02" "98,$,\x03") << QByteArray("98,1,") << "HV ON accepted";
+        QTest::newRow("setpoint sent") << QByteArray("\x02" "11,4095,") << QByteArray()
+                                       << "set mA setpoint: count 4095 = 8.57 mA";
+    }
+    void framesDecoded()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, meaning);
+        const Rating &r = plvBuild().defaultRating();
+        const Factors f{r.voltsPerCount, milliampsPerCount(r)};
+        const bool command = !frame.contains('\x03');
+        QCOMPARE(command ? commandMeaning(framePayload(frame), f) : replyMeaning(frame, sent, f), meaning);
+    }
+
+    // One request on the serial link: both frames decoded, checksums checked, filterable.
+    void statusRequestInTheTrafficLog()
+    {
+        Rig rig;
+        QVERIFY(rig.attachSerial());
+        Logbook &book = rig.win->logbook();
+        book.showView(Logbook::View::Traffic);
+        TrafficWindow &w = book.trafficWindow();
+        rig.win->status().btn_REQSTAT_Click();
+
+        const auto &m = w.model();
+        QCOMPARE(m.rowCount(), 4);   // 22 and 68, each out and back
+        using C = logs::TrafficLogModel;
+        QCOMPARE(cell(m, 0, C::DirectionColumn), QStringLiteral("TX"));
+        QVERIFY2(cell(m, 0, C::FrameColumn).startsWith("<STX>22,"), qPrintable(cell(m, 0, C::FrameColumn)));
+        QCOMPARE(cell(m, 0, C::MeaningColumn), QStringLiteral("status request"));
+        QCOMPARE(cell(m, 1, C::DirectionColumn), QStringLiteral("RX"));
+        QCOMPARE(cell(m, 1, C::MeaningColumn), QStringLiteral("HV off, interlock closed, no fault, local"));
+        QCOMPARE(cell(m, 1, C::LinkColumn), QStringLiteral("serial ") + rig.sim.ptyPath());
+        for (int row : {0, 1})
+            QCOMPARE(cell(m, row, C::ChecksumColumn), QStringLiteral("ok"));
+
+        w.txt_COMMAND->setText(QStringLiteral("68"));
+        QCOMPARE(w.filter().rowCount(), 2);
+        QCOMPARE(cell(w.filter(), 1, C::MeaningColumn), QStringLiteral("fault flags: none"));
+
+        // A closed window lets go of its rows; opened again it shows all, filtered as left.
+        w.hide();
+        rig.win->status().btn_REQSTAT_Click();
+        book.showView(Logbook::View::Traffic);
+        QCOMPARE(w.model().rowCount(), 8);
+        QCOMPARE(w.filter().rowCount(), 4);
+    }
+
+    // HV ON from the switch: the request, the unit's answer and its new state, in memory
+    // and in the day's file; the mode password and the configuration key never.
+    void hvChangeInTheEventLogAndItsFile()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.win->status().btn_REQSTAT_Click();
+        emit rig.win->controls().btn_HVONOFF->operated();
+        rig.win->status().btn_REQSTAT_Click();
+
+        rig.trigger("mnu_ABOUT");
+        rig.prompt.inputs.enqueue(QStringLiteral("qbt"));
+        rig.win->aboutBox()->Label3_DblClick();
+        rig.prompt.dialogs.enqueue([&rig](QDialog &d) {
+            auto &c = static_cast<ConfigDialog &>(d);
+            rig.prompt.inputs.enqueue(QStringLiteral("7291"));
+            c.Command2->click();
+            rig.prompt.inputs.enqueue(QStringLiteral("PLV99"));
+            c.model->click();
+            c.Command1->click();
+            return c.result();
+        });
+        rig.trigger("mnu_Config");
+
+        logs::EventLog &events = rig.win->logbook().events();
+        QVERIFY(events.waitForWritten(5000));
+        const QStringList lines = fileLines(events.filePath(QDate::currentDate()));
+        const QString file = lines.join(QLatin1Char('\n'));
+        for (const char *expected :
+             {"unit status: HV off, interlock closed, no fault, local", "operator HV ON requested",
+              "operator HV ON: accepted", "unit HV on", "operator special function mode entered",
+              "operator configuration write: program model number PLV99"}) {
+            QVERIFY2(lines.filter(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}"
+                                                                    "[+-]\\d\\d:\\d\\d ")
+                                                     + QRegularExpression::escape(QLatin1String(expected)) + '$'))
+                             .size() == 1,
+                     qPrintable(expected + QStringLiteral(" in\n") + file));
+        }
+        QVERIFY(!file.contains(QLatin1String("qbt")));
+        QVERIFY(!file.contains(QLatin1String("7291")));
+        QCOMPARE(events.at(events.count() - 1).text, QStringLiteral("configuration write: program model number PLV99"));
+    }
+
+    // No event file can be made: the window says so once and the console carries on.
+    void anUnwritableEventFileIsSaidOnce()
+    {
+        QFile blocker(m_xdg.filePath(QStringLiteral("not-a-folder")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QByteArray state = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", blocker.fileName().toLocal8Bit());
+        Rig rig;
+        qputenv("XDG_STATE_HOME", state);
+        Logbook &book = rig.win->logbook();
+        // The first line's failure arrives from the writer's thread, so this hears it.
+        QSignalSpy failed(&book.events(), &logs::EventLog::writeFailed);
+        QVERIFY(rig.attachTcp());
+        book.showView(Logbook::View::Events);
+        rig.win->status().btn_REQSTAT_Click();
+        emit rig.win->controls().btn_HVONOFF->operated();
+        QVERIFY(book.events().waitForWritten(5000));
+        QLabel *said = book.eventWindow().lbl_WRITEFAILED;
+        QTRY_VERIFY(said->isVisible());
+        QVERIFY2(said->text().contains(QLatin1String("cannot be written")), qPrintable(said->text()));
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(rig.win->status().led_HVSTAT->value());
+    }
+
+    // Known readbacks, a query that fails: the header and the cycle's row.
+    void oneCsvRowPerCycle()
+    {
+        Rig rig;
+        rig.sim.overrideReply("19", QByteArray("2048,3000,1800,"));
+        rig.sim.overrideReply("20", std::nullopt);   // no reply: its three columns stay empty
+        const int counts[4] = {1000, 2000, 1500, 800};
+        for (int ch = 0; ch < 4; ++ch)
+            rig.sim.setSetpoint(ch, counts[ch]);
+        QVERIFY(rig.attachTcp());
+        const QString path = m_xdg.filePath(QStringLiteral("run.csv"));
+        rig.prompt.dialogs.enqueue(fileAnswer(path));
+        rig.trigger("mnu_RECORD");
+        QAction *record = find<QAction>(rig.win.get(), "mnu_RECORD");
+        QVERIFY(record->isChecked());
+
+        Logbook &book = rig.win->logbook();
+        QSignalSpy samples(&book, &Logbook::sampleTaken);
+        rig.win->cycle().mnu_AUTOUPDATE_Click();
+        QVERIFY(samples.wait(15000));
+        rig.win->cycle().mnu_MANUAL_Click();
+        rig.trigger("mnu_RECORD");
+        QVERIFY(!record->isChecked());
+        QVERIFY(book.recorder().waitForWritten(5000));
+
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], logs::sampleCsvHeader());
+        const QStringList f = lines[1].split(QLatin1Char(','));
+        QCOMPARE(f.size(), logs::SampleCsvColumns);
+        QVERIFY2(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid(), qPrintable(f[0]));
+        const double vpc = 17.094, mapc = 600.0 / 70.0 / 4095.0;
+        const double expected[] = {2048 * vpc / 1000, 3000 * mapc, 1800 * 0.001221};
+        // Six significant digits.
+        for (int i = 0; i < 3; ++i)
+            QVERIFY2(qAbs(f[1 + i].toDouble() / expected[i] - 1) < 1e-5 && f[1 + i].size() <= 8, qPrintable(lines[1]));
+        for (int i = 4; i <= 6; ++i)
+            QCOMPARE(f[i], QString());
+        const double setpoints[] = {1000 * vpc / 1000, 2000 * mapc, 1500 * 0.001221, 800 * 0.0006105};
+        for (int i = 0; i < 4; ++i)
+            QVERIFY2(qAbs(f[7 + i].toDouble() / setpoints[i] - 1) < 1e-5 && f[7 + i].size() <= 8, qPrintable(lines[1]));
+        QCOMPARE(f[11], QStringLiteral("70 kV / 600 W"));
+        QCOMPARE(f.mid(12), (QStringList{"0", "1", "0", "0", "0", "0", "0", "0", "0", "0"}));
+    }
+
+    // Values of one run fill the next run's prompts and windows, and nothing more.
+    void rememberedValuesFillThePromptsAfterARestart()
+    {
+        QString entry;
+        quint16 oldPort = 0;
+        {
+            Rig rig;
+            QVERIFY(rig.sim.openPty());
+            entry = rig.sim.ptyPath();
+            rig.prompt.inputs.enqueue(entry);
+            rig.prompt.dialogs.enqueue([](QDialog &d) {
+                static_cast<GuiBaudRateDialog &>(d).Bitslist->setCurrentIndex(0);   // 9600
+                d.accept();
+                return int(QDialog::Accepted);
+            });
+            rig.trigger("mnu_userComm");
+            QCOMPARE(rig.s().serial().settings(), QStringLiteral("9600,n,8,1"));
+            oldPort = rig.sim.tcpPort();
+            rig.prompt.dialogs.enqueue([&rig](QDialog &d) {
+                auto &h = static_cast<RemoteHostDialog &>(d);
+                h.txtHost->setText(QStringLiteral("127.0.0.1"));
+                h.txtPortNumber->setText(QString::number(rig.sim.tcpPort()));
+                h.OKButton->click();
+                return h.result();
+            });
+            rig.trigger("mnu_ethernet");
+            rig.win->cycle().mnu_MANUAL_Click();
+            rig.win->rating().SelectRating(*plvBuild().find(40, 600));
+            rig.win->show();
+            rig.win->logbook().showView(Logbook::View::Traffic);
+            rig.win->logbook().trafficWindow().resize(700, 300);
+            rig.win->mnu_EXIT_Click();
+        }
+        Rig rig;
+        QVERIFY(rig.s().CommMode.isEmpty());
+        QCOMPARE(rig.sim.tcpClientCount(), 0);
+        QCOMPARE(rig.s().serial().settings(), QStringLiteral("115200,n,8,1"));
+        QCOMPARE(rig.win->rating().selected(), &plvBuild().defaultRating());
+        rig.win->show();
+        QTRY_VERIFY(rig.win->logbook().windowIfMade(Logbook::View::Traffic)
+                    && rig.win->logbook().windowIfMade(Logbook::View::Traffic)->isVisible());
+        QCOMPARE(rig.win->logbook().trafficWindow().size(), QSize(700, 300));
+
+        QString host, port;
+        rig.prompt.dialogs.enqueue([&](QDialog &d) {
+            auto &h = static_cast<RemoteHostDialog &>(d);
+            host = h.txtHost->text();
+            port = h.txtPortNumber->text();
+            h.CancelButton->click();
+            return h.result();
+        });
+        rig.trigger("mnu_ethernet");
+        QCOMPARE(host, QStringLiteral("127.0.0.1"));
+        QCOMPARE(port, QString::number(oldPort));
+        QVERIFY2(rig.s().tcp().host().isEmpty(), "Cancel accepted a remembered address");
+
+        PeekingPrompter peek;
+        setPrompter(&peek);
+        rig.trigger("mnu_userComm");
+        setPrompter(&rig.prompt);
+        QCOMPARE(peek.initial, entry);
+        QVERIFY(!rig.s().serial().isOpen());
+    }
+
+    // Each window fits 960 x 540, and F12 from it switches HV off.
+    void windowsFitAndLetTheEmergencyKeyThrough_data()
+    {
+        QTest::addColumn<int>("view");
+        QTest::newRow("traffic") << int(Logbook::View::Traffic);
+        QTest::newRow("events") << int(Logbook::View::Events);
+        QTest::newRow("trends") << int(Logbook::View::Trends);
+    }
+    void windowsFitAndLetTheEmergencyKeyThrough()
+    {
+        QFETCH(int, view);
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.win->show();
+        Logbook &book = rig.win->logbook();
+        book.showView(Logbook::View(view));
+        QWidget &w = book.window(Logbook::View(view));
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QVERIFY2(w.frameGeometry().width() <= 960 && w.frameGeometry().height() <= 540,
+                 qPrintable(QStringLiteral("%1x%2").arg(w.frameGeometry().width()).arg(w.frameGeometry().height())));
+        QVERIFY(w.minimumSizeHint().width() <= 960 && w.minimumSizeHint().height() <= 540);
+
+        rig.sim.clearTrace();
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &w, Qt::Key_F12);
+        QVERIFY(rig.waitForCommands(1));
+        QCOMPARE(rig.wire().value(0), QByteArray("98,0,"));
+    }
+};
+
+QTEST_MAIN(TstViews)
+#include "tst_views.moc"
