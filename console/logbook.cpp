@@ -139,6 +139,8 @@ Logbook::Logbook(MainWindow &window, QMenu *viewMenu, const QString &eventFolder
     connect(&window.cycle(), &UpdateCycle::cycleCompleted, this, &Logbook::cycleCompleted);
     connect(&window.cycle(), &UpdateCycle::modeChanged, this, [this] { m_sample.clear(); });
 
+    // Earlier runs of today stay in the window: a trip before a restart is still in sight.
+    m_events->loadDay(QDate::currentDate());
     log(EventCategory::Console,
         tr("started: %1, rating %2").arg(window.build().windowCaption, ratingText()));
 }

@@ -1,6 +1,7 @@
 #include "logs/eventlog.h"
 
 #include <QDir>
+#include <QFile>
 
 namespace plv::logs {
 
@@ -61,6 +62,42 @@ void EventLog::logAt(const QDateTime &time, EventCategory category, const QStrin
 QString EventLog::formatLine(const Event &event)
 {
     return isoTime(event.time) + QLatin1Char(' ') + categoryName(event.category) + QLatin1Char(' ') + event.text;
+}
+
+std::optional<Event> EventLog::parseLine(QStringView line)
+{
+    const qsizetype timeEnd = line.indexOf(QLatin1Char(' '));
+    const qsizetype categoryEnd = timeEnd < 0 ? -1 : line.indexOf(QLatin1Char(' '), timeEnd + 1);
+    if (categoryEnd < 0)
+        return std::nullopt;
+    const QDateTime time = QDateTime::fromString(line.first(timeEnd).toString(), Qt::ISODateWithMs);
+    const QStringView category = line.sliced(timeEnd + 1, categoryEnd - timeEnd - 1);
+    if (!time.isValid())
+        return std::nullopt;
+    for (auto c : {EventCategory::Operator, EventCategory::Unit, EventCategory::Link, EventCategory::Console})
+        if (category == categoryName(c))
+            return Event{time, c, line.sliced(categoryEnd + 1).toString()};
+    return std::nullopt;
+}
+
+int EventLog::loadDay(QDate localDay)
+{
+    if (!m_events.empty())
+        return 0;
+    QFile f(filePath(localDay));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    // Each event is a short line: the tail holds more than the memory keeps.
+    const qint64 tailBytes = qint64(m_capacity) * 512;
+    const bool cut = f.size() > tailBytes;
+    if (cut)
+        f.seek(f.size() - tailBytes);
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (qsizetype i = cut ? 1 : 0; i < lines.size(); ++i)   // the first piece of a cut tail is half a line
+        if (std::optional<Event> e = parseLine(QString::fromUtf8(lines[i])))
+            m_events.push_back(std::move(*e));
+    trim(m_capacity);
+    return count();
 }
 
 void EventLog::setMemoryCapacity(int events)

@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <deque>
+#include <optional>
 
 namespace plv::logs {
 
@@ -54,6 +55,13 @@ public:
 
     // "2024-05-01T23:59:59.250+02:00 operator HV ON requested", without the line break.
     static QString formatLine(const Event &event);
+    // The reverse; nothing for a line that is not an event's.
+    static std::optional<Event> parseLine(QStringView line);
+
+    // Takes that day's file into memory, as far as the memory bound reaches, so a restarted
+    // console still shows what happened earlier that day. Only before the first event is
+    // logged; returns how many events were read.
+    int loadDay(QDate localDay);
 
     int count() const { return int(m_events.size()); }
     const Event &at(int i) const { return m_events[size_t(i)]; }

@@ -196,6 +196,16 @@ private slots:
         QVERIFY(!file.contains(QLatin1String("qbt")));
         QVERIFY(!file.contains(QLatin1String("7291")));
         QCOMPARE(events.at(events.count() - 1).text, QStringLiteral("configuration write: program model number PLV99"));
+
+        // A console started again that day still shows the change.
+        rig.win.reset();
+        Rig again;
+        const logs::EventLog &shown = again.win->logbook().events();
+        bool hvOn = false;
+        for (int i = 0; i < shown.count(); ++i)
+            hvOn = hvOn || (shown.at(i).category == logs::EventCategory::Unit && shown.at(i).text == QLatin1String("HV on"));
+        QVERIFY(hvOn);
+        QVERIFY(shown.at(shown.count() - 1).text.startsWith(QLatin1String("started: ")));
     }
 
     // No event file can be made: the window says so once and the console carries on.

@@ -98,6 +98,35 @@ private slots:
         QCOMPARE(readLines(path).value(1), QStringLiteral("2024-07-01T12:00:00.000+02:00 console started"));
     }
 
+    // A restarted console reads the day back: the newest events up to its bound, times and
+    // categories as written, a line that is no event's skipped.
+    void aRestartReadsTheDayBack()
+    {
+        QTemporaryDir dir;
+        const QDate day(2024, 7, 1);
+        {
+            EventLog first(dir.path());
+            for (int i = 0; i < 5; ++i)
+                first.logAt(utc("2024-07-01T10:00:00.125Z").addSecs(i), i % 2 ? EventCategory::Unit : EventCategory::Link,
+                            QStringLiteral("event %1").arg(i));
+            QVERIFY(first.waitForWritten(5000));
+        }
+        QFile f(dir.path() + "/events-2024-07-01.log");
+        QVERIFY(f.open(QIODevice::Append));
+        f.write("not an event line\n");
+        f.close();
+
+        EventLog again(dir.path());
+        again.setMemoryCapacity(3);
+        QCOMPARE(again.loadDay(day), 3);
+        QCOMPARE(again.at(0).text, QStringLiteral("event 2"));
+        QCOMPARE(again.at(2).text, QStringLiteral("event 4"));
+        QCOMPARE(again.at(1).category, EventCategory::Unit);
+        QCOMPARE(again.at(1).time, utc("2024-07-01T10:00:03.125Z"));
+        QCOMPARE(again.loadDay(day), 0);   // not twice
+        QCOMPARE(EventLog(dir.path()).loadDay(day.addDays(1)), 0);
+    }
+
     void defaultFolder_data()
     {
         QTest::addColumn<QByteArray>("xdg");
