@@ -94,8 +94,8 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     QHeaderView *columns = tbl_TRAFFIC->horizontalHeader();
     columns->setStretchLastSection(true);
     // Widths for the usual texts; a longer one is cut at the edge and whole in its tooltip.
-    for (const char *typical : {"2026-12-31 23:59:59.999", "timeout", "Ethernet 10.0.0.5:5025",
-                                "<STX>22,1,0,0,1,<ETX>", "Checksum"})
+    for (const char *typical : {"2026-12-31 23:59:59.999", "timeout", "Ethernet 127.0.0.1:38693",
+                                "<STX>20,1562,25,3000,<ETX>", "Checksum"})
         m_widths << fontMetrics().horizontalAdvance(QLatin1String(typical)) + 14;
 
     lbl_ROWS = new QLabel(this);

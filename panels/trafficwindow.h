@@ -36,7 +36,7 @@ public:
     bool saveTo(const QString &path, QString *error = nullptr);
     void chooseAndSave();
 
-    QSize sizeHint() const override { return {900, 480}; }
+    QSize sizeHint() const override { return {940, 480}; }
 
     QTableView *tbl_TRAFFIC;
     QLineEdit *txt_COMMAND, *txt_FILTER;

@@ -15,7 +15,9 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QGraphicsLayout>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
@@ -189,6 +191,38 @@ void TrendsWindow::showEvent(QShowEvent *event)
     refresh();
 }
 
+void TrendsWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    m_alignDue = true;
+    QTimer::singleShot(0, this, [this] {
+        if (m_alignDue && isVisible())
+            alignPlots();
+    });
+}
+
+// Each chart lays out on its own (value labels and the time labels below the last one
+// take different room); then each one's margins grow by what it lacks of the common left
+// and right edges, so one time is at one x in every plot.
+void TrendsWindow::alignPlots()
+{
+    m_alignDue = false;
+    const QMargins base(2, 2, 2, 2);
+    qreal left = 0, right = std::numeric_limits<qreal>::max();
+    for (Plot &p : m_plots) {
+        p.chart->setMargins(base);
+        p.chart->layout()->activate();
+        left = std::max(left, p.chart->plotArea().left());
+        right = std::min(right, p.chart->plotArea().right());
+    }
+    if (right <= left)
+        return;
+    for (Plot &p : m_plots) {
+        const QRectF a = p.chart->plotArea();
+        p.chart->setMargins(base + QMargins(int(std::lround(left - a.left())), 0, int(std::lround(a.right() - right)), 0));
+    }
+}
+
 void TrendsWindow::refresh()
 {
     if (m_paused || !isVisible())
@@ -206,6 +240,8 @@ void TrendsWindow::refresh()
     for (Plot &p : m_plots)
         draw(p, m_axisEndMs - span, m_axisEndMs);
     m_drawing = false;
+    if (m_alignDue)
+        alignPlots();
 }
 
 void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
@@ -285,6 +321,7 @@ void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
         plot.yHi = niceCeiling(want);
         plot.y->setRange(plot.yLo, plot.yHi);
         plot.y->setTickInterval(niceCeiling(plot.yHi / 5));   // round steps: 0, 0.5, 1 ... 2.5
+        m_alignDue = true;   // its labels may take other room
     }
 }
 

@@ -46,6 +46,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     struct Line {
@@ -68,6 +69,7 @@ private:
     QLineSeries *piece(Plot &plot, Line &line, int index);
     void draw(Plot &plot, qint64 fromMs, qint64 toMs);
     void zoomed(const Plot &from);
+    void alignPlots();
     void showState();
 
     const logs::TrendStore &m_store;
@@ -78,6 +80,7 @@ private:
     qint64 m_axisEndMs = 0;
     bool m_paused = false;
     bool m_drawing = false;
+    bool m_alignDue = true;   // a value axis or the size changed: line the plots up again
 };
 
 } // namespace plv
