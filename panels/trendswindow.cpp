@@ -69,6 +69,9 @@ TrendsWindow::TrendsWindow(const logs::TrendStore &store, QWidget *parent)
     cmb_SPAN->setObjectName(QStringLiteral("cmb_SPAN"));
     for (int minutes : {1, 10, 60})
         cmb_SPAN->addItem(minutes == 1 ? tr("last minute") : tr("last %1 minutes").arg(minutes), minutes);
+    // Beyond the hour kept whole: each 10 s as its lowest and highest reading.
+    cmb_SPAN->addItem(tr("last 24 hours (10 s min/max)"), 24 * 60);
+    cmb_SPAN->addItem(tr("last 7 days (10 s min/max)"), 7 * 24 * 60);
     cmb_SPAN->setCurrentIndex(1);
     auto *spanLabel = new QLabel(tr("&Window"), this);
     spanLabel->setBuddy(cmb_SPAN);
@@ -188,6 +191,7 @@ QLineSeries *TrendsWindow::piece(Plot &plot, Line &line, int index)
 void TrendsWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    m_drawnBucketMs = -1;
     refresh();
 }
 
@@ -236,6 +240,12 @@ void TrendsWindow::refresh()
         m_axisSpanMs = span;
         m_axisEndMs = latest - latest % step + step;
     }
+    // A long window changes only when a 10 s bucket is complete.
+    const qint64 bucket = latest - latest % logs::TrendStore::BucketMs;
+    if (span > logs::TrendStore::FullRateSpanMs && bucket == m_drawnBucketMs && span == m_drawnSpanMs)
+        return;
+    m_drawnBucketMs = bucket;
+    m_drawnSpanMs = span;
     m_drawing = true;
     for (Plot &p : m_plots)
         draw(p, m_axisEndMs - span, m_axisEndMs);
@@ -251,7 +261,7 @@ void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
     const qint64 bucketMs = std::max<qint64>(1, (toMs - fromMs) / width);
     double lo = std::numeric_limits<double>::infinity(), hi = -lo;
     for (Line &line : plot.lines) {
-        const QList<logs::TrendPoint> points = m_store.latestMs() >= 0 ? m_store.points(line.series, fromMs, toMs)
+        const QList<logs::TrendPoint> points = m_store.latestMs() >= 0 ? pointsFor(line.series, fromMs, toMs)
                                                                         : QList<logs::TrendPoint>{};
         const bool thin = points.size() > 2 * width;
         QList<QList<QPointF>> runs;
@@ -308,6 +318,10 @@ void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
     if (fromMs != plot.fromMs || toMs != plot.toMs) {
         plot.fromMs = fromMs;
         plot.toMs = toMs;
+        const qint64 span = toMs - fromMs;
+        plot.x->setFormat(span > 2 * 24 * 3600 * 1000LL ? QStringLiteral("ddd HH:mm")
+                          : span > logs::TrendStore::FullRateSpanMs ? QStringLiteral("HH:mm")
+                                                                    : QStringLiteral("HH:mm:ss"));
         plot.x->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
     }
     // From zero, so a small wobble does not fill the plot, up to a round number above the
@@ -323,6 +337,22 @@ void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
         plot.y->setTickInterval(niceCeiling(plot.yHi / 5));   // round steps: 0, 0.5, 1 ... 2.5
         m_alignDue = true;   // its labels may take other room
     }
+}
+
+QList<logs::TrendPoint> TrendsWindow::pointsFor(TrendSeries series, qint64 fromMs, qint64 toMs) const
+{
+    if (toMs - fromMs <= logs::TrendStore::FullRateSpanMs)
+        return m_store.points(series, fromMs, toMs);
+    // Each bucket as its low then its high, a gap as a NaN: drawn like full-rate points.
+    const QList<logs::TrendRange> ranges = m_store.ranges(series, fromMs - fromMs % logs::TrendStore::BucketMs, toMs);
+    QList<logs::TrendPoint> points;
+    points.reserve(2 * ranges.size());
+    for (const logs::TrendRange &r : ranges) {
+        points.append({r.timeMs, r.min});
+        if (!std::isnan(r.min))
+            points.append({r.timeMs + logs::TrendStore::BucketMs / 2, r.max});
+    }
+    return points;
 }
 
 void TrendsWindow::zoomed(const Plot &from)
@@ -352,6 +382,7 @@ void TrendsWindow::setPaused(bool paused)
     m_paused = paused;
     btn_PAUSE->setChecked(paused);
     showState();
+    m_drawnBucketMs = -1;
     refresh();
 }
 
@@ -363,6 +394,7 @@ void TrendsWindow::resetZoom()
         p.fromMs = p.toMs = -1;   // set again at the next drawing
     }
     m_axisSpanMs = 0;
+    m_drawnBucketMs = -1;
     m_drawing = false;
     setPaused(false);
     refresh();

@@ -1,6 +1,7 @@
 #pragma once
 // "Trends": kV, mA and the filament monitor against time, each with its programmed
-// setpoints as lines, over the last 1, 10 or 60 minutes. Pausing or zooming freezes the
+// setpoints as lines, over the last 1, 10 or 60 minutes at full rate, or the last 24 hours
+// or 7 days as each 10 s's lowest and highest reading. Pausing or zooming freezes the
 // plot only; the store keeps collecting. A missing reading is a gap, never joined across.
 #include "logs/trendstore.h"
 
@@ -26,7 +27,7 @@ public:
 
     // Redraws from the store, unless paused or hidden; called for each new sample.
     void refresh();
-    void setSpanMinutes(int minutes);   // 1, 10 or 60
+    void setSpanMinutes(int minutes);   // 1, 10, 60, 1440 or 10080
     int spanMinutes() const { return m_spanMinutes; }
     void setPaused(bool paused);
     bool isPaused() const { return m_paused; }
@@ -68,6 +69,8 @@ private:
                  bool timeLabels);
     QLineSeries *piece(Plot &plot, Line &line, int index);
     void draw(Plot &plot, qint64 fromMs, qint64 toMs);
+    // Full-rate points for up to an hour, the 10 s buckets' low and high beyond.
+    QList<logs::TrendPoint> pointsFor(logs::TrendSeries series, qint64 fromMs, qint64 toMs) const;
     void zoomed(const Plot &from);
     void alignPlots();
     void showState();
@@ -80,6 +83,7 @@ private:
     qint64 m_axisEndMs = 0;
     bool m_paused = false;
     bool m_drawing = false;
+    qint64 m_drawnBucketMs = -1, m_drawnSpanMs = -1;   // what the last drawing showed
     bool m_alignDue = true;   // a value axis or the size changed: line the plots up again
 };
 

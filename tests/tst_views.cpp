@@ -342,6 +342,41 @@ private slots:
         QVERIFY(!rig.s().serial().isOpen());
     }
 
+    // Whatever the window, a plot draws about two points per pixel at most, and a reading
+    // that did not come breaks the line: from full-rate points within the hour, from the
+    // 10 s buckets beyond it.
+    void trendsThinAndBreakAtGaps_data()
+    {
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<int>("pieces");
+        QTest::newRow("10 minutes: no gap in sight") << 10 << 1;
+        QTest::newRow("an hour at full rate: the recent gap") << 60 << 2;
+        QTest::newRow("a day of buckets: both gaps") << 24 * 60 << 3;
+    }
+    void trendsThinAndBreakAtGaps()
+    {
+        QFETCH(int, minutes);
+        QFETCH(int, pieces);
+        using logs::TrendSeries;
+        constexpr qint64 minute = 60 * 1000, end = 1'800'000'000'000;
+        logs::TrendStore store;
+        for (qint64 t = end - 24 * 60 * minute; t <= end; t += 800) {
+            const bool missing = (t > end - 300 * minute && t < end - 295 * minute)
+                                 || (t > end - 30 * minute && t < end - 25 * minute);
+            logs::TrendStore::Values v;
+            if (!missing)
+                v[size_t(TrendSeries::Kv)] = 35.0 + double(t / 800 % 3);
+            store.add(t, v);
+        }
+        TrendsWindow w(store);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setSpanMinutes(minutes);
+        QCOMPARE(w.piecesShown(TrendSeries::Kv), pieces);
+        QVERIFY2(w.pointsShown(TrendSeries::Kv) <= 2 * (w.width() + 2), qPrintable(QString::number(w.pointsShown(TrendSeries::Kv))));
+        QVERIFY(w.pointsShown(TrendSeries::Kv) >= w.width() / 2);
+    }
+
     // Each window fits 960 x 540, and F12 from it switches HV off.
     void windowsFitAndLetTheEmergencyKeyThrough_data()
     {
