@@ -137,7 +137,12 @@ Logbook::Logbook(MainWindow &window, QMenu *viewMenu, const QString &eventFolder
 
     // One sample per completed cycle.
     connect(&window.cycle(), &UpdateCycle::cycleCompleted, this, &Logbook::cycleCompleted);
-    connect(&window.cycle(), &UpdateCycle::modeChanged, this, [this] { m_sample.clear(); });
+    // Automatic mode goes on where the cycle stopped: a cycle resumed mid-way is no sample,
+    // its first queries were never made in it.
+    connect(&window.cycle(), &UpdateCycle::modeChanged, this, [this] {
+        m_sample.clear();
+        m_cycleWhole = m_window.cycle().ctr_AutoUpdate == 0;
+    });
 
     // Earlier runs of today stay in the window: a trip before a restart is still in sight.
     m_events->loadDay(QDate::currentDate());
@@ -500,6 +505,8 @@ void Logbook::healthChanged(LinkHealth::State state, const QString &text)
 void Logbook::cycleCompleted()
 {
     const logs::Sample sample = m_sample.finish(m_clock.now(), ratingText());
+    if (!std::exchange(m_cycleWhole, true))
+        return;
     m_recorder->record(sample);
     m_trends.add(sample);
     emit sampleTaken(sample);

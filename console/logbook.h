@@ -100,6 +100,7 @@ private:
     logs::SampleRecorder *m_recorder;
     logs::TrendStore m_trends;
     SampleAssembler m_sample;
+    bool m_cycleWhole = true;   // the cycle in progress ran from its first step
     std::array<QPointer<QWidget>, ViewCount> m_windows;
     QAction *m_recordAction = nullptr;
 

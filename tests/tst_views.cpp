@@ -342,6 +342,29 @@ private slots:
         QVERIFY(!rig.s().serial().isOpen());
     }
 
+    // Manual mode mid-cycle, then automatic again: the cycle goes on where it stopped, and
+    // its end is no sample (its first queries were never made); the next whole one is.
+    void aCycleResumedMidWayIsNoSample()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        UpdateCycle &cycle = rig.win->cycle();
+        std::vector<logs::Sample> samples;
+        connect(&rig.win->logbook(), &Logbook::sampleTaken, this,
+                [&samples](const logs::Sample &s) { samples.push_back(s); });
+        QSignalSpy completed(&cycle, &UpdateCycle::cycleCompleted);
+        cycle.mnu_AUTOUPDATE_Click();
+        QTRY_VERIFY_WITH_TIMEOUT(cycle.ctr_AutoUpdate == 7, 15000);   // past the status step
+        cycle.mnu_MANUAL_Click();
+        cycle.mnu_AUTOUPDATE_Click();
+        QVERIFY(completed.wait(15000));
+        QCOMPARE(samples.size(), size_t(0));
+        QVERIFY(completed.wait(15000));
+        QCOMPARE(samples.size(), size_t(1));
+        const logs::Sample &s = samples.front();
+        QVERIFY(s.kV && s.kVSetpoint && s.filamentPreheatA && s.hvOn && s.supplyMinus15V);
+    }
+
     // Whatever the window, a plot draws about two points per pixel at most, and a reading
     // that did not come breaks the line: from full-rate points within the hour, from the
     // 10 s buckets beyond it.
