@@ -56,7 +56,9 @@ void CellTextCache::paint(QPainter *painter, const QStyleOptionViewItem &option,
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
     const QRect r = o.rect.adjusted(margin, 0, -margin, 0);
     painter->save();
-    painter->setClipRect(r);
+    // Most texts fit their cell: a clip for each costs more than drawing the text.
+    if (text->size().width() > r.width())
+        painter->setClipRect(r);
     painter->setFont(option.font);
     painter->setPen(o.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
     painter->drawStaticText(r.left(), r.top() + (r.height() - int(text->size().height())) / 2, *text);

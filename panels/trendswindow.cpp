@@ -110,6 +110,10 @@ TrendsWindow::TrendsWindow(const logs::TrendStore &store, QWidget *parent)
              {TrendSeries::FilamentPreheat, tr("filament preheat")}},
             true);
 
+    m_catchUp = new QTimer(this);
+    m_catchUp->setObjectName(QStringLiteral("tmr_TRENDSCATCHUP"));
+    m_catchUp->setSingleShot(true);
+    connect(m_catchUp, &QTimer::timeout, this, &TrendsWindow::drawNow);
     connect(cmb_SPAN, &QComboBox::currentIndexChanged, this, [this] {
         m_spanMinutes = cmb_SPAN->currentData().toInt();
         resetZoom();
@@ -191,8 +195,7 @@ QLineSeries *TrendsWindow::piece(Plot &plot, Line &line, int index)
 void TrendsWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    m_drawnBucketMs = -1;
-    refresh();
+    drawNow();
 }
 
 void TrendsWindow::resizeEvent(QResizeEvent *event)
@@ -231,6 +234,23 @@ void TrendsWindow::refresh()
 {
     if (m_paused || !isVisible())
         return;
+    // The plot moves on one pixel per span / width: drawing more often than that shows
+    // next to nothing and costs a whole redraw. What is held back shows within that time.
+    const qint64 span = qint64(m_spanMinutes) * 60 * 1000;
+    const qint64 pixelMs = span / std::max(100, m_plots.front().view->width());
+    if (m_drawnLatestMs >= 0 && span == m_drawnSpanMs && m_store.latestMs() - m_drawnLatestMs < pixelMs) {
+        if (!m_catchUp->isActive())
+            m_catchUp->start(int(std::min<qint64>(pixelMs, std::numeric_limits<int>::max())));
+        return;
+    }
+    drawNow();
+}
+
+void TrendsWindow::drawNow()
+{
+    m_catchUp->stop();
+    if (m_paused || !isVisible())
+        return;
     const qint64 span = qint64(m_spanMinutes) * 60 * 1000;
     const qint64 latest = m_store.latestMs() >= 0 ? m_store.latestMs() : QDateTime::currentMSecsSinceEpoch();
     // The time axis moves on in steps of a twelfth of the window, so its labels are laid
@@ -240,11 +260,7 @@ void TrendsWindow::refresh()
         m_axisSpanMs = span;
         m_axisEndMs = latest - latest % step + step;
     }
-    // A long window changes only when a 10 s bucket is complete.
-    const qint64 bucket = latest - latest % logs::TrendStore::BucketMs;
-    if (span > logs::TrendStore::FullRateSpanMs && bucket == m_drawnBucketMs && span == m_drawnSpanMs)
-        return;
-    m_drawnBucketMs = bucket;
+    m_drawnLatestMs = m_store.latestMs();
     m_drawnSpanMs = span;
     m_drawing = true;
     for (Plot &p : m_plots)
@@ -382,8 +398,7 @@ void TrendsWindow::setPaused(bool paused)
     m_paused = paused;
     btn_PAUSE->setChecked(paused);
     showState();
-    m_drawnBucketMs = -1;
-    refresh();
+    drawNow();
 }
 
 void TrendsWindow::resetZoom()
@@ -394,10 +409,9 @@ void TrendsWindow::resetZoom()
         p.fromMs = p.toMs = -1;   // set again at the next drawing
     }
     m_axisSpanMs = 0;
-    m_drawnBucketMs = -1;
     m_drawing = false;
     setPaused(false);
-    refresh();
+    drawNow();
 }
 
 void TrendsWindow::showState()

@@ -12,6 +12,7 @@
 class QChart;
 class QChartView;
 class QComboBox;
+class QTimer;
 class QDateTimeAxis;
 class QLabel;
 class QLineSeries;
@@ -73,6 +74,7 @@ private:
     QList<logs::TrendPoint> pointsFor(logs::TrendSeries series, qint64 fromMs, qint64 toMs) const;
     void zoomed(const Plot &from);
     void alignPlots();
+    void drawNow();
     void showState();
 
     const logs::TrendStore &m_store;
@@ -83,7 +85,8 @@ private:
     qint64 m_axisEndMs = 0;
     bool m_paused = false;
     bool m_drawing = false;
-    qint64 m_drawnBucketMs = -1, m_drawnSpanMs = -1;   // what the last drawing showed
+    qint64 m_drawnLatestMs = -1, m_drawnSpanMs = -1;   // what the last drawing showed
+    QTimer *m_catchUp;                                  // draws what refresh() held back
     bool m_alignDue = true;   // a value axis or the size changed: line the plots up again
 };
 

@@ -28,6 +28,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 using namespace plv;
 using namespace plv::test;
@@ -398,6 +399,28 @@ private slots:
         QCOMPARE(w.piecesShown(TrendSeries::Kv), pieces);
         QVERIFY2(w.pointsShown(TrendSeries::Kv) <= 2 * (w.width() + 2), qPrintable(QString::number(w.pointsShown(TrendSeries::Kv))));
         QVERIFY(w.pointsShown(TrendSeries::Kv) >= w.width() / 2);
+    }
+
+    // A sample that moves the plot less than a pixel is not drawn at once, but within a
+    // pixel's time, even when no further sample comes.
+    void aHeldBackSampleIsDrawnWithinAPixelsTime()
+    {
+        logs::TrendStore store;
+        logs::TrendStore::Values v;
+        v[size_t(logs::TrendSeries::Kv)] = 35.0;
+        const qint64 t0 = 1'800'000'000'000;
+        store.add(t0, v);
+        TrendsWindow w(store);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.pointsShown(logs::TrendSeries::Kv), 1);
+        store.add(t0 + 100, v);
+        w.refresh();
+        QCOMPARE(w.pointsShown(logs::TrendSeries::Kv), 1);
+        auto *catchUp = w.findChild<QTimer *>(QStringLiteral("tmr_TRENDSCATCHUP"));
+        QVERIFY(catchUp && catchUp->isActive());
+        QVERIFY(catchUp->interval() <= 10 * 60 * 1000 / 100);   // one pixel of the 10 minute window at most
+        QTRY_COMPARE_WITH_TIMEOUT(w.pointsShown(logs::TrendSeries::Kv), 2, 10000);
     }
 
     // Each window fits 960 x 540, and F12 from it switches HV off.
