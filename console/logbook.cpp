@@ -331,7 +331,15 @@ void Logbook::exchanged(const QByteArray &command, const QByteArray &reply)
 
 void Logbook::unsolicited(const QByteArray &frame)
 {
-    addRow(Direction::RxUnsolicited, m_session.linkKind(), frame, replyMeaning(frame, {}, factors()));
+    // A unit reporting on its own repeats one frame hundreds of times a second.
+    const Factors f = factors();
+    if (frame != m_lastUnsolicited || f.voltsPerCount != m_lastUnsolicitedFactors.voltsPerCount
+        || f.milliampsPerCount != m_lastUnsolicitedFactors.milliampsPerCount) {
+        m_lastUnsolicited = frame;
+        m_lastUnsolicitedFactors = f;
+        m_lastUnsolicitedMeaning = replyMeaning(frame, {}, f);
+    }
+    addRow(Direction::RxUnsolicited, m_session.linkKind(), frame, m_lastUnsolicitedMeaning);
 }
 
 void Logbook::discarded(Session::LinkKind kind, const QByteArray &bytes, const QString &reason)

@@ -105,6 +105,9 @@ private:
     QAction *m_recordAction = nullptr;
 
     QByteArray m_lastSent;   // payload of the last command, for its reply's meaning
+    QByteArray m_lastUnsolicited;   // and its meaning under those factors
+    Factors m_lastUnsolicitedFactors{};
+    QString m_lastUnsolicitedMeaning;
     struct LinkNameCache {
         QString address;
         quint16 port = 0;

@@ -19,6 +19,7 @@ SerialTransport::SerialTransport(QObject *parent) : Transport(parent)
 void SerialTransport::setPortName(const QString &device)
 {
     m_port.setPortName(device);
+    m_portName = m_port.portName();   // worked out from the device path at each call
 }
 
 bool SerialTransport::setSettings(const QString &settings)

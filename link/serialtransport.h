@@ -12,7 +12,7 @@ public:
     explicit SerialTransport(QObject *parent = nullptr);
 
     void setPortName(const QString &device);
-    QString portName() const { return m_port.portName(); }
+    QString portName() const { return m_portName; }
     // "115200,n,8,1"
     bool setSettings(const QString &settings);
     QString settings() const { return m_settings; }
@@ -30,6 +30,7 @@ public:
 private:
     void onError(QSerialPort::SerialPortError e);
     QSerialPort m_port;
+    QString m_portName;
     QString m_settings = QStringLiteral("115200,n,8,1");
 };
 

@@ -79,6 +79,7 @@ void BatchedRows::flush()
     }
     m_dropped = 0;
     const int target = m_source->rowCount();
+    m_lastBatch = qMax(0, target - m_rows);
     if (target > m_rows) {
         beginInsertRows({}, m_rows, target - 1);
         m_rows = target;

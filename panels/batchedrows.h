@@ -16,6 +16,8 @@ public:
 
     // The view catches up with the source now.
     void flush();
+    void setInterval(int ms) { m_timer.setInterval(ms); }
+    int lastBatch() const { return m_lastBatch; }   // rows the last catching up added
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;
@@ -35,6 +37,7 @@ private:
     int m_rows = 0;      // rows the view knows
     int m_dropped = 0;   // rows dropped from the source's front since the view last caught up
     bool m_resetting = false;
+    int m_lastBatch = 0;
 };
 
 } // namespace plv

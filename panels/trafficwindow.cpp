@@ -169,7 +169,13 @@ void TrafficWindow::attach()
     for (int c = 0; c < m_widths.size(); ++c)
         tbl_TRAFFIC->horizontalHeader()->resizeSection(c, m_widths[c]);
     btn_PAUSE->setChecked(false);
-    // The rows and their counts reach the table once a second.
+    // The rows and their counts reach the table once a second. While they come faster than
+    // the table shows them (automatic mode) every batch repaints it whole, so then every
+    // two seconds: nobody reads rows that scroll by, and Pause or a filter holds them.
+    connect(m_view, &BatchedRows::flushed, this, [this] {
+        const int shown = tbl_TRAFFIC->viewport()->height() / std::max(1, tbl_TRAFFIC->verticalHeader()->defaultSectionSize());
+        m_view->setInterval(m_view->lastBatch() > shown ? 2000 : 1000);
+    });
     connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::followTail);
     connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::showCounts);
     connect(m_model, &TrafficLogModel::pausedChanged, btn_PAUSE, &QPushButton::setChecked);

@@ -276,6 +276,10 @@ QColor boxColor(const QLineEdit *box) { return box->palette().color(QPalette::Ba
 
 void setTextColor(QLabel *label, const QColor &c)
 {
+    // A palette set, even an equal one, goes down to the label's children and repaints it:
+    // unsolicited status frames come hundreds a second.
+    if (label->palette().color(QPalette::WindowText) == c)
+        return;
     QPalette p = label->palette();
     p.setColor(QPalette::WindowText, c);
     label->setPalette(p);
