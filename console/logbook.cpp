@@ -95,6 +95,7 @@ Logbook::Logbook(MainWindow &window, QMenu *viewMenu, const QString &eventFolder
     });
     connect(&s, &Session::unsolicitedStatus, this,
             [this](const QByteArray &frame) { statusSeen(decodeMainStatus(frame)); });
+    m_junkFlush->setObjectName(QStringLiteral("tmr_JUNKROWS"));
     m_junkFlush->setSingleShot(true);
     m_junkFlush->setInterval(500);
     connect(m_junkFlush, &QTimer::timeout, this, &Logbook::flushDiscarded);

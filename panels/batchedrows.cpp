@@ -5,6 +5,8 @@ namespace plv {
 BatchedRows::BatchedRows(QAbstractItemModel *source, int intervalMs, QObject *parent)
     : QAbstractTableModel(parent), m_source(source), m_rows(source->rowCount())
 {
+    m_timer.setParent(this);   // found by name among the window's timers
+    m_timer.setObjectName(QStringLiteral("tmr_TRAFFICROWS"));
     m_timer.setSingleShot(true);
     m_timer.setInterval(intervalMs);
     connect(&m_timer, &QTimer::timeout, this, &BatchedRows::flush);
