@@ -21,11 +21,13 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -154,6 +156,30 @@ private slots:
         book.showView(Logbook::View::Traffic);
         QCOMPARE(w.model().rowCount(), 8);
         QCOMPARE(w.filter().rowCount(), 4);
+    }
+
+    // Rows reach the table once a second; after a batch larger than the table shows, every
+    // two seconds; after a small one, once a second again.
+    void theTableSlowsDownOnlyWhileRowsOutrunIt()
+    {
+        Rig rig;
+        Logbook &book = rig.win->logbook();
+        book.showView(Logbook::View::Traffic);
+        TrafficWindow &w = book.trafficWindow();
+        auto *batch = w.findChild<QTimer *>(QStringLiteral("tmr_TRAFFICROWS"));
+        QVERIFY(batch);
+        QCOMPARE(batch->interval(), 1000);
+        auto feed = [&](int rows) {
+            for (int i = 0; i < rows; ++i)
+                book.traffic().record(logs::Direction::Tx, QStringLiteral("USB"), QByteArray("\x02" "22,\x03"));
+        };
+        const int shown = w.tbl_TRAFFIC->viewport()->height() / w.tbl_TRAFFIC->verticalHeader()->defaultSectionSize();
+        feed(shown + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(w.tbl_TRAFFIC->model()->rowCount(), shown + 1, 5000);
+        QCOMPARE(batch->interval(), 2000);
+        feed(shown);
+        QTRY_COMPARE_WITH_TIMEOUT(w.tbl_TRAFFIC->model()->rowCount(), 2 * shown + 1, 5000);
+        QCOMPARE(batch->interval(), 1000);
     }
 
     // HV ON from the switch: the request, the unit's answer and its new state, in memory
