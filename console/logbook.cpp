@@ -145,8 +145,6 @@ Logbook::Logbook(MainWindow &window, QMenu *viewMenu, const QString &eventFolder
         m_cycleWhole = m_window.cycle().ctr_AutoUpdate == 0;
     });
 
-    // Earlier runs of today stay in the window: a trip before a restart is still in sight.
-    m_events->loadDay(QDate::currentDate());
     log(EventCategory::Console,
         tr("started: %1, rating %2").arg(window.build().windowCaption, ratingText()));
 }
@@ -167,7 +165,12 @@ QWidget &Logbook::window(View v)
     if (!w) {
         switch (v) {
         case View::Traffic: w = new TrafficWindow(*m_traffic, &m_window); break;
-        case View::Events: w = new EventWindow(*m_events, &m_window); break;
+        case View::Events:
+            // Earlier runs of today join the window: a trip before a restart is still in
+            // sight. Read when first shown, not at every start.
+            m_events->loadDay(QDate::currentDate());
+            w = new EventWindow(*m_events, &m_window);
+            break;
         case View::Trends: {
             auto *t = new TrendsWindow(m_trends, &m_window);
             connect(this, &Logbook::sampleTaken, t, &TrendsWindow::refresh);

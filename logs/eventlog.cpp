@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 
+#include <utility>
+
 namespace plv::logs {
 
 QString categoryName(EventCategory c)
@@ -82,10 +84,11 @@ std::optional<Event> EventLog::parseLine(QStringView line)
 
 int EventLog::loadDay(QDate localDay)
 {
-    if (!m_events.empty())
+    if (std::exchange(m_dayLoaded, true))
         return 0;
+    const int room = m_capacity - count();
     QFile f(filePath(localDay));
-    if (!f.open(QIODevice::ReadOnly))
+    if (room <= 0 || !f.open(QIODevice::ReadOnly))
         return 0;
     // Each event is a short line: the tail holds more than the memory keeps.
     const qint64 tailBytes = qint64(m_capacity) * 512;
@@ -93,11 +96,18 @@ int EventLog::loadDay(QDate localDay)
     if (cut)
         f.seek(f.size() - tailBytes);
     const QList<QByteArray> lines = f.readAll().split('\n');
-    for (qsizetype i = cut ? 1 : 0; i < lines.size(); ++i)   // the first piece of a cut tail is half a line
-        if (std::optional<Event> e = parseLine(QString::fromUtf8(lines[i])))
-            m_events.push_back(std::move(*e));
-    trim(m_capacity);
-    return count();
+    // This run's own events are in the file too, from the first one held on.
+    const QDateTime before = m_events.empty() ? QDateTime() : m_events.front().time;
+    std::deque<Event> earlier;
+    for (qsizetype i = cut ? 1 : 0; i < lines.size(); ++i) {   // the first piece of a cut tail is half a line
+        std::optional<Event> e = parseLine(QString::fromUtf8(lines[i]));
+        if (e && (!before.isValid() || e->time < before))
+            earlier.push_back(std::move(*e));
+    }
+    while (qsizetype(earlier.size()) > room)
+        earlier.pop_front();
+    m_events.insert(m_events.begin(), earlier.begin(), earlier.end());
+    return int(earlier.size());
 }
 
 void EventLog::setMemoryCapacity(int events)

@@ -58,9 +58,9 @@ public:
     // The reverse; nothing for a line that is not an event's.
     static std::optional<Event> parseLine(QStringView line);
 
-    // Takes that day's file into memory, as far as the memory bound reaches, so a restarted
-    // console still shows what happened earlier that day. Only before the first event is
-    // logged; returns how many events were read.
+    // Puts that day's events from before the first one held in front of them, as far as
+    // the memory bound reaches, so a restarted console still shows what happened earlier
+    // that day. Once per log, and before a model shows it; returns how many were read.
     int loadDay(QDate localDay);
 
     int count() const { return int(m_events.size()); }
@@ -89,6 +89,7 @@ private:
     int m_capacity = DefaultMemoryCapacity;
     QString m_lastError;
     MonotonicWallClock m_clock;
+    bool m_dayLoaded = false;
     LineWriter m_writer;
 };
 
