@@ -21,14 +21,15 @@
 
 namespace plv::cli {
 
-namespace {
-
-using Step = UpdateCycle::Step;
-
 const QStringList kStatusColumns = {"hv_on",           "interlock_closed",   "fault",
                                     "remote",          "arc_flag",           "temp_flag",
                                     "over_voltage_flag", "under_voltage_flag", "over_current_flag",
                                     "under_current_flag"};
+
+namespace {
+
+using Step = UpdateCycle::Step;
+
 const QStringList kReadbackColumns = {"kv_kV", "ma_mA", "filament_A", "supply_minus15_V",
                                       "converter_a_counts", "converter_b_counts", "rating"};
 const QStringList kSetpointColumns = {"kv_set_kV", "ma_set_mA", "filament_limit_A", "filament_preheat_A"};

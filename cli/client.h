@@ -33,6 +33,8 @@ QString textLines(const QList<Field> &fields);   // "name: value unit" lines
 QString jsonObject(const QList<Field> &fields);  // one line
 // The named columns of the recording's row for this sample, in the order asked.
 QList<Field> sampleFields(const logs::Sample &sample, const QStringList &columns);
+// The status line's columns: HV, interlock, fault, remote and the six fault flags.
+extern const QStringList kStatusColumns;
 
 class Client : public QObject {
     Q_OBJECT

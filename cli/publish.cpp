@@ -24,11 +24,6 @@ namespace {
 
 using Step = UpdateCycle::Step;
 
-const QStringList kStatusColumns = {"hv_on",           "interlock_closed",   "fault",
-                                    "remote",          "arc_flag",           "temp_flag",
-                                    "over_voltage_flag", "under_voltage_flag", "over_current_flag",
-                                    "under_current_flag"};
-
 // Numbers as numbers, the yes/no columns as booleans, a missing value as null.
 QJsonObject toJson(const QList<Field> &fields)
 {

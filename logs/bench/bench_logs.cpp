@@ -1,6 +1,7 @@
 // Costs of the logs: a simulated week of samples into the trend store, a traffic log
 // filled to its 100,000 rows and turning, the event log and the recording. Prints one
 // table; runs with temporary XDG folders so nothing lands in the user's home.
+#include "bench/benchutil.h"
 #include "logs/eventlog.h"
 #include "logs/sample.h"
 #include "logs/trafficmodel.h"
@@ -20,30 +21,10 @@ using namespace plv::logs;
 
 namespace {
 
-long rssKiB()
-{
-    FILE *f = std::fopen("/proc/self/status", "r");
-    if (!f)
-        return -1;
-    char line[256];
-    long kib = -1;
-    while (std::fgets(line, sizeof line, f)) {
-        if (std::strncmp(line, "VmRSS:", 6) == 0) {
-            kib = std::strtol(line + 6, nullptr, 10);
-            break;
-        }
-    }
-    std::fclose(f);
-    return kib;
-}
+using bench::rssKiB;
 
 // User plus system time of every thread of this process (the writer threads included).
-double cpuMs()
-{
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) * 1e3 + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e3;
-}
+double cpuMs() { return double(bench::cpuNs()) / 1e6; }
 
 double mib(double bytes) { return bytes / (1024.0 * 1024.0); }
 
