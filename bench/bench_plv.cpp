@@ -405,37 +405,47 @@ struct Launch {
 // watches the main thread's system call: the first time it sits in poll() for 5 ms it has
 // handled everything queued at start-up, including the window's expose and first paint,
 // and is waiting for the operator.
-Launch launch(const QString &path, const QStringList &args)
+// Starts `path` with `args`, its standard output on a pipe and its standard error
+// discarded. Returns the pid (0 on failure) and the pipe's read end in `out`.
+pid_t spawnPiped(const QString &path, const QStringList &args, int &out, std::string &error)
 {
-    Launch L;
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        L.error = "pipe";
-        return L;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        error = "pipe";
+        return 0;
     }
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&fa, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    const QByteArray p = path.toLocal8Bit();
-    std::vector<QByteArray> argStore{p};
+    std::vector<QByteArray> argStore{path.toLocal8Bit()};
     for (const QString &a : args)
         argStore.push_back(a.toLocal8Bit());
     std::vector<char *> argv;
     for (QByteArray &a : argStore)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-
     pid_t pid = 0;
-    const int64_t t0 = nowNs();
-    const int rc = posix_spawn(&pid, p.constData(), &fa, nullptr, argv.data(), environ);
+    const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
-    ::close(out[1]);
+    ::close(fds[1]);
     if (rc != 0) {
-        ::close(out[0]);
-        L.error = "spawn failed";
-        return L;
+        ::close(fds[0]);
+        error = "spawn failed";
+        return 0;
     }
+    out = fds[0];
+    return pid;
+}
+
+Launch launch(const QString &path, const QStringList &args)
+{
+    Launch L;
+    int out = -1;
+    const int64_t t0 = nowNs();
+    pid_t pid = spawnPiped(path, args, out, L.error);
+    if (!pid)
+        return L;
     const QByteArray sysPath = "/proc/" + QByteArray::number(pid) + "/syscall";
     const bool wantLine = args.contains(QStringLiteral("--stay"));
     std::string text;
@@ -462,10 +472,10 @@ Launch launch(const QString &path, const QStringList &args)
                 streak = 0;
             }
         }
-        pollfd pf{out[0], POLLIN, 0};
+        pollfd pf{out, POLLIN, 0};
         if (::poll(&pf, 1, 0) > 0) {
             char b[512];
-            const ssize_t n = ::read(out[0], b, sizeof b);
+            const ssize_t n = ::read(out, b, sizeof b);
             if (n > 0)
                 text.append(b, size_t(n));
             gotLine = text.find('\n') != std::string::npos;
@@ -486,7 +496,7 @@ Launch launch(const QString &path, const QStringList &args)
         ::kill(pid, SIGTERM);
         ::waitpid(pid, nullptr, 0);
     }
-    ::close(out[0]);
+    ::close(out);
     if (ready)
         L.readyMs = ms(ready - t0);
     auto stamp = [&](const char *key) -> double {
@@ -1294,32 +1304,11 @@ struct ExitRun {
 ExitRun exitRun(const QString &probe, Unit &u, const QStringList &args)
 {
     ExitRun R;
-    int out[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        R.error = "pipe";
+    int out = -1;
+    const pid_t pid = spawnPiped(probe, args, out, R.error);
+    if (!pid)
         return R;
-    }
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<QByteArray> argStore{probe.toLocal8Bit()};
-    for (const QString &a : args)
-        argStore.push_back(a.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &a : argStore)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    ::close(out[1]);
-    if (rc != 0) {
-        ::close(out[0]);
-        R.error = "spawn failed";
-        return R;
-    }
-    ::fcntl(out[0], F_SETFL, O_NONBLOCK);
+    ::fcntl(out, F_SETFL, O_NONBLOCK);
     // The end is seen on a pidfd; without one (old kernel), by asking every 100 ms.
     const int pidfd = int(::syscall(SYS_pidfd_open, pid, 0));
     int64_t chosen = 0, cpuChosen = 0, end = 0;
@@ -1328,7 +1317,7 @@ ExitRun exitRun(const QString &probe, Unit &u, const QStringList &args)
     bool reaped = false;
     const int64_t start = nowNs();
     std::string text;
-    int outFd = out[0];
+    int outFd = out;
     auto lines = [&] {
         size_t nl;
         while ((nl = text.find('\n')) != std::string::npos) {
