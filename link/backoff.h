@@ -7,13 +7,15 @@
 
 namespace plv {
 
+struct BackoffRule {
+    int firstMs = 1000;
+    int maxMs = 30000;
+    double jitter = 0.25;   // each delay is its base times a factor in [1 - jitter, 1 + jitter]
+};
+
 class Backoff {
 public:
-    struct Rule {
-        int firstMs = 1000;
-        int maxMs = 30000;
-        double jitter = 0.25;   // each delay is its base times a factor in [1 - jitter, 1 + jitter]
-    };
+    using Rule = BackoffRule;
 
     // 'uniform' returns numbers in [0, 1); tests hand in their own.
     explicit Backoff(Rule rule = {}, std::function<double()> uniform = {});
