@@ -11,7 +11,9 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -36,11 +38,12 @@ const QStringList kSetpointColumns = {"kv_set_kV", "ma_set_mA", "filament_limit_
 
 QString setpointColumn(Channel c) { return kSetpointColumns[int(c) & 3]; }
 
-void writeOut(const QString &text)
+// False with errno set when standard output no longer takes it (closed pipe, full disk).
+bool writeOut(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size())
+        && std::fflush(stdout) == 0;
 }
 
 QString jsonString(const QString &s)
@@ -178,9 +181,21 @@ std::optional<bool> Client::accepted(char answer)
     return false;
 }
 
-int Client::verdict() const { return m_timeouts ? NoReply : m_refusals ? Refused : Done; }
+int Client::verdict() const
+{
+    return m_writeFailed ? WriteFailed : m_timeouts ? NoReply : m_refusals ? Refused : Done;
+}
 
-void Client::print(const QList<Field> &fields) { writeOut(m_o.json ? jsonObject(fields) : textLines(fields)); }
+bool Client::print(const QString &text)
+{
+    if (m_writeFailed || writeOut(text))
+        return !m_writeFailed;
+    m_writeFailed = true;
+    say(QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return false;
+}
+
+void Client::print(const QList<Field> &fields) { print(m_o.json ? jsonObject(fields) : textLines(fields)); }
 
 logs::Sample Client::freshSample() const
 {
@@ -275,6 +290,8 @@ int Client::run()
     }
     if (m_o.command == Command::Hv && m_o.on && !confirmHvOn())
         return Usage;
+    if (m_o.command == Command::Publish)
+        return publish();   // its own files first, and a unit away at start is waited for
     if (!openLink())
         return NoLink;
 
@@ -290,7 +307,7 @@ int Client::run()
     case Command::ResetFaults: return action();
     case Command::Shutdown: return shutdown();
     case Command::Watch: return watch();
-    case Command::Publish: return publish();
+    case Command::Publish: break;
     }
     return Usage;
 }
@@ -500,26 +517,26 @@ void Client::completeSample()
         publishSample();
         return;
     }
-    if (m_o.json) {
-        const QStringList columns = logs::sampleCsvHeader().split(QLatin1Char(','));
-        writeOut(jsonObject(sampleFields(m_sample, columns)));
-    } else {
-        writeOut(logs::sampleCsvRow(m_sample) + QLatin1Char('\n'));
+    const QStringList columns = logs::sampleCsvHeader().split(QLatin1Char(','));
+    if (!print(m_o.json ? jsonObject(sampleFields(m_sample, columns)) : logs::sampleCsvRow(m_sample) + QLatin1Char('\n'))) {
+        stop(WriteFailed);
+        return;
     }
     ++m_samples;
     if (m_o.sampleCount && m_samples >= *m_o.sampleCount)
         stop();
 }
 
-void Client::stop()
+void Client::stop(int code)
 {
     if (m_stopping)
         return;
     m_stopping = true;
+    m_exitCode = code;
     if (m_mqtt)
         sayGoodbye();
     m_session->end();   // a reply wait in progress returns at once
-    QCoreApplication::exit(Done);
+    QCoreApplication::exit(code);
 }
 
 void Client::catchSignals()
@@ -543,8 +560,8 @@ void Client::catchSignals()
 int Client::watch()
 {
     m_quietTimeouts = true;
-    if (!m_o.json)
-        writeOut(logs::sampleCsvHeader() + QLatin1Char('\n'));
+    if (!m_o.json && !print(logs::sampleCsvHeader() + QLatin1Char('\n')))
+        return WriteFailed;
     catchSignals();
 
     UpdateCycle cycle(*m_session, [this](Step s) { runStep(s); }, &m_root);
@@ -552,7 +569,7 @@ int Client::watch()
     connect(&cycle, &UpdateCycle::cycleCompleted, this, &Client::completeSample);
     QTimer::singleShot(0, &cycle, &UpdateCycle::mnu_AUTOUPDATE_Click);
     const int code = QCoreApplication::exec();
-    return m_stopping ? Done : code;
+    return m_stopping ? m_exitCode : code;
 }
 
 } // namespace plv::cli

@@ -60,7 +60,7 @@ private:
     void readStatus(logs::Sample &s);
     void runStep(UpdateCycle::Step step);
     void completeSample();
-    void stop();
+    void stop(int code = Done);
     logs::Sample freshSample() const;
 
     // An answer that says yes ('$'); counts a refusal, names it on standard error.
@@ -68,6 +68,7 @@ private:
     int verdict() const;   // 4 when a reply did not come, else 5 when one was refused, else 0
 
     void print(const QList<Field> &fields);
+    bool print(const QString &text);   // false once standard output failed (named once)
     void say(const QString &message) const;
     void onReply(const QByteArray &reply, bool awaited);
 
@@ -86,6 +87,8 @@ private:
     logs::Sample m_sample;
     qint64 m_samples = 0;
     bool m_stopping = false;
+    int m_exitCode = Done;
+    bool m_writeFailed = false;
 
     // publish
     struct Request {

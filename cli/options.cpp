@@ -105,7 +105,12 @@ bool parsePublish(Options &o, const QString &broker, const QString &topic, const
         o.brokerPort = *port.value;
     }
     // A root, not a filter: no wildcards, no empty levels, not starting with '$'.
-    o.topic = topic.isEmpty() ? QStringLiteral("plv/unit") : topic;
+    // No default: two publishers left on one root would both act on every request.
+    if (topic.isEmpty()) {
+        error = QStringLiteral("publish needs --topic ROOT, one per unit, such as plv/line1-unit3");
+        return false;
+    }
+    o.topic = topic;
     if (o.topic.contains(QLatin1Char('+')) || o.topic.contains(QLatin1Char('#')) || o.topic.startsWith(QLatin1Char('$'))
         || o.topic.split(QLatin1Char('/')).contains(QString()) || o.topic.contains(QChar(0))) {
         error = QStringLiteral("--topic: '%1' is not a topic root such as plv/line1-unit3").arg(topic);
@@ -235,8 +240,10 @@ Parsed parseArguments(const QStringList &args)
             baudText = value;
         } else if (arg == QLatin1String("--build")) {
             buildName = value;
+            o.buildGiven = true;
         } else if (arg == QLatin1String("--rating")) {
             ratingText = value;
+            o.ratingGiven = true;
         } else if (arg == QLatin1String("--json")) {
             o.json = true;
         } else if (arg == QLatin1String("--timeout")) {

@@ -10,7 +10,7 @@
 namespace plv::cli {
 
 // Exit codes, one per kind of failure, so a script can tell them apart.
-enum Exit { Done = 0, Usage = 2, NoLink = 3, NoReply = 4, Refused = 5, OutOfRange = 6 };
+enum Exit { Done = 0, Usage = 2, NoLink = 3, NoReply = 4, Refused = 5, OutOfRange = 6, WriteFailed = 7 };
 
 enum class LinkType { None, Tcp, Serial, Usb };
 enum class Command { Status, Readbacks, Setpoints, Info, Hours, Set, Hv, Remote, ResetFaults, Shutdown, Watch, Publish };
@@ -31,6 +31,8 @@ struct Options {
 
     const BuildData *build = nullptr;
     const Rating *rating = nullptr;
+    bool buildGiven = false;       // --build or --rating typed: checked against the unit, never replaced
+    bool ratingGiven = false;
     bool json = false;
     std::optional<int> timeoutMs;  // serial and TCP only
 
@@ -48,7 +50,7 @@ struct Options {
     QString brokerHost;
     quint16 brokerPort = 1883;
     bool brokerTls = false;        // mqtts:// or --tls-ca
-    QString topic;                 // root, without a trailing '/'
+    QString topic;                 // root, without a trailing '/'; one per unit, required
     QString user;
     QString passwordFile;          // the password is read from here only
     QString tlsCa;

@@ -85,6 +85,18 @@ int Client::publish()
         s.password = f.readLine();
         while (s.password.endsWith('\n') || s.password.endsWith('\r'))
             s.password.chop(1);
+        if (s.password.isEmpty()) {
+            say(QStringLiteral("the password file %1 is empty").arg(m_o.passwordFile));
+            return Usage;
+        }
+    }
+    if (!m_o.tlsCa.isEmpty()) {
+        QFile ca(m_o.tlsCa);
+        if (!ca.open(QIODevice::ReadOnly) || ca.size() == 0) {
+            say(QStringLiteral("cannot read the CA certificate %1: %2")
+                    .arg(m_o.tlsCa, ca.isOpen() ? QStringLiteral("the file is empty") : ca.errorString()));
+            return Usage;
+        }
     }
     s.tls = m_o.brokerTls;
     s.tlsCa = m_o.tlsCa;
@@ -129,7 +141,7 @@ int Client::publish()
     connect(&cycle, &UpdateCycle::cycleCompleted, this, &Client::completeSample);
     QTimer::singleShot(0, &cycle, &UpdateCycle::mnu_AUTOUPDATE_Click);
     const int code = QCoreApplication::exec();
-    return m_stopping ? Done : code;
+    return m_stopping ? m_exitCode : code;
 }
 
 void Client::sayGoodbye()

@@ -379,6 +379,39 @@ private slots:
         QCOMPARE(payloads(*sim), start + cycle + cycle);
     }
 
+    // A reader that goes away, or a disk that fills, ends plvctl with 7 and a message.
+    void outputFailureEnds_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("closePipe");   // else standard output is /dev/full
+        QTest::newRow("watch | head -1: the closed pipe ends it") << QStringList{"watch", "--interval", "5"} << true;
+        QTest::newRow("status > /dev/full") << QStringList{"status"} << false;
+        QTest::newRow("watch > /dev/full: the header already fails") << QStringList{"watch"} << false;
+    }
+    void outputFailureEnds()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, closePipe);
+        QProcess p, head;
+        p.setStandardInputFile(QProcess::nullDevice());
+        if (closePipe) {
+            p.setStandardOutputProcess(&head);
+            head.start(QStringLiteral("head"), {QStringLiteral("-1")});
+        } else {
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        }
+        QEventLoop loop;
+        connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        p.start(QStringLiteral(PLVCTL_PATH), QStringList{"--tcp", tcp} + args);
+        loop.exec();
+        QCOMPARE(p.state(), QProcess::NotRunning);
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 7);
+        QVERIFY(p.readAllStandardError().contains("cannot write to standard output"));
+        head.waitForFinished();
+    }
+
     void watchEndsWithZeroOnInterrupt()
     {
         QProcess p;

@@ -149,9 +149,15 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("no broker") << QStringList{"publish"};
-        QTest::newRow("not mqtt") << QStringList{"publish", "--broker", "http://127.0.0.1"};
+        QTest::newRow("not mqtt") << QStringList{"publish", "--broker", "http://127.0.0.1", "--topic", "plv/a"};
+        QTest::newRow("no topic: two units would share one") << QStringList{"publish", "--broker", "mqtt://127.0.0.1"};
+        QTest::newRow("empty topic") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", ""};
+        QTest::newRow("empty password file") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                            "--user", "u", "--password-file", "/dev/null"};
+        QTest::newRow("missing CA file, named") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                               "--tls-ca", "/nonexistent/ca.crt"};
         QTest::newRow("wildcard root") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/#"};
-        QTest::newRow("hv on without commands") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--allow-hv-on"};
+        QTest::newRow("hv on without commands") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a", "--allow-hv-on"};
         QTest::newRow("password as argument") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--password", "x"};
         QTest::newRow("commands outside publish") << QStringList{"watch", "--commands"};
     }
@@ -162,6 +168,10 @@ private slots:
         p.start(QStringLiteral(PLVCTL_PATH), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1")} + args);
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), 2);
+        const QByteArray err = p.readAllStandardError();
+        for (const QString &arg : args)   // a file refused is named with its path
+            if (arg.startsWith(QLatin1Char('/')))
+                QVERIFY2(err.contains(arg.toUtf8()), err.constData());
     }
 
     void init()
