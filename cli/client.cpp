@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,8 +36,6 @@ using Step = UpdateCycle::Step;
 const QStringList kReadbackColumns = {"kv_kV", "ma_mA", "filament_A", "supply_minus15_V",
                                       "converter_a_counts", "converter_b_counts", "rating"};
 const QStringList kSetpointColumns = {"kv_set_kV", "ma_set_mA", "filament_limit_A", "filament_preheat_A"};
-
-QString setpointColumn(Channel c) { return kSetpointColumns[int(c) & 3]; }
 
 // False with errno set when standard output no longer takes it (closed pipe, full disk).
 bool writeOut(const QString &text)
@@ -75,6 +74,8 @@ void onSignal(int)
 }
 
 } // namespace
+
+QString setpointColumn(Channel c) { return kSetpointColumns[int(c) & 3]; }
 
 QString unitOfKey(const QString &key)
 {
@@ -278,15 +279,16 @@ bool Client::confirmHvOn()
 
 int Client::run()
 {
-    // Everything that can be refused without the unit is refused before the link opens.
-    std::optional<int> count;
-    if (m_o.command == Command::Set) {
+    // Everything that can be refused without the unit is refused before the link opens:
+    // a count that no rating the unit could name would change (a raw count, a filament
+    // channel, a rating typed, which the unit can only refuse).
+    if (m_o.command == Command::Set
+        && (m_o.counts || m_o.ratingGiven || m_o.channel == Channel::C || m_o.channel == Channel::D)) {
         const SetCount c = setpointCount(m_o);
         if (!c.count) {
             say(c.error);
             return OutOfRange;
         }
-        count = c.count;
     }
     if (m_o.command == Command::Hv && m_o.on && !confirmHvOn())
         return Usage;
@@ -294,6 +296,8 @@ int Client::run()
         return publish();   // its own files first, and a unit away at start is waited for
     if (!openLink())
         return NoLink;
+    if (converts(m_o.command) && !checkRating())
+        return Usage;
 
     switch (m_o.command) {
     case Command::Status:
@@ -423,7 +427,12 @@ int Client::query()
 
 int Client::set()
 {
-    const int count = *setpointCount(m_o).count;
+    const SetCount c = setpointCount(m_o);   // under the rating the unit confirmed
+    if (!c.count) {
+        say(c.error);
+        return OutOfRange;
+    }
+    const int count = *c.count;
     const TryOut r = m_unit.tryOut(m_o.channel, count);
     const auto yes = accepted(r.status);
     logs::Sample s = freshSample();
@@ -464,6 +473,31 @@ int Client::shutdown()
     return verdict();
 }
 
+bool Client::checkRating()
+{
+    const auto model = m_unit.readIdentity(Identity::ModelNumber);
+    const QString text = model ? QString::fromLatin1(*model).trimmed() : QString();
+    if (model)
+        m_info[0] = QString::fromLatin1(*model);
+    const UnitRating u = ratingFromModel(m_o, text);
+    if (!u.rating) {
+        if (m_ratingMismatch != u.error)
+            say(u.error + (m_mqtt ? QStringLiteral(": setpoints refused, readbacks not converted")
+                                  : QStringLiteral(": nothing sent")));
+        m_ratingMismatch = u.error;
+        m_ratingChecked = false;
+        return false;
+    }
+    if (!u.checked && (m_ratingChecked || m_samples == 0))
+        say(QStringLiteral("the rating could not be checked against the unit (model number %1): converting under %2")
+                .arg(model ? QStringLiteral("'%1'").arg(text) : QStringLiteral("not read"), ratingName(*u.rating)));
+    m_ratingMismatch.clear();
+    m_ratingChecked = u.checked;
+    m_o.rating = u.rating;
+    m_mApc = milliampsPerCount(*u.rating);
+    return true;
+}
+
 void Client::identity(Identity item, int slot)
 {
     if (const auto v = m_unit.readIdentity(item))
@@ -472,11 +506,11 @@ void Client::identity(Identity item, int slot)
 
 void Client::runStep(Step step)
 {
-    if (m_stopping)
-        return;
+    if (m_stopping || m_linkDown)
+        return;   // a tick already under way when the link went sends nothing
     if (m_mqtt) {
-        runRequests();   // between two transactions of the cycle, never inside one
-        if (m_stopping)
+        runNextRequest();   // between two steps of the cycle, never inside one
+        if (m_stopping || m_linkDown)
             return;
     }
     switch (step) {
@@ -510,7 +544,7 @@ void Client::runStep(Step step)
 
 void Client::completeSample()
 {
-    if (m_stopping)
+    if (m_stopping || std::exchange(m_lostInCycle, false))
         return;
     m_sample.time = m_wall.now();
     if (m_mqtt) {
@@ -563,11 +597,8 @@ int Client::watch()
     if (!m_o.json && !print(logs::sampleCsvHeader() + QLatin1Char('\n')))
         return WriteFailed;
     catchSignals();
-
-    UpdateCycle cycle(*m_session, [this](Step s) { runStep(s); }, &m_root);
-    m_session->tmr_UPDATE->setInterval(m_o.intervalMs);
-    connect(&cycle, &UpdateCycle::cycleCompleted, this, &Client::completeSample);
-    QTimer::singleShot(0, &cycle, &UpdateCycle::mnu_AUTOUPDATE_Click);
+    watchLink();
+    startCycle();
     const int code = QCoreApplication::exec();
     return m_stopping ? m_exitCode : code;
 }

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "health/ratingcheck.h"
 #include "protocol/entries.h"
 
 #include <QRegularExpression>
@@ -161,6 +162,41 @@ const Rating *findRating(const BuildData &build, const QString &name)
     if (!m.hasMatch())
         return nullptr;
     return build.find(m.captured(1).toInt(), m.captured(2).toInt());
+}
+
+UnitRating ratingFromModel(const Options &o, const QString &model)
+{
+    const auto kVOf = [&](const BuildData &b) {
+        return RatingCheck::unitKvFromModel(model, b.id.toUpper(), QList<int>(b.kVs.begin(), b.kVs.end()));
+    };
+    const BuildData &other = o.build == &plvBuild() ? plrBuild() : plvBuild();
+    const auto own = kVOf(*o.build);
+    if (!own) {
+        const auto theirs = kVOf(other);
+        if (!theirs)
+            return {o.rating, false, {}};
+        return {nullptr, false,
+                QStringLiteral("the unit's model number %1 names a %2 unit of %3 kV, but %4 is of the %5 line (give --build %6)")
+                    .arg(model, other.id.toUpper())
+                    .arg(*theirs)
+                    .arg(o.buildGiven ? QStringLiteral("--build %1").arg(o.build->id)
+                                      : QStringLiteral("the default build %1").arg(o.build->id),
+                         o.build->id.toUpper(), other.id)};
+    }
+    if (o.ratingGiven && *own != o.rating->kV)
+        return {nullptr, false,
+                QStringLiteral("the unit's model number %1 names %2 kV, but --rating %3 is %4 kV")
+                    .arg(model)
+                    .arg(*own)
+                    .arg(ratingName(*o.rating))
+                    .arg(o.rating->kV)};
+    return {o.build->find(*own, o.rating->watts), true, {}};
+}
+
+bool converts(Command c)
+{
+    return c == Command::Readbacks || c == Command::Setpoints || c == Command::Set || c == Command::Watch
+        || c == Command::Publish;
 }
 
 QString channelWord(Channel c)

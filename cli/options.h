@@ -73,6 +73,20 @@ Parsed parseArguments(const QStringList &args);
 const Rating *findRating(const BuildData &build, const QString &name);
 QString ratingName(const Rating &r);   // "70kV600W"
 
+// The rating to convert with, given the unit's model number. A model number that names
+// a kV of a build's table (the console's rating rule) fixes the kV, with the watts of
+// --rating or the default; --rating or --build that contradict it leave no rating and
+// the reason, which names both. Any other model number (none read included) leaves the
+// given or default rating, unchecked.
+struct UnitRating {
+    const Rating *rating = nullptr;
+    bool checked = false;
+    QString error;
+};
+UnitRating ratingFromModel(const Options &o, const QString &model);
+// Whether the command turns counts into kV and mA (or back), and so needs the rating.
+bool converts(Command c);
+
 // The count that 'set' sends: round half to even of value / factor under the rating (kV
 // go to volts first, where the console's scaled box works), or the raw count with
 // --counts. nullopt, with the reason, when it lies outside 0..4095.

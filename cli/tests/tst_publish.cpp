@@ -210,7 +210,7 @@ private slots:
         qsizetype lateAt = 0;
         const auto state = late.next(QStringLiteral("plv/t/state"), lateAt);
         QVERIFY(state && state->retained);
-        QCOMPARE(state->json().value(QStringLiteral("interlock_closed")), QJsonValue(true));
+        QCOMPARE(state->json().value(QStringLiteral("interlock_closed")), QJsonValue(1));   // as plvctl --json prints it
         QCOMPARE(state->json().value(QStringLiteral("link_up")), QJsonValue(true));
         lateAt = 0;
         const auto info = late.next(QStringLiteral("plv/t/info"), lateAt);
