@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 using plv::cli::MqttClient;
@@ -113,7 +115,7 @@ class Publisher {
 public:
     Publisher(quint16 unitPort, quint16 brokerPort, const QStringList &extra)
     {
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&p, &QProcess::readyReadStandardError, &p, [this] { err += p.readAllStandardError(); });
         p.start(QStringLiteral(PLVCTL_PATH),
                 QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(unitPort), QStringLiteral("publish"),
                             QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort),
@@ -131,7 +133,29 @@ public:
     }
     void signal(int sig) { ::kill(pid_t(p.processId()), sig); }
     QProcess p;
+    QByteArray err;   // its messages, as they come
 };
+
+// The answer on ROOT/cmd/result to the request with this id, from index `at` on.
+QJsonObject resultOf(Subscriber &sub, qsizetype &at, const QString &id)
+{
+    std::optional<QJsonObject> o;
+    [[maybe_unused]] const bool found = QTest::qWaitFor([&] {
+        const auto m = sub.next(QStringLiteral("plv/t/cmd/result"), at, 0);
+        if (m && m->json().value(QStringLiteral("id")).toString() == id)
+            o = m->json();
+        return o.has_value();
+    }, kWaitMs);
+    return o.value_or(QJsonObject());
+}
+
+QStringList sentFrames(const SimUnit &sim)
+{
+    QStringList out;
+    for (const auto &t : sim.trace())
+        out << QString::fromLatin1(t.payload);
+    return out;
+}
 
 } // namespace
 
@@ -267,30 +291,18 @@ private slots:
         QVERIFY(broker.start());
         Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
         QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
-        // Left behind on the broker before the publisher starts: replayed to it, never run.
-        sub.client->publish(QStringLiteral("plv/t/cmd/remote"), R"({"value":"on","id":"stale"})", 1, true);
         Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands")});
-
         qsizetype at = 0;
-        auto result = [&](const char *id) -> QJsonObject {
-            std::optional<QJsonObject> o;
-            QTest::qWaitFor([&] {
-                const auto m = sub.next(QStringLiteral("plv/t/cmd/result"), at, 0);
-                if (m && m->json().value(QStringLiteral("id")).toString() == QLatin1String(id))
-                    o = m->json();
-                return o.has_value();
-            }, kWaitMs);
-            return o.value_or(QJsonObject());
-        };
-        QCOMPARE(result("stale").value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
-        QVERIFY(!sim->remote());
-        sub.client->publish(QStringLiteral("plv/t/cmd/remote"), QByteArray(), 1, true);   // clears it
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));   // subscribed by now
+        auto result = [&](const char *id) { return resultOf(sub, at, QLatin1String(id)); };
 
         sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":35.0,"id":"a"})", 1, false);
         const QJsonObject set = result("a");
         QCOMPARE(set.value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
         QCOMPARE(sim->setpoint(0), set.value(QStringLiteral("sent_counts")).toInt());
         QVERIFY(sim->setpoint(0) > 0);
+        // The value read back after it, as plvctl set prints it.
+        QCOMPARE(set.value(QStringLiteral("kv_set_kV")).toDouble(), 35.008512);
 
         sim->clearTrace();
         sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":500,"id":"b"})", 1, false);
@@ -298,12 +310,196 @@ private slots:
         sub.client->publish(QStringLiteral("plv/t/cmd/hv"), R"({"value":"on","id":"c"})", 1, false);
         QCOMPARE(result("c").value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
         QVERIFY(!sim->hvOn());
-        for (const auto &t : sim->trace())
-            QVERIFY2(!t.payload.startsWith("10,") && !t.payload.startsWith("98,"), t.payload.constData());
+
+        // Refused before anything is sent.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const struct {
+            const char *id, *request;
+            QByteArray payload;
+            const char *outcome;
+        } unrun[] = {
+            {"unknown key", "set", R"({"channel":"kv","value":35,"counts":true,"id":"unknown key"})", "invalid"},
+            {"old", "set", QStringLiteral(R"({"channel":"kv","value":1,"ts":%1,"id":"old"})").arg(now - 60000).toUtf8(), "stale"},
+            {"future", "remote", QStringLiteral(R"({"value":"on","ts":%1,"id":"future"})").arg(now + 60000).toUtf8(), "stale"},
+        };
+        for (const auto &u : unrun) {
+            sub.client->publish(QStringLiteral("plv/t/cmd/") + QLatin1String(u.request), u.payload, 1, false);
+            QCOMPARE(result(u.id).value(QStringLiteral("outcome")).toString(), QLatin1String(u.outcome));
+        }
+        // Over 4 kB: not read, so answered without its id.
+        sub.client->publish(QStringLiteral("plv/t/cmd/set"), QByteArray(5000, ' ') + R"({"channel":"kv","value":1})", 1, false);
+        std::optional<Message> big;
+        QVERIFY(QTest::qWaitFor([&] {
+            big = sub.next(QStringLiteral("plv/t/cmd/result"), at, 0);
+            return big && big->json().value(QStringLiteral("detail")).toString().contains(QLatin1String("4 kB"));
+        }, kWaitMs));
+        for (const QString &f : sentFrames(*sim))
+            QVERIFY2(!f.startsWith(QLatin1String("10,")) && !f.startsWith(QLatin1String("98,"))
+                         && !f.startsWith(QLatin1String("99,")), qPrintable(f));
 
         sub.client->publish(QStringLiteral("plv/t/cmd/remote"), R"({"value":"on","id":"d"})", 1, false);
         QCOMPARE(result("d").value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
         QVERIFY(sim->remote());
+    }
+
+    // A retained request never runs, whether the broker held it before plvctl came or it
+    // arrives while plvctl listens (where MQTT 3.1.1 would clear its flag), and it is
+    // taken off the broker so that no later subscriber gets it either.
+    void retainedRequestNeverRuns_data()
+    {
+        QTest::addColumn<bool>("before");
+        QTest::newRow("retained before the bridge connects") << true;
+        QTest::newRow("published retained while it is connected") << false;
+    }
+    void retainedRequestNeverRuns()
+    {
+        QFETCH(bool, before);
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        const QByteArray hvOn = R"({"value":"on","id":"r"})";
+        if (before)
+            sub.client->publish(QStringLiteral("plv/t/cmd/hv"), hvOn, 1, true);
+        Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands"), QStringLiteral("--allow-hv-on")});
+        qsizetype at = 0, cycled = 0;
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), cycled));
+        if (!before)
+            sub.client->publish(QStringLiteral("plv/t/cmd/hv"), hvOn, 1, true);
+        QCOMPARE(resultOf(sub, at, QStringLiteral("r")).value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
+        std::optional<Message> cleared;
+        QVERIFY(QTest::qWaitFor([&] {
+            cleared = sub.next(QStringLiteral("plv/t/cmd/hv"), at, 0);
+            return cleared && cleared->payload.isEmpty();
+        }, kWaitMs));
+        QVERIFY(!sim->hvOn());
+        QVERIFY(!sentFrames(*sim).join(QLatin1Char(' ')).contains(QLatin1String("98,")));
+
+        Subscriber late(broker.port(), QStringLiteral("plv/t/cmd/+"));
+        QVERIFY(QTest::qWaitFor([&] { return late.client->isConnected(); }, kWaitMs));
+        // A marker after the subscription: anything retained came before it.
+        late.client->publish(QStringLiteral("plv/t/cmd/marker"), "x", 1, false);
+        qsizetype lateAt = 0;
+        QVERIFY(late.next(QStringLiteral("plv/t/cmd/marker"), lateAt));
+        for (const Message &m : late.messages)
+            QVERIFY2(m.topic != QLatin1String("plv/t/cmd/hv"), m.payload.constData());
+    }
+
+    // HV off runs at the next gap between transactions however many requests wait; past
+    // 16 waiting, a request is answered "busy" at once.
+    void hvOffOvertakesAFullQueue()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        auto f = sim->faults();
+        f.replyDelayMs = 30;   // a slow unit: the queue cannot drain while the burst arrives
+        sim->setFaults(f);
+        Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands")});
+        qsizetype at = 0;
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+        QVERIFY(sim->setHvOn(true));
+        sim->clearTrace();
+
+        constexpr int burst = 30;
+        for (int i = 0; i < burst; ++i)
+            sub.client->publish(QStringLiteral("plv/t/cmd/set"),
+                                QStringLiteral(R"({"channel":"fil-limit","value":0.5,"id":"s%1"})").arg(i).toUtf8(), 1, false);
+        sub.client->publish(QStringLiteral("plv/t/cmd/hv"), R"({"value":"off","id":"off"})", 1, false);
+        const qsizetype from = at;
+        QCOMPARE(resultOf(sub, at, QStringLiteral("off")).value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
+        QVERIFY(!sim->hvOn());
+        // Requests run one per step of the cycle; at most the one under way and the one
+        // taken at the step after the burst went ahead of the HV off.
+        const QStringList frames = sentFrames(*sim);
+        const qsizetype off = frames.indexOf(QStringLiteral("98,0,"));
+        QVERIFY(off >= 0);
+        const auto sets = [&](qsizetype a, qsizetype b) {
+            return std::count_if(frames.begin() + a, frames.begin() + b, [](const QString &s) { return s.startsWith(QLatin1String("12,")); });
+        };
+        QVERIFY2(sets(0, off) <= 2, qPrintable(frames.join(QLatin1Char(' '))));
+        int busy = 0;
+        at = from;
+        for (int i = 0; i < burst; ++i) {
+            const QString outcome = resultOf(sub, at = from, QStringLiteral("s%1").arg(i)).value(QStringLiteral("outcome")).toString();
+            QVERIFY2(outcome == QLatin1String("done") || outcome == QLatin1String("busy"), qPrintable(outcome));
+            busy += outcome == QLatin1String("busy");
+        }
+        QVERIFY2(busy >= burst - 16 - 2 && busy <= burst - 16, qPrintable(QString::number(busy)));
+    }
+
+    // A unit whose model number contradicts --rating: setpoints refused, readbacks not
+    // converted, and state says so; the bridge stays up.
+    void ratingMismatch()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        sim->setSetpoint(0, 1000);
+        Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands"), QStringLiteral("--rating"), QStringLiteral("20kV600W")});
+        qsizetype at = 0;
+        const auto readbacks = sub.next(QStringLiteral("plv/t/readbacks"), at);
+        QVERIFY(readbacks);
+        QVERIFY(readbacks->json().value(QStringLiteral("kv_set_kV")).isNull());
+        QVERIFY(!readbacks->json().value(QStringLiteral("filament_limit_A")).isNull());
+        qsizetype stateAt = 0;
+        std::optional<Message> state;
+        QVERIFY(QTest::qWaitFor([&] {
+            state = sub.next(QStringLiteral("plv/t/state"), stateAt, 0);
+            return state && state->json().value(QStringLiteral("converted")) == QJsonValue(false);
+        }, kWaitMs));
+        QVERIFY(state->json().value(QStringLiteral("rating_error")).toString().contains(QLatin1String("PLV70-X0600")));
+        sim->clearTrace();
+        sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":10,"id":"k"})", 1, false);
+        QCOMPARE(resultOf(sub, at, QStringLiteral("k")).value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
+        QVERIFY(!sentFrames(*sim).join(QLatin1Char(' ')).contains(QLatin1String("10,")));
+        QCOMPARE(pub.p.state(), QProcess::Running);
+    }
+
+    // The bridge does not give up on its unit: closed by the unit, or not there at start,
+    // it says so on the broker and publishes values again once the unit is back.
+    void unitComesBack_data()
+    {
+        QTest::addColumn<bool>("atStart");
+        QTest::newRow("the unit's TCP side killed and restarted") << false;
+        QTest::newRow("the unit unreachable at start") << true;
+    }
+    void unitComesBack()
+    {
+        QFETCH(bool, atStart);
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        const quint16 port = atStart ? freePort() : sim->tcpPort();
+        if (atStart)
+            sim.reset();
+        Publisher pub(port, broker.port(), {});
+        qsizetype at = 0;
+        if (!atStart) {
+            QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+            sim.reset();   // its connection closes with it
+        } else {
+            const auto online = sub.next(QStringLiteral("plv/t/online"), at);
+            QVERIFY(online && online->payload == "true");
+        }
+        std::optional<Message> down;
+        QVERIFY(QTest::qWaitFor([&] {
+            down = sub.next(QStringLiteral("plv/t/state"), at, 0);
+            return down && !down->json().value(QStringLiteral("link_up")).toBool();
+        }, kWaitMs));
+        const QString why = down->json().value(QStringLiteral("link")).toString();
+        QVERIFY2(why.contains(atStart ? QLatin1String("refused") : QLatin1String("closed by the unit")), qPrintable(why));
+        QVERIFY2(pub.err.contains(atStart ? "refused" : "closed by the unit"), pub.err.constData());
+
+        sim = std::make_unique<SimUnit>();
+        QVERIFY(sim->listenTcp(port));
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+        // The status and the model number before the cycle's values.
+        QCOMPARE(sentFrames(*sim).mid(0, 3), (QStringList{"22,", "68,", "26,"}));
+        QCOMPARE(pub.p.state(), QProcess::Running);
     }
 
     void tlsWithPassword()
