@@ -107,8 +107,7 @@ bool MqttClient::start()
     rc = mosquitto_connect_async(m_m, m_s.host.toUtf8().constData(), m_s.port, m_s.keepAliveS);
     if (rc != MOSQ_ERR_SUCCESS) {
         // A broker that is not there yet is retried like one that went away.
-        emit disconnected(QStringLiteral("cannot connect: %1").arg(reason(rc)));
-        scheduleReconnect();
+        lost(QStringLiteral("cannot connect: %1").arg(reason(rc)));
         return true;
     }
     watchSocket();
@@ -164,7 +163,10 @@ void MqttClient::lost(const QString &why)
     if (m_closing)
         return;
     // The library's own word for a failed handshake is only "a tls error occurred".
-    const QString named = m_tlsReason.isEmpty() ? why : QStringLiteral("TLS: %1").arg(m_tlsReason);
+    const QString named = !m_refusal.isEmpty()   ? m_refusal
+                          : !m_tlsReason.isEmpty() ? QStringLiteral("TLS: %1").arg(m_tlsReason)
+                                                   : why;
+    m_refusal.clear();
     m_tlsReason.clear();
     if (was || !m_retry->isActive())
         emit disconnected(named);
@@ -182,7 +184,7 @@ void MqttClient::reconnect()
 {
     const int rc = mosquitto_reconnect_async(m_m);
     if (rc != MOSQ_ERR_SUCCESS) {
-        scheduleReconnect();
+        lost(QStringLiteral("cannot connect: %1").arg(reason(rc)));
         return;
     }
     watchSocket();
@@ -195,19 +197,20 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc, int, const mosquitto
     if (rc != 0) {
         // A broker without MQTT 5 answers in its own version: code 1 or 132.
         const bool version = rc == CONNACK_REFUSED_PROTOCOL_VERSION || rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
-        QMetaObject::invokeMethod(c, [c, rc, version] {
-            if (version && c->m_mqtt5) {
-                if (c->m_s.requireMqtt5) {
-                    c->m_closing = true;
-                    emit c->fatal(QStringLiteral("the broker does not speak MQTT 5, which requests need"));
-                    return;
-                }
-                c->m_mqtt5 = false;
-                mosquitto_int_option(c->m_m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-            }
-            c->lost(QStringLiteral("refused by the broker: %1")
-                        .arg(c->m_mqtt5 ? reasonCode(rc) : lowered(mosquitto_connack_string(rc))));
-        }, Qt::QueuedConnection);
+        if (version && c->m_mqtt5 && c->m_s.requireMqtt5) {
+            c->m_closing = true;   // not retried
+            QMetaObject::invokeMethod(c, [c] { emit c->fatal(QStringLiteral("the broker does not speak MQTT 5, which requests need")); },
+                                      Qt::QueuedConnection);
+            return;
+        }
+        // Kept for the loss that follows, which the library reports as a mere protocol error.
+        c->m_refusal = QStringLiteral("refused by the broker: %1")
+                           .arg(c->m_mqtt5 ? reasonCode(rc) : lowered(mosquitto_connack_string(rc)));
+        if (version && c->m_mqtt5) {
+            c->m_mqtt5 = false;
+            mosquitto_int_option(c->m_m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        }
+        QMetaObject::invokeMethod(c, [c] { c->lost(QString()); }, Qt::QueuedConnection);
         return;
     }
     c->m_connected = true;
@@ -252,11 +255,18 @@ void MqttClient::onSubscribe(mosquitto *, void *self, int mid, int count, const 
 
 void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
 {
-    // "OpenSSL Error[0]: error:0A000086:SSL routines::certificate verify failed"; a
-    // host-name mismatch is told by the verification's own line before it.
+    // The library's TLS failures come as log lines only: "Error: host name verification
+    // failed." ahead of OpenSSL's own "...::certificate verify failed", which alone means
+    // a certificate the CA given does not vouch for.
     auto *c = static_cast<MqttClient *>(self);
     const QString line = QString::fromUtf8(text);
-    if (level == MOSQ_LOG_ERR && line.contains(QLatin1String("OpenSSL")) && c->m_tlsReason.isEmpty())
+    if (level != MOSQ_LOG_ERR)
+        return;
+    if (line.contains(QLatin1String("host name verification failed")))
+        c->m_tlsReason = QStringLiteral("the broker's certificate is for another host name");
+    else if (line.contains(QLatin1String("certificate verify failed")) && c->m_tlsReason.isEmpty())
+        c->m_tlsReason = QStringLiteral("the broker's certificate is not signed by a trusted CA (certificate verify failed)");
+    else if (line.contains(QLatin1String("OpenSSL")) && c->m_tlsReason.isEmpty())
         c->m_tlsReason = tlsComplaint(line);
 }
 

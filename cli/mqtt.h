@@ -102,6 +102,7 @@ private:
     bool m_mqtt5 = true;
     Backoff m_backoff;
     QString m_error;
+    QString m_refusal;                // the broker's CONNACK reason, for the next loss
     QString m_tlsReason;              // the library's last TLS complaint, for the next loss
     QHash<int, QString> m_pending;    // message id -> topic or filter awaiting the broker's answer
     QSet<QString> m_refusalsSaid;

@@ -502,6 +502,50 @@ private slots:
         QCOMPARE(pub.p.state(), QProcess::Running);
     }
 
+    // What a fleet operator gets wrong is named in one line: the broker's reason for
+    // refusing the connection, and a publish its ACL denies.
+    void brokerRefusalsNamed_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QByteArray>("named");
+        QTest::newRow("wrong password") << QByteArray("wrong") << QByteArray("refused by the broker: not authorized (135)");   // mosquitto 2.0's word for it
+        QTest::newRow("ACL denies publishing") << QByteArray("s3cret")
+                                               << QByteArray("publish to plv/t/readbacks refused: not authorized (135)");
+    }
+    void brokerRefusalsNamed()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(QByteArray, named);
+        Broker broker;
+        const QDir d(broker.dir());
+        QProcess pw;
+        pw.start(QStringLiteral("mosquitto_passwd"), {"-c", "-b", d.filePath("passwd"), "unit", "s3cret"});
+        QVERIFY(pw.waitForFinished(kWaitMs) && pw.exitCode() == 0);
+        QFile acl(d.filePath(QStringLiteral("acl")));
+        QVERIFY(acl.open(QIODevice::WriteOnly));
+        acl.write("user unit\ntopic readwrite plv/t/online\ntopic readwrite plv/t/state\n");
+        acl.close();
+        // Started as root, mosquitto reads these after dropping to its own user.
+        for (const char *name : {"passwd", "acl"})
+            QFile::setPermissions(d.filePath(QLatin1String(name)), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
+        QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                            | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+        broker.configure(QStringLiteral("allow_anonymous false\npassword_file %1\nacl_file %2\n")
+                             .arg(d.filePath(QStringLiteral("passwd")), acl.fileName()));
+        QVERIFY(broker.start());
+        QFile file(d.filePath(QStringLiteral("pw")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(password + '\n');
+        file.close();
+        Publisher pub(sim->tcpPort(), broker.port(),
+                      {QStringLiteral("--user"), QStringLiteral("unit"), QStringLiteral("--password-file"), file.fileName()});
+        QTRY_VERIFY2_WITH_TIMEOUT(pub.err.contains(named), pub.err.constData(), kWaitMs);
+        // Named once, not at every cycle.
+        QTRY_VERIFY_WITH_TIMEOUT(sim->trace().size() > 40 || password == "wrong", kWaitMs);
+        if (password != "wrong")   // a refused connection is named at each retry
+            QCOMPARE(pub.err.count(named), 1);
+    }
+
     void tlsWithPassword()
     {
         if (QStandardPaths::findExecutable(QStringLiteral("openssl")).isEmpty())
