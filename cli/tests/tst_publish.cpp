@@ -488,7 +488,8 @@ private slots:
         std::optional<Message> down;
         QVERIFY(QTest::qWaitFor([&] {
             down = sub.next(QStringLiteral("plv/t/state"), at, 0);
-            return down && !down->json().value(QStringLiteral("link_up")).toBool();
+            return down && !down->json().value(QStringLiteral("link_up")).toBool()
+                && down->json().value(QStringLiteral("link")).toString().startsWith(QLatin1String("NOT CONNECTED"));
         }, kWaitMs));
         const QString why = down->json().value(QStringLiteral("link")).toString();
         QVERIFY2(why.contains(atStart ? QLatin1String("refused") : QLatin1String("closed by the unit")), qPrintable(why));
