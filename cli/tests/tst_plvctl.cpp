@@ -428,6 +428,36 @@ private slots:
         head.waitForFinished();
     }
 
+    // The unit's TCP side killed and restarted: watch says so, writes no row for the cycle
+    // the link went down in, and carries on by itself once the unit is back, after
+    // reading its status and model number again.
+    void watchGetsItsUnitBack()
+    {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        QByteArray out, err;
+        connect(&p, &QProcess::readyReadStandardOutput, this, [&] { out += p.readAllStandardOutput(); });
+        connect(&p, &QProcess::readyReadStandardError, this, [&] { err += p.readAllStandardError(); });
+        p.start(QStringLiteral(PLVCTL_PATH), {"--tcp", tcp, "watch", "--interval", "5"});
+        QTRY_VERIFY_WITH_TIMEOUT(out.count('\n') >= 3, 20000);   // the header and two rows
+        const quint16 port = sim->tcpPort();
+        delete sim;   // its connection closes with it
+        sim = nullptr;
+        QTRY_VERIFY2_WITH_TIMEOUT(err.contains("link down: closed by the unit"), err.constData(), 20000);
+        const qsizetype rowsBefore = out.count('\n');
+        sim = new SimUnit(this);
+        QVERIFY(sim->listenTcp(port));
+        QTRY_VERIFY_WITH_TIMEOUT(out.count('\n') >= rowsBefore + 2, 20000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(payloads(*sim).mid(0, 3), (QStringList{"22,", "68,", "26,"}));
+        // Every row written is of a whole cycle: the supply was read in each.
+        const int supply = plv::logs::sampleCsvHeader().split(QLatin1Char(',')).indexOf(QStringLiteral("supply_minus15_V"));
+        for (const QByteArray &row : out.trimmed().split('\n').mid(1))
+            QVERIFY2(!row.split(',').value(supply).isEmpty(), row.constData());
+    }
+
     void watchEndsWithZeroOnInterrupt()
     {
         QProcess p;
