@@ -70,6 +70,14 @@ public:
         m_p.waitForFinished();
     }
     quint16 port() const { return m_port; }
+    // Started as root, mosquitto reads its files after dropping to its own user.
+    void letRead(std::initializer_list<const char *> names)
+    {
+        for (const char *name : names)
+            QFile::setPermissions(m_dir.filePath(QLatin1String(name)), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                                | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    }
     QByteArray log() { return m_p.readAllStandardError(); }   // mosquitto logs to standard error
     QString dir() const { return m_dir.path(); }
 
@@ -526,11 +534,7 @@ private slots:
         QVERIFY(acl.open(QIODevice::WriteOnly));
         acl.write("user unit\ntopic readwrite plv/t/online\ntopic readwrite plv/t/state\n");
         acl.close();
-        // Started as root, mosquitto reads these after dropping to its own user.
-        for (const char *name : {"passwd", "acl"})
-            QFile::setPermissions(d.filePath(QLatin1String(name)), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
-        QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                                            | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+        broker.letRead({"passwd", "acl"});
         broker.configure(QStringLiteral("allow_anonymous false\npassword_file %1\nacl_file %2\n")
                              .arg(d.filePath(QStringLiteral("passwd")), acl.fileName()));
         QVERIFY(broker.start());
@@ -570,11 +574,7 @@ private slots:
         QVERIFY(run(ssl, QStringLiteral("x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1 -extfile san.ext -out server.crt").split(' ')));
         QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"), QStringLiteral("passwd"),
                                                        QStringLiteral("unit"), QStringLiteral("s3cret word")}));
-        // Started as root, mosquitto reads these after dropping to its own user.
-        for (const char *name : {"passwd", "server.key", "server.crt", "ca.crt"})
-            QFile::setPermissions(d.filePath(QLatin1String(name)), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
-        QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                                            | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+        broker.letRead({"passwd", "server.key", "server.crt", "ca.crt"});
         broker.configure(QStringLiteral("allow_anonymous false\npassword_file %1\ncafile %2\ncertfile %3\nkeyfile %4\n")
                              .arg(d.filePath(QStringLiteral("passwd")), d.filePath(QStringLiteral("ca.crt")),
                                   d.filePath(QStringLiteral("server.crt")), d.filePath(QStringLiteral("server.key"))));
