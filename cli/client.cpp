@@ -123,7 +123,8 @@ QList<Field> sampleFields(const logs::Sample &sample, const QStringList &columns
 }
 
 Client::Client(const Options &options)
-    : m_o(options), m_session(new Session(&m_root)), m_unit(*m_session), m_mApc(milliampsPerCount(*options.rating))
+    : m_o(options), m_askedRating(options.rating), m_session(new Session(&m_root)), m_unit(*m_session),
+      m_mApc(milliampsPerCount(*options.rating))
 {
     connect(m_session, &Session::txFrame, this, [this](const QByteArray &frame) {
         // Frame without STX, ETX and (serial, USB) the checksum character: the command.
@@ -479,7 +480,10 @@ bool Client::checkRating()
     const QString text = model ? QString::fromLatin1(*model).trimmed() : QString();
     if (model)
         m_info[0] = QString::fromLatin1(*model);
-    const UnitRating u = ratingFromModel(m_o, text);
+    // Against what was asked for, not what an earlier unit on this link gave.
+    Options asked = m_o;
+    asked.rating = m_askedRating;
+    const UnitRating u = ratingFromModel(asked, text);
     if (!u.rating) {
         if (m_ratingMismatch != u.error)
             say(u.error + (m_mqtt ? QStringLiteral(": setpoints refused, readbacks not converted")

@@ -91,6 +91,7 @@ private:
     void onReply(const QByteArray &reply, bool awaited);
 
     Options m_o;   // its rating follows the unit's model number once read
+    const Rating *const m_askedRating;   // --rating, or the build's default
     QObject m_root;
     Session *m_session;
     Unit m_unit;

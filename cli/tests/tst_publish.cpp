@@ -263,6 +263,8 @@ private slots:
             return down && !down->json().value(QStringLiteral("link_up")).toBool();
         }, kWaitMs));
         QVERIFY(down->json().value(QStringLiteral("link")).toString().startsWith(QStringLiteral("NO REPLY")));
+        // No count of missed replies: each miss would otherwise be a new retained state.
+        QVERIFY(!down->json().value(QStringLiteral("link")).toString().contains(QLatin1String("missed")));
 
         // Killed: the broker's will says it.
         pub.signal(SIGKILL);
