@@ -513,6 +513,26 @@ private slots:
         QCOMPARE(pub.p.state(), QProcess::Running);
     }
 
+    // Requests need MQTT 5 (the retain flag as published): a broker of MQTT 3.1.1 only,
+    // which answers any newer CONNECT with "unacceptable protocol version", ends it with 3.
+    void commandsNeedMqtt5()
+    {
+        QTcpServer oldBroker;
+        QVERIFY(oldBroker.listen(QHostAddress::LocalHost));
+        connect(&oldBroker, &QTcpServer::newConnection, &oldBroker, [&] {
+            QTcpSocket *c = oldBroker.nextPendingConnection();
+            connect(c, &QTcpSocket::readyRead, c, [c] {
+                c->readAll();
+                c->write(QByteArray("\x20\x02\x00\x01", 4));   // CONNACK, 3.1.1 form, code 1
+                c->disconnectFromHost();
+            });
+        });
+        Publisher pub(sim->tcpPort(), oldBroker.serverPort(), {QStringLiteral("--commands")});
+        QTRY_COMPARE_WITH_TIMEOUT(pub.p.state(), QProcess::NotRunning, kWaitMs);
+        QCOMPARE(pub.p.exitCode(), 3);
+        QVERIFY2(pub.err.contains("does not speak MQTT 5"), pub.err.constData());
+    }
+
     // What a fleet operator gets wrong is named in one line: the broker's reason for
     // refusing the connection, and a publish its ACL denies.
     void brokerRefusalsNamed_data()
