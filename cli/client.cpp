@@ -11,11 +11,14 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <utility>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,13 +37,12 @@ const QStringList kReadbackColumns = {"kv_kV", "ma_mA", "filament_A", "supply_mi
                                       "converter_a_counts", "converter_b_counts", "rating"};
 const QStringList kSetpointColumns = {"kv_set_kV", "ma_set_mA", "filament_limit_A", "filament_preheat_A"};
 
-QString setpointColumn(Channel c) { return kSetpointColumns[int(c) & 3]; }
-
-void writeOut(const QString &text)
+// False with errno set when standard output no longer takes it (closed pipe, full disk).
+bool writeOut(const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout) == size_t(bytes.size())
+        && std::fflush(stdout) == 0;
 }
 
 QString jsonString(const QString &s)
@@ -72,6 +74,8 @@ void onSignal(int)
 }
 
 } // namespace
+
+QString setpointColumn(Channel c) { return kSetpointColumns[int(c) & 3]; }
 
 QString unitOfKey(const QString &key)
 {
@@ -119,7 +123,8 @@ QList<Field> sampleFields(const logs::Sample &sample, const QStringList &columns
 }
 
 Client::Client(const Options &options)
-    : m_o(options), m_session(new Session(&m_root)), m_unit(*m_session), m_mApc(milliampsPerCount(*options.rating))
+    : m_o(options), m_askedRating(options.rating), m_session(new Session(&m_root)), m_unit(*m_session),
+      m_mApc(milliampsPerCount(*options.rating))
 {
     connect(m_session, &Session::txFrame, this, [this](const QByteArray &frame) {
         // Frame without STX, ETX and (serial, USB) the checksum character: the command.
@@ -178,9 +183,21 @@ std::optional<bool> Client::accepted(char answer)
     return false;
 }
 
-int Client::verdict() const { return m_timeouts ? NoReply : m_refusals ? Refused : Done; }
+int Client::verdict() const
+{
+    return m_writeFailed ? WriteFailed : m_timeouts ? NoReply : m_refusals ? Refused : Done;
+}
 
-void Client::print(const QList<Field> &fields) { writeOut(m_o.json ? jsonObject(fields) : textLines(fields)); }
+bool Client::print(const QString &text)
+{
+    if (m_writeFailed || writeOut(text))
+        return !m_writeFailed;
+    m_writeFailed = true;
+    say(QStringLiteral("cannot write to standard output: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return false;
+}
+
+void Client::print(const QList<Field> &fields) { print(m_o.json ? jsonObject(fields) : textLines(fields)); }
 
 logs::Sample Client::freshSample() const
 {
@@ -263,20 +280,25 @@ bool Client::confirmHvOn()
 
 int Client::run()
 {
-    // Everything that can be refused without the unit is refused before the link opens.
-    std::optional<int> count;
-    if (m_o.command == Command::Set) {
+    // Everything that can be refused without the unit is refused before the link opens:
+    // a count that no rating the unit could name would change (a raw count, a filament
+    // channel, a rating typed, which the unit can only refuse).
+    if (m_o.command == Command::Set
+        && (m_o.counts || m_o.ratingGiven || m_o.channel == Channel::C || m_o.channel == Channel::D)) {
         const SetCount c = setpointCount(m_o);
         if (!c.count) {
             say(c.error);
             return OutOfRange;
         }
-        count = c.count;
     }
     if (m_o.command == Command::Hv && m_o.on && !confirmHvOn())
         return Usage;
+    if (m_o.command == Command::Publish)
+        return publish();   // its own files first, and a unit away at start is waited for
     if (!openLink())
         return NoLink;
+    if (converts(m_o.command) && !checkRating())
+        return Usage;
 
     switch (m_o.command) {
     case Command::Status:
@@ -290,7 +312,7 @@ int Client::run()
     case Command::ResetFaults: return action();
     case Command::Shutdown: return shutdown();
     case Command::Watch: return watch();
-    case Command::Publish: return publish();
+    case Command::Publish: break;
     }
     return Usage;
 }
@@ -406,7 +428,12 @@ int Client::query()
 
 int Client::set()
 {
-    const int count = *setpointCount(m_o).count;
+    const SetCount c = setpointCount(m_o);   // under the rating the unit confirmed
+    if (!c.count) {
+        say(c.error);
+        return OutOfRange;
+    }
+    const int count = *c.count;
     const TryOut r = m_unit.tryOut(m_o.channel, count);
     const auto yes = accepted(r.status);
     logs::Sample s = freshSample();
@@ -447,6 +474,34 @@ int Client::shutdown()
     return verdict();
 }
 
+bool Client::checkRating()
+{
+    const auto model = m_unit.readIdentity(Identity::ModelNumber);
+    const QString text = model ? QString::fromLatin1(*model).trimmed() : QString();
+    if (model)
+        m_info[0] = QString::fromLatin1(*model);
+    // Against what was asked for, not what an earlier unit on this link gave.
+    Options asked = m_o;
+    asked.rating = m_askedRating;
+    const UnitRating u = ratingFromModel(asked, text);
+    if (!u.rating) {
+        if (m_ratingMismatch != u.error)
+            say(u.error + (m_mqtt ? QStringLiteral(": setpoints refused, readbacks not converted")
+                                  : QStringLiteral(": nothing sent")));
+        m_ratingMismatch = u.error;
+        m_ratingChecked = false;
+        return false;
+    }
+    if (!u.checked && (m_ratingChecked || m_samples == 0))
+        say(QStringLiteral("the rating could not be checked against the unit (model number %1): converting under %2")
+                .arg(model ? QStringLiteral("'%1'").arg(text) : QStringLiteral("not read"), ratingName(*u.rating)));
+    m_ratingMismatch.clear();
+    m_ratingChecked = u.checked;
+    m_o.rating = u.rating;
+    m_mApc = milliampsPerCount(*u.rating);
+    return true;
+}
+
 void Client::identity(Identity item, int slot)
 {
     if (const auto v = m_unit.readIdentity(item))
@@ -455,11 +510,11 @@ void Client::identity(Identity item, int slot)
 
 void Client::runStep(Step step)
 {
-    if (m_stopping)
-        return;
+    if (m_stopping || m_linkDown)
+        return;   // a tick already under way when the link went sends nothing
     if (m_mqtt) {
-        runRequests();   // between two transactions of the cycle, never inside one
-        if (m_stopping)
+        runNextRequest();   // between two steps of the cycle, never inside one
+        if (m_stopping || m_linkDown)
             return;
     }
     switch (step) {
@@ -493,33 +548,33 @@ void Client::runStep(Step step)
 
 void Client::completeSample()
 {
-    if (m_stopping)
+    if (m_stopping || std::exchange(m_lostInCycle, false))
         return;
     m_sample.time = m_wall.now();
     if (m_mqtt) {
         publishSample();
         return;
     }
-    if (m_o.json) {
-        const QStringList columns = logs::sampleCsvHeader().split(QLatin1Char(','));
-        writeOut(jsonObject(sampleFields(m_sample, columns)));
-    } else {
-        writeOut(logs::sampleCsvRow(m_sample) + QLatin1Char('\n'));
+    const QStringList columns = logs::sampleCsvHeader().split(QLatin1Char(','));
+    if (!print(m_o.json ? jsonObject(sampleFields(m_sample, columns)) : logs::sampleCsvRow(m_sample) + QLatin1Char('\n'))) {
+        stop(WriteFailed);
+        return;
     }
     ++m_samples;
     if (m_o.sampleCount && m_samples >= *m_o.sampleCount)
         stop();
 }
 
-void Client::stop()
+void Client::stop(int code)
 {
     if (m_stopping)
         return;
     m_stopping = true;
+    m_exitCode = code;
     if (m_mqtt)
         sayGoodbye();
     m_session->end();   // a reply wait in progress returns at once
-    QCoreApplication::exit(Done);
+    QCoreApplication::exit(code);
 }
 
 void Client::catchSignals()
@@ -543,16 +598,13 @@ void Client::catchSignals()
 int Client::watch()
 {
     m_quietTimeouts = true;
-    if (!m_o.json)
-        writeOut(logs::sampleCsvHeader() + QLatin1Char('\n'));
+    if (!m_o.json && !print(logs::sampleCsvHeader() + QLatin1Char('\n')))
+        return WriteFailed;
     catchSignals();
-
-    UpdateCycle cycle(*m_session, [this](Step s) { runStep(s); }, &m_root);
-    m_session->tmr_UPDATE->setInterval(m_o.intervalMs);
-    connect(&cycle, &UpdateCycle::cycleCompleted, this, &Client::completeSample);
-    QTimer::singleShot(0, &cycle, &UpdateCycle::mnu_AUTOUPDATE_Click);
+    watchLink();
+    startCycle();
     const int code = QCoreApplication::exec();
-    return m_stopping ? Done : code;
+    return m_stopping ? m_exitCode : code;
 }
 
 } // namespace plv::cli

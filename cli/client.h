@@ -5,11 +5,16 @@
 #include "logs/formatting.h"
 #include "logs/sample.h"
 #include "unit/unit.h"
+#include "link/backoff.h"
 #include "unit/updatecycle.h"
 
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+class QTimer;
 
 namespace plv {
 class Session;
@@ -33,6 +38,7 @@ QString textLines(const QList<Field> &fields);   // "name: value unit" lines
 QString jsonObject(const QList<Field> &fields);  // one line
 // The named columns of the recording's row for this sample, in the order asked.
 QList<Field> sampleFields(const logs::Sample &sample, const QStringList &columns);
+QString setpointColumn(Channel c);   // "kv_set_kV", ...
 // The status line's columns: HV, interlock, fault, remote and the six fault flags.
 extern const QStringList kStatusColumns;
 
@@ -60,18 +66,32 @@ private:
     void readStatus(logs::Sample &s);
     void runStep(UpdateCycle::Step step);
     void completeSample();
-    void stop();
+    void stop(int code = Done);
     logs::Sample freshSample() const;
 
     // An answer that says yes ('$'); counts a refusal, names it on standard error.
     std::optional<bool> accepted(char answer);
     int verdict() const;   // 4 when a reply did not come, else 5 when one was refused, else 0
 
+    // The unit's model number against the rating; false (said) when they disagree.
+    bool checkRating();
+    bool convertedOk() const { return m_ratingMismatch.isEmpty(); }
+
+    // watch and publish: a lost link is said, retried with the links' back-off, and on
+    // its return the status and identity are read again before the cycle restarts.
+    void startCycle();
+    void watchLink();
+    void linkLost(const QString &why, bool refused);
+    void retryLink();
+    void linkBack();
+
     void print(const QList<Field> &fields);
+    bool print(const QString &text);   // false once standard output failed (named once)
     void say(const QString &message) const;
     void onReply(const QByteArray &reply, bool awaited);
 
-    const Options m_o;
+    Options m_o;   // its rating follows the unit's model number once read
+    const Rating *const m_askedRating;   // --rating, or the build's default
     QObject m_root;
     Session *m_session;
     Unit m_unit;
@@ -82,24 +102,38 @@ private:
     bool m_quietTimeouts = false;   // watch: name only the first of a silent stretch
     bool m_silent = false;
 
+    bool m_ratingChecked = false;
+    QString m_ratingMismatch;   // why nothing is converted: the unit contradicts the rating
+
+    UpdateCycle *m_cycle = nullptr;
+    QTimer *m_relink = nullptr;
+    Backoff m_backoff;
+    bool m_linkDown = false;
+    bool m_lostInCycle = false;   // the cycle under way when the link went: no row for it
+
     logs::MonotonicWallClock m_wall;
     logs::Sample m_sample;
     qint64 m_samples = 0;
     bool m_stopping = false;
+    int m_exitCode = Done;
+    bool m_writeFailed = false;
 
     // publish
     struct Request {
-        QString topic;
-        QByteArray payload;
-        bool retained = false;
+        QString topic;                // the leaf: "set", "hv", ...
+        QJsonObject body;             // the object, or {"value": word} for a bare word
+        QJsonValue id;
+        qint64 deadlineMs = 0;        // monotonic: older requests are refused unrun
     };
     void identity(Identity item, int slot);
     void tellHealth(bool good);
     void sayGoodbye();
     void onBrokerUp();
-    void onRequest(const QString &topic, const QByteArray &payload, bool retained);
-    void runRequests();
+    void onRequest(const QString &topic, const QByteArray &payload, bool retained, qint64 expiryS);
+    void answer(const Request &r, const char *outcome, const QString &detail = {}, const QJsonObject &extra = {});
+    void runNextRequest();
     void runRequest(const Request &r);
+    void dropRequests(const char *outcome, const QString &detail);
     void publishState(bool always);
     void publishInfo(bool always);
     void publishSample();

@@ -4,11 +4,17 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 int main(int argc, char *argv[])
 {
+    // A closed pipe on standard output is an error the write reports (exit 7), not a
+    // silent death by signal.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("plvctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PLV_VERSION));
@@ -21,12 +27,12 @@ int main(int argc, char *argv[])
                   << "\nTry 'plvctl --help'." << std::endl;
         return Usage;
     }
-    if (p.options.help) {
-        std::fputs(helpText().toUtf8().constData(), stdout);
-        return Done;
-    }
-    if (p.options.version) {
-        std::printf("plvctl %s\n", PLV_VERSION);
+    if (p.options.help || p.options.version) {
+        const QByteArray text = p.options.help ? helpText().toUtf8() : QByteArray("plvctl " PLV_VERSION "\n");
+        if (std::fputs(text.constData(), stdout) < 0 || std::fflush(stdout) != 0) {
+            std::cerr << "plvctl: cannot write to standard output: " << std::strerror(errno) << std::endl;
+            return WriteFailed;
+        }
         return Done;
     }
     Client client(p.options);

@@ -2,11 +2,11 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QRandomGenerator>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <mutex>
 
@@ -20,19 +20,30 @@ void initLibrary()
     std::call_once(once, [] { mosquitto_lib_init(); });
 }
 
-QString reason(int rc)
+QString lowered(const char *text)
 {
-    QString s = QString::fromUtf8(mosquitto_strerror(rc));
+    QString s = QString::fromUtf8(text);
     if (s.endsWith(QLatin1Char('.')))
         s.chop(1);
     return s.toLower();
+}
+
+QString reason(int rc) { return lowered(mosquitto_strerror(rc)); }
+// An MQTT 5 reason code as the broker means it: "not authorized (135)".
+QString reasonCode(int rc) { return QStringLiteral("%1 (%2)").arg(lowered(mosquitto_reason_string(rc))).arg(rc); }
+
+// What OpenSSL said, without its numbering: "certificate verify failed", "hostname mismatch".
+QString tlsComplaint(const QString &line)
+{
+    const qsizetype at = line.lastIndexOf(QLatin1Char(':'));
+    return at < 0 ? line : line.mid(at + 1).trimmed();
 }
 
 } // namespace
 
 MqttClient::MqttClient(const MqttSettings &settings, QObject *parent)
     : QObject(parent), m_s(settings), m_misc(new QTimer(this)), m_retry(new QTimer(this)), m_held(new QTimer(this)),
-      m_delayMs(settings.backoffFirstMs)
+      m_backoff(BackoffRule{settings.backoffFirstMs, settings.backoffMaxMs})
 {
     initLibrary();
     m_misc->setInterval(250);   // keep-alive pings and their time-out
@@ -48,7 +59,7 @@ MqttClient::MqttClient(const MqttSettings &settings, QObject *parent)
     m_retry->setSingleShot(true);
     connect(m_retry, &QTimer::timeout, this, &MqttClient::reconnect);
     m_held->setSingleShot(true);
-    connect(m_held, &QTimer::timeout, this, [this] { m_delayMs = m_s.backoffFirstMs; });
+    connect(m_held, &QTimer::timeout, this, [this] { m_backoff.reset(); });
 }
 
 MqttClient::~MqttClient()
@@ -67,10 +78,13 @@ bool MqttClient::start()
         m_error = QStringLiteral("cannot create the MQTT client");
         return false;
     }
-    mosquitto_connect_callback_set(m_m, &MqttClient::onConnect);
-    mosquitto_disconnect_callback_set(m_m, &MqttClient::onDisconnect);
-    mosquitto_message_callback_set(m_m, &MqttClient::onMessage);
-    mosquitto_publish_callback_set(m_m, &MqttClient::onPublish);
+    mosquitto_int_option(m_m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    mosquitto_connect_v5_callback_set(m_m, &MqttClient::onConnect);
+    mosquitto_disconnect_v5_callback_set(m_m, &MqttClient::onDisconnect);
+    mosquitto_message_v5_callback_set(m_m, &MqttClient::onMessage);
+    mosquitto_publish_v5_callback_set(m_m, &MqttClient::onPublish);
+    mosquitto_subscribe_v5_callback_set(m_m, &MqttClient::onSubscribe);
+    mosquitto_log_callback_set(m_m, &MqttClient::onLog);
     int rc = MOSQ_ERR_SUCCESS;
     if (!m_s.user.isEmpty())
         rc = mosquitto_username_pw_set(m_m, m_s.user.toUtf8().constData(),
@@ -93,8 +107,7 @@ bool MqttClient::start()
     rc = mosquitto_connect_async(m_m, m_s.host.toUtf8().constData(), m_s.port, m_s.keepAliveS);
     if (rc != MOSQ_ERR_SUCCESS) {
         // A broker that is not there yet is retried like one that went away.
-        emit disconnected(QStringLiteral("cannot connect: %1").arg(reason(rc)));
-        scheduleReconnect();
+        lost(QStringLiteral("cannot connect: %1").arg(reason(rc)));
         return true;
     }
     watchSocket();
@@ -144,12 +157,19 @@ void MqttClient::lost(const QString &why)
     m_write.reset();
     m_fd = -1;
     m_held->stop();
+    m_pending.clear();
     const bool was = m_connected;
     m_connected = false;
     if (m_closing)
         return;
+    // The library's own word for a failed handshake is only "a tls error occurred".
+    const QString named = !m_refusal.isEmpty()   ? m_refusal
+                          : !m_tlsReason.isEmpty() ? QStringLiteral("TLS: %1").arg(m_tlsReason)
+                                                   : why;
+    m_refusal.clear();
+    m_tlsReason.clear();
     if (was || !m_retry->isActive())
-        emit disconnected(why);
+        emit disconnected(named);
     scheduleReconnect();
 }
 
@@ -157,30 +177,40 @@ void MqttClient::scheduleReconnect()
 {
     if (m_retry->isActive() || m_closing)
         return;
-    // Jitter of +-25 % keeps many publishers from coming back in step after a broker restart.
-    const double factor = 0.75 + 0.5 * QRandomGenerator::global()->generateDouble();
-    m_retry->start(int(m_delayMs * factor));
-    m_delayMs = std::min(m_delayMs * 2, m_s.backoffMaxMs);
+    m_retry->start(m_backoff.next());
 }
 
 void MqttClient::reconnect()
 {
     const int rc = mosquitto_reconnect_async(m_m);
     if (rc != MOSQ_ERR_SUCCESS) {
-        scheduleReconnect();
+        lost(QStringLiteral("cannot connect: %1").arg(reason(rc)));
         return;
     }
     watchSocket();
     m_misc->start();
 }
 
-void MqttClient::onConnect(mosquitto *, void *self, int rc)
+void MqttClient::onConnect(mosquitto *, void *self, int rc, int, const mosquitto_property *)
 {
     auto *c = static_cast<MqttClient *>(self);
     if (rc != 0) {
-        // Refused by the broker (credentials, protocol): treated as lost, retried later.
-        QMetaObject::invokeMethod(c, [c, rc] { c->lost(QString::fromUtf8(mosquitto_connack_string(rc))); },
-                                  Qt::QueuedConnection);
+        // A broker without MQTT 5 answers in its own version: code 1 or 132.
+        const bool version = rc == CONNACK_REFUSED_PROTOCOL_VERSION || rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION;
+        if (version && c->m_mqtt5 && c->m_s.requireMqtt5) {
+            c->m_closing = true;   // not retried
+            QMetaObject::invokeMethod(c, [c] { emit c->fatal(QStringLiteral("the broker does not speak MQTT 5, which requests need")); },
+                                      Qt::QueuedConnection);
+            return;
+        }
+        // Kept for the loss that follows, which the library reports as a mere protocol error.
+        c->m_refusal = QStringLiteral("refused by the broker: %1")
+                           .arg(c->m_mqtt5 ? reasonCode(rc) : lowered(mosquitto_connack_string(rc)));
+        if (version && c->m_mqtt5) {
+            c->m_mqtt5 = false;
+            mosquitto_int_option(c->m_m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        }
+        QMetaObject::invokeMethod(c, [c] { c->lost(QString()); }, Qt::QueuedConnection);
         return;
     }
     c->m_connected = true;
@@ -188,37 +218,90 @@ void MqttClient::onConnect(mosquitto *, void *self, int rc)
     emit c->connected();
 }
 
-void MqttClient::onDisconnect(mosquitto *, void *self, int rc)
+void MqttClient::onDisconnect(mosquitto *, void *self, int rc, const mosquitto_property *)
 {
     auto *c = static_cast<MqttClient *>(self);
     if (rc != 0 && !c->m_closing)
-        QMetaObject::invokeMethod(c, [c, rc] { c->lost(reason(rc)); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(c, [c, rc] { c->lost(c->m_mqtt5 && rc >= 128 ? reasonCode(rc) : reason(rc)); },
+                                  Qt::QueuedConnection);
 }
 
-void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *msg)
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *msg, const mosquitto_property *props)
 {
     auto *c = static_cast<MqttClient *>(self);
+    uint32_t expiry = 0;
+    const bool expires = mosquitto_property_read_int32(props, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL, &expiry, false);
     emit c->message(QString::fromUtf8(msg->topic), QByteArray(static_cast<const char *>(msg->payload), msg->payloadlen),
-                    msg->retain);
+                    msg->retain, expires ? qint64(expiry) : -1);
 }
 
-void MqttClient::onPublish(mosquitto *, void *self, int mid) { emit static_cast<MqttClient *>(self)->published(mid); }
+void MqttClient::onPublish(mosquitto *, void *self, int mid, int rc, const mosquitto_property *)
+{
+    auto *c = static_cast<MqttClient *>(self);
+    const QString topic = c->m_pending.take(mid);
+    if (rc >= 128)
+        c->refusedOnce(QStringLiteral("publish to %1 refused: %2").arg(topic, reasonCode(rc)));
+    emit c->published(mid);
+}
+
+void MqttClient::onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted, const mosquitto_property *)
+{
+    auto *c = static_cast<MqttClient *>(self);
+    const QString filter = c->m_pending.take(mid);
+    for (int i = 0; i < count; ++i)
+        if (granted[i] >= 128)
+            c->refusedOnce(QStringLiteral("subscription to %1 refused: %2").arg(filter, reasonCode(granted[i])));
+}
+
+void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    // The library's TLS failures come as log lines only: "Error: host name verification
+    // failed." ahead of OpenSSL's own "...::certificate verify failed", which alone means
+    // a certificate the CA given does not vouch for.
+    auto *c = static_cast<MqttClient *>(self);
+    const QString line = QString::fromUtf8(text);
+    if (level != MOSQ_LOG_ERR)
+        return;
+    if (line.contains(QLatin1String("host name verification failed")))
+        c->m_tlsReason = QStringLiteral("the broker's certificate is for another host name");
+    else if (line.contains(QLatin1String("certificate verify failed")) && c->m_tlsReason.isEmpty())
+        c->m_tlsReason = QStringLiteral("the broker's certificate is not signed by a trusted CA (certificate verify failed)");
+    else if (line.contains(QLatin1String("OpenSSL")) && c->m_tlsReason.isEmpty())
+        c->m_tlsReason = tlsComplaint(line);
+}
+
+void MqttClient::refusedOnce(const QString &what)
+{
+    if (m_refusalsSaid.contains(what))
+        return;
+    m_refusalsSaid.insert(what);
+    emit refused(what);
+}
 
 bool MqttClient::publish(const QString &topic, const QByteArray &payload, int qos, bool retain, int *mid)
 {
     if (!m_connected)
         return false;
-    const int rc = mosquitto_publish(m_m, mid, topic.toUtf8().constData(), int(payload.size()), payload.constData(),
+    int id = 0;
+    const int rc = mosquitto_publish(m_m, &id, topic.toUtf8().constData(), int(payload.size()), payload.constData(),
                                      qos, retain);
+    if (rc == MOSQ_ERR_SUCCESS && qos > 0 && m_mqtt5)
+        m_pending.insert(id, topic);   // its PUBACK may carry a refusal
+    if (mid)
+        *mid = id;
     watchSocket();
     return rc == MOSQ_ERR_SUCCESS;
 }
 
-bool MqttClient::subscribe(const QString &filter, int qos)
+bool MqttClient::subscribe(const QString &filter, int qos, bool asPublished)
 {
     if (!m_connected)
         return false;
-    const int rc = mosquitto_subscribe(m_m, nullptr, filter.toUtf8().constData(), qos);
+    int id = 0;
+    const int options = asPublished && m_mqtt5 ? MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED : 0;
+    const int rc = mosquitto_subscribe_v5(m_m, &id, filter.toUtf8().constData(), qos, options, nullptr);
+    if (rc == MOSQ_ERR_SUCCESS)
+        m_pending.insert(id, filter);
     watchSocket();
     return rc == MOSQ_ERR_SUCCESS;
 }

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "health/ratingcheck.h"
 #include "protocol/entries.h"
 
 #include <QRegularExpression>
@@ -105,7 +106,12 @@ bool parsePublish(Options &o, const QString &broker, const QString &topic, const
         o.brokerPort = *port.value;
     }
     // A root, not a filter: no wildcards, no empty levels, not starting with '$'.
-    o.topic = topic.isEmpty() ? QStringLiteral("plv/unit") : topic;
+    // No default: two publishers left on one root would both act on every request.
+    if (topic.isEmpty()) {
+        error = QStringLiteral("publish needs --topic ROOT, one per unit, such as plv/line1-unit3");
+        return false;
+    }
+    o.topic = topic;
     if (o.topic.contains(QLatin1Char('+')) || o.topic.contains(QLatin1Char('#')) || o.topic.startsWith(QLatin1Char('$'))
         || o.topic.split(QLatin1Char('/')).contains(QString()) || o.topic.contains(QChar(0))) {
         error = QStringLiteral("--topic: '%1' is not a topic root such as plv/line1-unit3").arg(topic);
@@ -156,6 +162,41 @@ const Rating *findRating(const BuildData &build, const QString &name)
     if (!m.hasMatch())
         return nullptr;
     return build.find(m.captured(1).toInt(), m.captured(2).toInt());
+}
+
+UnitRating ratingFromModel(const Options &o, const QString &model)
+{
+    const auto kVOf = [&](const BuildData &b) {
+        return RatingCheck::unitKvFromModel(model, b.id.toUpper(), QList<int>(b.kVs.begin(), b.kVs.end()));
+    };
+    const BuildData &other = o.build == &plvBuild() ? plrBuild() : plvBuild();
+    const auto own = kVOf(*o.build);
+    if (!own) {
+        const auto theirs = kVOf(other);
+        if (!theirs)
+            return {o.rating, false, {}};
+        return {nullptr, false,
+                QStringLiteral("the unit's model number %1 names a %2 unit of %3 kV, but %4 is of the %5 line (give --build %6)")
+                    .arg(model, other.id.toUpper())
+                    .arg(*theirs)
+                    .arg(o.buildGiven ? QStringLiteral("--build %1").arg(o.build->id)
+                                      : QStringLiteral("the default build %1").arg(o.build->id),
+                         o.build->id.toUpper(), other.id)};
+    }
+    if (o.ratingGiven && *own != o.rating->kV)
+        return {nullptr, false,
+                QStringLiteral("the unit's model number %1 names %2 kV, but --rating %3 is %4 kV")
+                    .arg(model)
+                    .arg(*own)
+                    .arg(ratingName(*o.rating))
+                    .arg(o.rating->kV)};
+    return {o.build->find(*own, o.rating->watts), true, {}};
+}
+
+bool converts(Command c)
+{
+    return c == Command::Readbacks || c == Command::Setpoints || c == Command::Set || c == Command::Watch
+        || c == Command::Publish;
 }
 
 QString channelWord(Channel c)
@@ -235,8 +276,10 @@ Parsed parseArguments(const QStringList &args)
             baudText = value;
         } else if (arg == QLatin1String("--build")) {
             buildName = value;
+            o.buildGiven = true;
         } else if (arg == QLatin1String("--rating")) {
             ratingText = value;
+            o.ratingGiven = true;
         } else if (arg == QLatin1String("--json")) {
             o.json = true;
         } else if (arg == QLatin1String("--timeout")) {
@@ -485,7 +528,10 @@ Options:
   --build plv|plr       rating table of the PLV line (default) or the PLR line
   --rating RATING       the unit's rating as in the console's Wattage/KV menu, written
                         like 70kV600W; it fixes the kV and mA conversions (default
-                        70kV600W for plv, 140kV600W for plr)
+                        70kV600W for plv, 140kV600W for plr). Commands that convert
+                        read the model number first: a model number that names a kV
+                        of the build's table gives the kV (with these watts), and a
+                        --rating or --build that contradicts it is refused (exit 2)
   --json                one JSON object instead of "name: value unit" lines
   --timeout MS          reply time-out on serial and TCP (default 1000); the USB link
                         keeps the console's own wait and refuses this option
@@ -517,27 +563,35 @@ Commands:
                         one sample per completed update cycle, MS between exchanges
                         (default 66, the console's), as CSV with a header (the default;
                         --csv says so) or with --json one JSON object a line, until N
-                        samples or Ctrl-C; a field is empty (null) where its query failed
-  publish --broker mqtt://HOST[:PORT] [--topic ROOT] [--user U --password-file F]
+                        samples or Ctrl-C; a field is empty (null) where its query failed.
+                        A lost link is said and tried again after 1 s, doubling to 30 s;
+                        no row is written for a cycle the link was down in
+  publish --broker mqtt://HOST[:PORT] --topic ROOT [--user U --password-file F]
           [--tls-ca FILE] [--interval MS] [--commands [--allow-hv-on]]
           [--reconnect-max MS]
                         run the update cycle and publish it to an MQTT broker (port
-                        1883, or 8883 for mqtts://) under ROOT (default plv/unit):
+                        1883, or 8883 for mqtts://) under ROOT, one per unit:
                         ROOT/online  retained "true", "false" on a clean stop and
                                      as the last will when the client vanishes
                         ROOT/state   retained JSON: hv_on, interlock_closed, fault,
-                                     remote, the six flags, rating, link_up, link
-                                     (the console's link health text), time
+                                     remote, the six flags (1 or 0), rating,
+                                     rating_checked, converted (false: the unit
+                                     contradicts the rating), link_up, link (the
+                                     console's link health text), time
                         ROOT/readbacks  JSON per update cycle, the columns of watch
                                      and seq (1, 2, ... per run), at QoS 1
                         ROOT/info    retained JSON: model number, revisions, hours
-                        With --commands it takes requests on ROOT/cmd/set
-                        ({"channel":"kv","value":35.0}), ROOT/cmd/hv ("off"; "on"
-                        only with --allow-hv-on), ROOT/cmd/remote ("on"/"off"),
-                        ROOT/cmd/reset-faults and ROOT/cmd/shutdown; a JSON object
-                        may add "id". Each is answered on ROOT/cmd/result with
-                        outcome done, refused, no reply, out of range or invalid.
-                        Retained requests are refused, never run. mqtts:// or
+                        With --commands (MQTT 5 brokers only) it takes requests on
+                        ROOT/cmd/set ({"channel":"kv","value":35.0}), ROOT/cmd/hv
+                        ("off"; "on" only with --allow-hv-on), ROOT/cmd/remote
+                        ("on"/"off"), ROOT/cmd/reset-faults and ROOT/cmd/shutdown;
+                        a JSON object may add "id" and "ts" (ms since 1970 UTC),
+                        no other key. Each is answered on ROOT/cmd/result with
+                        outcome done, refused, no reply, out of range, invalid,
+                        busy, stale or no link. Retained requests are refused,
+                        never run, and cleared; requests older than 10 s are
+                        stale. HV off and shutdown go ahead of the others (at most
+                        16 wait). A lost unit is retried as in watch. mqtts:// or
                         --tls-ca FILE (a CA certificate) selects TLS; the password is
                         the first line of F, never an argument. A lost broker is
                         retried after 1 s, doubling to 30 s (--reconnect-max lowers
@@ -568,11 +622,13 @@ Output:
 Exit status:
   0   done (watch: N samples or Ctrl-C; publish: Ctrl-C or SIGTERM)
   2   usage: a wrong option, command or value; hv on without confirmation; an
-      unreadable password file
-  3   the link cannot be opened
+      unreadable or empty password file; a --rating or --build the unit's model
+      number contradicts (nothing sent)
+  3   the link cannot be opened; publish --commands and a broker without MQTT 5
   4   no reply within the time-out (after printing whatever was read)
   5   the unit refused (it answers "$" for yes, "1" or "2" for no)
   6   a value out of range: nothing sent
+  7   standard output cannot be written (a closed pipe, a full disk)
 
 Messages go to standard error and name the link.
 

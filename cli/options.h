@@ -10,7 +10,7 @@
 namespace plv::cli {
 
 // Exit codes, one per kind of failure, so a script can tell them apart.
-enum Exit { Done = 0, Usage = 2, NoLink = 3, NoReply = 4, Refused = 5, OutOfRange = 6 };
+enum Exit { Done = 0, Usage = 2, NoLink = 3, NoReply = 4, Refused = 5, OutOfRange = 6, WriteFailed = 7 };
 
 enum class LinkType { None, Tcp, Serial, Usb };
 enum class Command { Status, Readbacks, Setpoints, Info, Hours, Set, Hv, Remote, ResetFaults, Shutdown, Watch, Publish };
@@ -31,6 +31,8 @@ struct Options {
 
     const BuildData *build = nullptr;
     const Rating *rating = nullptr;
+    bool buildGiven = false;       // --build or --rating typed: checked against the unit, never replaced
+    bool ratingGiven = false;
     bool json = false;
     std::optional<int> timeoutMs;  // serial and TCP only
 
@@ -48,7 +50,7 @@ struct Options {
     QString brokerHost;
     quint16 brokerPort = 1883;
     bool brokerTls = false;        // mqtts:// or --tls-ca
-    QString topic;                 // root, without a trailing '/'
+    QString topic;                 // root, without a trailing '/'; one per unit, required
     QString user;
     QString passwordFile;          // the password is read from here only
     QString tlsCa;
@@ -70,6 +72,20 @@ Parsed parseArguments(const QStringList &args);
 // "70kV600W" (case ignored) within the build's table.
 const Rating *findRating(const BuildData &build, const QString &name);
 QString ratingName(const Rating &r);   // "70kV600W"
+
+// The rating to convert with, given the unit's model number. A model number that names
+// a kV of a build's table (the console's rating rule) fixes the kV, with the watts of
+// --rating or the default; --rating or --build that contradict it leave no rating and
+// the reason, which names both. Any other model number (none read included) leaves the
+// given or default rating, unchecked.
+struct UnitRating {
+    const Rating *rating = nullptr;
+    bool checked = false;
+    QString error;
+};
+UnitRating ratingFromModel(const Options &o, const QString &model);
+// Whether the command turns counts into kV and mA (or back), and so needs the rating.
+bool converts(Command c);
 
 // The count that 'set' sends: round half to even of value / factor under the rating (kV
 // go to volts first, where the console's scaled box works), or the raw count with

@@ -14,25 +14,26 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdlib>
+#include <utility>
 
 namespace plv::cli {
 
 namespace {
 
-using Step = UpdateCycle::Step;
 
-// Numbers as numbers, the yes/no columns as booleans, a missing value as null.
+// Numbers as numbers (the yes/no columns 1 and 0, as plvctl --json prints them), a
+// missing value as null.
 QJsonObject toJson(const QList<Field> &fields)
 {
     QJsonObject o;
     for (const Field &f : fields) {
         if (f.value.isEmpty())
             o.insert(f.key, QJsonValue::Null);
-        else if (kStatusColumns.contains(f.key) && (f.value == QLatin1String("1") || f.value == QLatin1String("0")))
-            o.insert(f.key, f.value == QLatin1String("1"));
         else if (bool ok = false; !f.text && (f.value.toDouble(&ok), ok))
             o.insert(f.key, f.value.toDouble());
         else
@@ -42,6 +43,30 @@ QJsonObject toJson(const QList<Field> &fields)
 }
 
 QByteArray compact(const QJsonObject &o) { return QJsonDocument(o).toJson(QJsonDocument::Compact); }
+
+constexpr qsizetype kRequestLimit = 4096;   // bytes; a larger request is not read
+constexpr int kQueueLimit = 16;             // requests waiting for the cycle
+constexpr qint64 kRequestLifeMs = 10000;    // a request older than this is not run
+
+// The keys each request takes; any other makes it invalid.
+QStringList requestKeys(const QString &request)
+{
+    if (request == QLatin1String("set"))
+        return {"channel", "value", "id", "ts"};
+    if (request == QLatin1String("hv") || request == QLatin1String("remote"))
+        return {"value", "id", "ts"};
+    if (request == QLatin1String("reset-faults") || request == QLatin1String("shutdown"))
+        return {"id", "ts"};
+    return {};
+}
+
+// The link's health text without its count of missed replies, which would make every
+// miss a new state.
+QString linkMeaning(const QString &text)
+{
+    static const QRegularExpression count(QStringLiteral(" \\(\\d+ missed\\)$"));
+    return QString(text).remove(count);
+}
 
 QString isoNow() { return QDateTime::currentDateTime().toOffsetFromUtc(QDateTime::currentDateTime().offsetFromUtc()).toString(Qt::ISODateWithMs); }
 
@@ -85,6 +110,18 @@ int Client::publish()
         s.password = f.readLine();
         while (s.password.endsWith('\n') || s.password.endsWith('\r'))
             s.password.chop(1);
+        if (s.password.isEmpty()) {
+            say(QStringLiteral("the password file %1 is empty").arg(m_o.passwordFile));
+            return Usage;
+        }
+    }
+    if (!m_o.tlsCa.isEmpty()) {
+        QFile ca(m_o.tlsCa);
+        if (!ca.open(QIODevice::ReadOnly) || ca.size() == 0) {
+            say(QStringLiteral("cannot read the CA certificate %1: %2")
+                    .arg(m_o.tlsCa, ca.isOpen() ? QStringLiteral("the file is empty") : ca.errorString()));
+            return Usage;
+        }
     }
     s.tls = m_o.brokerTls;
     s.tlsCa = m_o.tlsCa;
@@ -92,44 +129,50 @@ int Client::publish()
     s.willPayload = "false";
     s.backoffMaxMs = m_o.reconnectMaxMs;
     s.backoffFirstMs = std::min(1000, m_o.reconnectMaxMs);
+    s.requireMqtt5 = m_o.commands;   // only MQTT 5 tells a retained request from a fresh one
     s.clientId = QStringLiteral("plvctl-%1-%2").arg(QHostInfo::localHostName()).arg(QCoreApplication::applicationPid());
 
     m_health = new LinkHealth(systemWallClock(), &m_root);
     auto *mqtt = new MqttClient(s, &m_root);
+    const QString broker = QStringLiteral("broker %1:%2: ").arg(m_o.brokerHost).arg(m_o.brokerPort);
     connect(mqtt, &MqttClient::connected, this, &Client::onBrokerUp);
-    connect(mqtt, &MqttClient::disconnected, this, [this](const QString &why) {
-        say(QStringLiteral("broker %1:%2: %3; reconnecting").arg(m_o.brokerHost).arg(m_o.brokerPort).arg(why));
+    connect(mqtt, &MqttClient::disconnected, this,
+            [this, broker](const QString &why) { say(broker + why + QStringLiteral("; reconnecting")); });
+    connect(mqtt, &MqttClient::refused, this, [this, broker](const QString &what) { say(broker + what); });
+    connect(mqtt, &MqttClient::fatal, this, [this, broker](const QString &why) {
+        say(broker + why);
+        stop(NoLink);
     });
     if (m_o.commands)
         connect(mqtt, &MqttClient::message, this, &Client::onRequest);
 
     m_quietTimeouts = true;
     catchSignals();
-    // The unit first: the broker is told nothing until there is a link to speak of.
-    if (!openLink())
-        return NoLink;
-    const qint64 now = monotonicMs();
-    const LinkKind kind = m_o.link == LinkType::Tcp ? LinkKind::Ethernet
-                          : m_o.link == LinkType::Serial ? LinkKind::Serial
-                                                         : LinkKind::Usb;
-    m_health->linkUp(kind, m_o.linkName().section(QLatin1Char(' '), 1), now);
-    m_health->setAutomatic(true, now);
+    m_health->setAutomatic(true, monotonicMs());
     connect(m_health, &LinkHealth::textChanged, this, [this] { publishState(false); });
     if (!mqtt->start()) {
-        say(QStringLiteral("broker %1:%2: %3").arg(m_o.brokerHost).arg(m_o.brokerPort).arg(mqtt->errorString()));
+        say(broker + mqtt->errorString());
         return Usage;
     }
     m_mqtt = mqtt;
     auto *tick = new QTimer(&m_root);
+    tick->setObjectName(QStringLiteral("tmr_HEALTH"));
     connect(tick, &QTimer::timeout, m_health, [this] { m_health->tick(monotonicMs()); });
     tick->start(250);
 
-    UpdateCycle cycle(*m_session, [this](Step st) { runStep(st); }, &m_root);
-    m_session->tmr_UPDATE->setInterval(m_o.intervalMs);
-    connect(&cycle, &UpdateCycle::cycleCompleted, this, &Client::completeSample);
-    QTimer::singleShot(0, &cycle, &UpdateCycle::mnu_AUTOUPDATE_Click);
+    // A unit away at start is waited for as one that went away: the broker hears of it.
+    watchLink();
+    QTimer::singleShot(0, this, [this] {
+        if (openLink())
+            linkBack();
+        else
+            linkLost(m_o.link == LinkType::Tcp && m_session->tcp().socket().error() == QAbstractSocket::ConnectionRefusedError
+                         ? QStringLiteral("refused")
+                         : QStringLiteral("cannot open"),
+                     m_o.link == LinkType::Tcp);
+    });
     const int code = QCoreApplication::exec();
-    return m_stopping ? Done : code;
+    return m_stopping ? m_exitCode : code;
 }
 
 void Client::sayGoodbye()
@@ -146,7 +189,7 @@ void Client::onBrokerUp()
     publishState(true);
     publishInfo(true);
     if (m_o.commands)
-        m_mqtt->subscribe(topic("cmd/+"), 1);
+        m_mqtt->subscribe(topic("cmd/+"), 1, true);
 }
 
 void Client::publishState(bool always)
@@ -155,8 +198,12 @@ void Client::publishState(bool always)
         return;
     QJsonObject o = toJson(sampleFields(m_lastStatus, kStatusColumns));
     o.insert(QStringLiteral("rating"), ratingName(*m_o.rating));
+    o.insert(QStringLiteral("rating_checked"), m_ratingChecked);
+    o.insert(QStringLiteral("converted"), convertedOk());
+    if (!convertedOk())
+        o.insert(QStringLiteral("rating_error"), m_ratingMismatch);
     o.insert(QStringLiteral("link_up"), m_health->state() == LinkHealth::State::Connected);
-    o.insert(QStringLiteral("link"), m_health->text());
+    o.insert(QStringLiteral("link"), linkMeaning(m_health->text()));
     const QByteArray body = compact(o);
     if (!always && body == m_stateShown)
         return;
@@ -200,6 +247,10 @@ void Client::publishSample()
         m_lastStatus.underCurrent = m_sample.underCurrent;
     }
     publishState(false);
+    if (!convertedOk()) {
+        // The unit contradicts the rating: its counts would become the wrong kV and mA.
+        m_sample.kV = m_sample.mA = m_sample.kVSetpoint = m_sample.mASetpoint = std::nullopt;
+    }
     // Numbered whether or not the broker takes it, so a subscriber sees the gap.
     QJsonObject o = toJson(sampleFields(m_sample, logs::sampleCsvHeader().split(QLatin1Char(','))));
     o.insert(QStringLiteral("seq"), double(++m_sequence));
@@ -207,60 +258,132 @@ void Client::publishSample()
     ++m_samples;
 }
 
-void Client::onRequest(const QString &t, const QByteArray &payload, bool retained)
+void Client::answer(const Request &r, const char *outcome, const QString &detail, const QJsonObject &extra)
 {
-    if (!t.startsWith(topic("cmd/")) || t == topic("cmd/result"))
-        return;
-    m_requests.append({t.mid(topic("cmd/").size()), payload, retained});
+    QJsonObject result{{QStringLiteral("command"), r.topic}};
+    if (!r.id.isUndefined())
+        result.insert(QStringLiteral("id"), r.id);
+    result.insert(QStringLiteral("outcome"), QLatin1String(outcome));
+    if (!detail.isEmpty())
+        result.insert(QStringLiteral("detail"), detail);
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        result.insert(it.key(), it.value());
+    m_mqtt->publish(topic("cmd/result"), compact(result), 1, false);
 }
 
-void Client::runRequests()
+void Client::onRequest(const QString &t, const QByteArray &payload, bool retained, qint64 expiryS)
 {
-    while (!m_requests.isEmpty() && !m_stopping)
+    const QString prefix = topic("cmd/");
+    if (!t.startsWith(prefix) || t == topic("cmd/result") || payload.isEmpty())
+        return;   // an empty payload is what clears a retained request
+    Request r;
+    r.topic = t.mid(prefix.size());
+    if (payload.size() > kRequestLimit) {
+        answer(r, "invalid", QStringLiteral("a request over 4 kB is not read"));
+        return;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(payload);
+    if (doc.isObject()) {
+        r.body = doc.object();
+        r.id = r.body.value(QStringLiteral("id"));
+    } else if (r.topic == QLatin1String("hv") || r.topic == QLatin1String("remote")) {
+        // A word: bare or a JSON string.
+        QByteArray w = payload.trimmed();
+        if (w.size() >= 2 && w.startsWith('"') && w.endsWith('"'))
+            w = w.mid(1, w.size() - 2);
+        r.body.insert(QStringLiteral("value"), QString::fromUtf8(w));
+    }
+    if (retained) {
+        // Stored by the broker, it would run again for every later subscriber: it is
+        // refused and taken off the broker.
+        answer(r, "refused", QStringLiteral("retained request: not acted on, and cleared from the broker"));
+        m_mqtt->publish(t, QByteArray(), 1, true);
+        return;
+    }
+    const QStringList keys = requestKeys(r.topic);
+    if (keys.isEmpty()) {
+        answer(r, "invalid", QStringLiteral("unknown request"));
+        return;
+    }
+    for (auto it = r.body.begin(); it != r.body.end(); ++it)
+        if (!keys.contains(it.key())) {
+            answer(r, "invalid", QStringLiteral("unknown key '%1': %2 takes %3").arg(it.key(), r.topic, keys.join(QStringLiteral(", "))));
+            return;
+        }
+    qint64 lifeMs = kRequestLifeMs;
+    if (expiryS >= 0)
+        lifeMs = std::min(lifeMs, expiryS * 1000);
+    if (r.body.contains(QStringLiteral("ts"))) {
+        const QJsonValue ts = r.body.value(QStringLiteral("ts"));
+        if (!ts.isDouble()) {
+            answer(r, "invalid", QStringLiteral("ts is milliseconds since 1970-01-01 UTC, a number"));
+            return;
+        }
+        const qint64 ageMs = QDateTime::currentMSecsSinceEpoch() - qint64(ts.toDouble());
+        if (std::abs(ageMs) > kRequestLifeMs) {
+            answer(r, "stale", QStringLiteral("ts is %1 s %2 this host's clock: not acted on")
+                                   .arg(std::abs(ageMs) / 1000.0, 0, 'f', 1)
+                                   .arg(ageMs > 0 ? QStringLiteral("behind") : QStringLiteral("ahead of")));
+            return;
+        }
+        lifeMs = std::min(lifeMs, kRequestLifeMs - std::max<qint64>(0, ageMs));
+    }
+    r.deadlineMs = monotonicMs() + lifeMs;
+    if (m_linkDown) {
+        answer(r, "no link", m_health->text());
+        return;
+    }
+    // HV off and shutdown overtake everything queued and run at the next gap between
+    // transactions, as the console's F12 does; from the event loop, not from inside the
+    // MQTT library's read.
+    const bool first = r.topic == QLatin1String("shutdown")
+                       || (r.topic == QLatin1String("hv") && onOff(r.body.value(QStringLiteral("value"))) == false);
+    if (first) {
+        QMetaObject::invokeMethod(this, [this, r] { m_session->operateFirst([this, r] { runRequest(r); }); },
+                                  Qt::QueuedConnection);
+    } else if (m_requests.size() >= kQueueLimit) {
+        answer(r, "busy", QStringLiteral("%1 requests wait already").arg(kQueueLimit));
+    } else {
+        m_requests.append(r);
+    }
+}
+
+void Client::runNextRequest()
+{
+    if (!m_requests.isEmpty() && !m_stopping)
         runRequest(m_requests.takeFirst());
+}
+
+void Client::dropRequests(const char *outcome, const QString &detail)
+{
+    for (const Request &r : std::exchange(m_requests, {}))
+        answer(r, outcome, detail);
 }
 
 void Client::runRequest(const Request &r)
 {
-    QJsonParseError err;
-    const QJsonDocument doc = QJsonDocument::fromJson(r.payload, &err);
-    const QJsonObject body = doc.isObject() ? doc.object() : QJsonObject();
-    QJsonObject result{{QStringLiteral("command"), r.topic}};
-    if (body.contains(QStringLiteral("id")))
-        result.insert(QStringLiteral("id"), body.value(QStringLiteral("id")));
-
-    auto answer = [&](const char *outcome, const QString &detail = {}) {
-        result.insert(QStringLiteral("outcome"), QLatin1String(outcome));
-        if (!detail.isEmpty())
-            result.insert(QStringLiteral("detail"), detail);
-        m_mqtt->publish(topic("cmd/result"), compact(result), 1, false);
-    };
-    auto byUnit = [&](char a) {
-        if (a == '$')
-            answer("done");
-        else if (a == '\0')
-            answer("no reply");
-        else
-            answer("refused", QStringLiteral("the unit answered %1").arg(QLatin1Char(a)));
-    };
-
-    if (r.retained) {
-        // A retained request would be replayed on every reconnect, days after it was meant.
-        answer("refused", QStringLiteral("retained request: not acted on"));
+    if (m_stopping)
+        return;
+    if (m_linkDown) {
+        answer(r, "no link", m_health->text());
         return;
     }
-    // A word for hv and remote: bare, a JSON string, or the object's "value".
-    QJsonValue word = body.value(QStringLiteral("value"));
-    if (!doc.isObject()) {
-        QByteArray w = r.payload.trimmed();
-        if (w.size() >= 2 && w.startsWith('"') && w.endsWith('"'))
-            w = w.mid(1, w.size() - 2);
-        word = QString::fromUtf8(w);
+    if (monotonicMs() > r.deadlineMs) {
+        answer(r, "stale", QStringLiteral("waited past its expiry: not acted on"));
+        return;
     }
+    auto byUnit = [&](char a, const QJsonObject &extra = {}) {
+        if (a == '$')
+            answer(r, "done", {}, extra);
+        else if (a == '\0')
+            answer(r, "no reply", {}, extra);
+        else
+            answer(r, "refused", QStringLiteral("the unit answered %1").arg(QLatin1Char(a)), extra);
+    };
+    const QJsonValue value = r.body.value(QStringLiteral("value"));
 
     if (r.topic == QLatin1String("set")) {
-        const QString ch = body.value(QStringLiteral("channel")).toString();
-        const QJsonValue v = body.value(QStringLiteral("value"));
+        const QString ch = r.body.value(QStringLiteral("channel")).toString();
         Options o = m_o;
         bool found = false;
         for (Channel c : {Channel::A, Channel::B, Channel::C, Channel::D})
@@ -268,27 +391,36 @@ void Client::runRequest(const Request &r)
                 o.channel = c;
                 found = true;
             }
-        if (!found || !v.isDouble()) {
-            answer("invalid", QStringLiteral("expected {\"channel\": \"kv|ma|fil-limit|fil-preheat\", \"value\": NUMBER}"));
+        if (!found || !value.isDouble()) {
+            answer(r, "invalid", QStringLiteral("expected {\"channel\": \"kv|ma|fil-limit|fil-preheat\", \"value\": NUMBER}"));
+            return;
+        }
+        if (!convertedOk()) {
+            answer(r, "refused", m_ratingMismatch + QStringLiteral(": nothing sent"));
             return;
         }
         o.counts = false;
-        o.value = QString::number(v.toDouble(), 'g', QLocale::FloatingPointShortest);
+        o.value = QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
         const SetCount c = setpointCount(o);
         if (!c.count) {
-            answer("out of range", c.error);
+            answer(r, "out of range", c.error);
             return;
         }
         const TryOut t = m_unit.tryOut(o.channel, *c.count);
-        result.insert(QStringLiteral("sent_counts"), *c.count);
-        byUnit(t.status);
+        // What the unit holds now, accepted or not, as plvctl set prints it.
+        logs::Sample now = freshSample();
+        if (t.status != '\0' && !m_linkDown)
+            readSetpoint(o.channel, now);
+        QJsonObject extra = toJson(sampleFields(now, {setpointColumn(o.channel)}));
+        extra.insert(QStringLiteral("sent_counts"), *c.count);
+        byUnit(t.status, extra);
     } else if (r.topic == QLatin1String("hv") || r.topic == QLatin1String("remote")) {
-        const auto on = onOff(word);
+        const auto on = onOff(value);
         if (!on) {
-            answer("invalid", QStringLiteral("expected \"on\" or \"off\""));
+            answer(r, "invalid", QStringLiteral("expected \"on\" or \"off\""));
         } else if (r.topic == QLatin1String("hv")) {
             if (*on && !m_o.allowHvOn)
-                answer("refused", QStringLiteral("high voltage on needs --allow-hv-on: nothing sent"));
+                answer(r, "refused", QStringLiteral("high voltage on needs --allow-hv-on: nothing sent"));
             else
                 byUnit(m_unit.switchHv(*on));
         } else {
@@ -305,8 +437,6 @@ void Client::runRequest(const Request &r)
                 worst = a;
         }
         byUnit(worst);
-    } else {
-        answer("invalid", QStringLiteral("unknown request"));
     }
 }
 

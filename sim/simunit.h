@@ -85,6 +85,7 @@ public:
     bool remote() const { return m_remote; }
     void setRemote(bool remote) { m_remote = remote; }
     QString modelFamily() const { return m_family; }
+    void setModelFamily(const QString &family) { m_family = family; }
     QString modelNumber() const { return m_model; }
     void setModelNumber(const QString &model) { m_model = model; }
     QString hardwareRevision() const { return m_hwRev; }

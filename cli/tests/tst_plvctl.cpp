@@ -134,14 +134,14 @@ private slots:
             << "hv_on: 0\ninterlock_closed: 1\nfault: 0\nremote: 0\narc_flag: 0\ntemp_flag: 0\nover_voltage_flag: 0\n"
                "under_voltage_flag: 0\nover_current_flag: 0\nunder_current_flag: 0\n";
         QTest::newRow("readbacks ask 19 then 20, in kV, mA, A, V and counts") << "tcp" << QStringList{"readbacks"}
-            << QStringList{"19,", "20,"}
+            << QStringList{"26,", "19,", "20,"}
             << "kv_kV: 0 kV\nma_mA: 0 mA\nfilament_A: 0 A\nsupply_minus15_V: -14.99984 V\nconverter_a_counts: 25 counts\n"
                "converter_b_counts: 3000 counts\nrating: 70kV600W\n";
         QTest::newRow("setpoints ask 14 to 17 and convert under the PLR rating") << "tcp"
-            << QStringList{"--build", "plr", "--rating", "120kV1200W", "setpoints"}
-            << QStringList{"14,", "15,", "16,", "17,"}
-            << "kv_set_kV: 30.0032 kV\nma_set_mA: 1.6654456654456655 mA\nfilament_limit_A: 1.221 A\nfilament_preheat_A: 0.6105 A\n"
-               "rating: 120kV1200W\n";
+            << QStringList{"--build", "plr", "--rating", "80kV1200W", "setpoints"}
+            << QStringList{"26,", "14,", "15,", "16,", "17,"}
+            << "kv_set_kV: 20.004864 kV\nma_set_mA: 2.498168498168498 mA\nfilament_limit_A: 1.221 A\nfilament_preheat_A: 0.6105 A\n"
+               "rating: 80kV1200W\n";
         QTest::newRow("info asks 26, 25, 23, 24") << "tcp" << QStringList{"info"}
             << QStringList{"26,", "25,", "23,", "24,"}
             << "model_number: PLV70-X0600\nweb_revision: WEB 2.10.07\nsoftware_revision: SW 8.0.1234\n"
@@ -149,17 +149,17 @@ private slots:
         QTest::newRow("hours asks 21") << "tcp" << QStringList{"hours"} << QStringList{"21,"}
             << "total_hours_h: 1234 h\n";
         QTest::newRow("set kv 35 sends count 2048 and reads 14 back") << "tcp" << QStringList{"set", "kv", "35"}
-            << QStringList{"10,2048,", "14,"} << "sent_counts: 2048 counts\nkv_set_kV: 35.008512 kV\n";
+            << QStringList{"26,", "10,2048,", "14,"} << "sent_counts: 2048 counts\nkv_set_kV: 35.008512 kV\n";
         QTest::newRow("set kv over the pty") << "pty" << QStringList{"set", "kv", "35"}
-            << QStringList{"10,2048,", "14,"} << "sent_counts: 2048 counts\nkv_set_kV: 35.008512 kV\n";
+            << QStringList{"26,", "10,2048,", "14,"} << "sent_counts: 2048 counts\nkv_set_kV: 35.008512 kV\n";
         QTest::newRow("set ma 30 at 20kV1200W: 2047.5 goes to the even 2048, no box limit")
-            << "tcp" << QStringList{"--rating", "20kV1200W", "set", "ma", "30"} << QStringList{"11,2048,", "15,"}
+            << "tcp" << QStringList{"--rating", "20kV1200W", "set", "ma", "30"} << QStringList{"26,", "11,2048,", "15,"}
             << "sent_counts: 2048 counts\nma_set_mA: 30.007326007326007 mA\n";
         QTest::newRow("set kv 0.02442 at 40kV: 2.5 counts go to the even 2")
-            << "tcp" << QStringList{"--rating", "40kV600W", "set", "kv", "0.02442"} << QStringList{"10,2,", "14,"}
+            << "tcp" << QStringList{"--rating", "40kV600W", "set", "kv", "0.02442"} << QStringList{"26,", "10,2,", "14,"}
             << "sent_counts: 2 counts\nkv_set_kV: 0.019536 kV\n";
         QTest::newRow("set fil-preheat --counts sends the count as given") << "tcp"
-            << QStringList{"set", "fil-preheat", "4095", "--counts"} << QStringList{"13,4095,", "17,"}
+            << QStringList{"set", "fil-preheat", "4095", "--counts"} << QStringList{"26,", "13,4095,", "17,"}
             << "sent_counts: 4095 counts\nfilament_preheat_A: 2.4999975 A\n";
         QTest::newRow("hv off never asks") << "tcp" << QStringList{"hv", "off"} << QStringList{"98,0,"}
             << "accepted: 1\n";
@@ -179,6 +179,11 @@ private slots:
         QFETCH(QString, text);
         for (int ch = 0; ch < 4; ++ch)   // known setpoints: 1024 / 682 / 1000 / 1000 counts
             sim->setSetpoint(ch, ch == 0 ? 1024 : ch == 1 ? 682 : 1000);
+        // A unit of the rating the row names, which the client checks against its model number.
+        if (const qsizetype r = args.indexOf(QStringLiteral("--rating")); r >= 0)
+            sim->setModelFamily(QStringLiteral("%1%2")
+                                    .arg(args.contains(QStringLiteral("plr")) ? QStringLiteral("PLR") : QStringLiteral("PLV"),
+                                         args[r + 1].section(QStringLiteral("kV"), 0, 0)));
 
         const Run t = plvctl(linkArgs(link) + args);
         QCOMPARE(t.err, QString());
@@ -205,7 +210,7 @@ private slots:
     void failures_data()
     {
         QTest::addColumn<QString>("link");     // tcp, pty, closed (nothing listens), missing (no such device)
-        QTest::addColumn<QString>("fault");    // none, silent, refuse
+        QTest::addColumn<QString>("fault");    // none, silent, refuse, interlock, nomodel
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("frames");
@@ -223,17 +228,25 @@ private slots:
             << R"({"local_control":null,"kv_set_zero":null,"ma_set_zero":null,"filament_limit_zero":null,"filament_preheat_zero":null})"
             << "no reply to 13,0,";
         QTest::newRow("silent unit: set gives up before the readback")
-            << "tcp" << "silent" << QStringList{"--timeout", "100", "set", "kv", "1"} << 4 << QStringList{"10,59,"}
+            << "tcp" << "silent" << QStringList{"--timeout", "100", "set", "kv", "1"} << 4 << QStringList{"26,", "10,59,"}
             << "kv_set_kV: unknown" << "no reply to 10,59,";
         QTest::newRow("refusing unit: hv on, 5") << "tcp" << "refuse" << QStringList{"hv", "on", "--yes"} << 5
             << QStringList{"98,1,"} << "accepted: 0" << "refused 98,1, (answered 1)";
         QTest::newRow("refusing unit: shutdown tries all five, then 5") << "pty" << "refuse" << QStringList{"shutdown"}
             << 5 << all5 << "filament_preheat_zero: 0" << "refused 13,0,";
         QTest::newRow("refusing unit: set still reads back, then 5") << "tcp" << "refuse"
-            << QStringList{"set", "ma", "1"} << 5 << QStringList{"11,478,", "15,"} << "sent_counts: 478 counts"
+            << QStringList{"set", "ma", "1"} << 5 << QStringList{"26,", "11,478,", "15,"} << "sent_counts: 478 counts"
             << "refused 11,478,";
         QTest::newRow("interlock open: hv on refused, 5") << "tcp" << "interlock" << QStringList{"hv", "on", "--yes"}
             << 5 << QStringList{"98,1,"} << "accepted: 0" << "refused 98,1,";
+        QTest::newRow("PLV70 unit, --rating 20kV600W: 2, nothing written") << "tcp" << "none"
+            << QStringList{"--rating", "20kV600W", "set", "kv", "20"} << 2 << QStringList{"26,"} << QString()
+            << "model number PLV70-X0600 names 70 kV, but --rating 20kV600W is 20 kV: nothing sent";
+        QTest::newRow("PLR build on a PLV unit: 2, nothing converted") << "pty" << "none"
+            << QStringList{"--build", "plr", "readbacks"} << 2 << QStringList{"26,"} << QString() << "give --build plv";
+        QTest::newRow("a model number naming no rating: converted under the default, said") << "tcp" << "nomodel"
+            << QStringList{"readbacks"} << 0 << QStringList{"26,", "19,", "20,"} << "rating: 70kV600W"
+            << "could not be checked against the unit (model number 'X1,X0'): converting under 70kV600W";
         QTest::newRow("closed port: 3") << "closed" << "none" << QStringList{"status"} << 3 << QStringList{}
             << QString() << "cannot connect: Connection refused";
         QTest::newRow("missing serial device: 3") << "missing" << "none" << QStringList{"status"} << 3
@@ -273,6 +286,8 @@ private slots:
         f.refuseAll = fault == QLatin1String("refuse");
         sim->setFaults(f);
         sim->setInterlockOpen(fault == QLatin1String("interlock"));
+        if (fault == QLatin1String("nomodel"))
+            sim->setModelFamily(QStringLiteral("X1"));
         QStringList linkArgs = this->linkArgs(link);
         if (link == QLatin1String("closed")) {
             QTcpServer probe;   // a port that was free a moment ago and has no listener now
@@ -376,7 +391,71 @@ private slots:
         // The console's order: seven queries at the start, then two ten-step cycles.
         const QStringList start{"19,", "20,", "24,", "26,", "21,", "23,", "25,"};
         const QStringList cycle{"19,", "14,", "15,", "16,", "17,", "22,", "68,", "21,", "20,", "21,", "25,"};
-        QCOMPARE(payloads(*sim), start + cycle + cycle);
+        // The model number first: it fixes the rating before anything is converted.
+        QCOMPARE(payloads(*sim), QStringList{"26,"} + start + cycle + cycle);
+    }
+
+    // A reader that goes away, or a disk that fills, ends plvctl with 7 and a message.
+    void outputFailureEnds_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("closePipe");   // else standard output is /dev/full
+        QTest::newRow("watch | head -1: the closed pipe ends it") << QStringList{"watch", "--interval", "5"} << true;
+        QTest::newRow("status > /dev/full") << QStringList{"status"} << false;
+        QTest::newRow("watch > /dev/full: the header already fails") << QStringList{"watch"} << false;
+    }
+    void outputFailureEnds()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, closePipe);
+        QProcess p, head;
+        p.setStandardInputFile(QProcess::nullDevice());
+        if (closePipe) {
+            p.setStandardOutputProcess(&head);
+            head.start(QStringLiteral("head"), {QStringLiteral("-1")});
+        } else {
+            p.setStandardOutputFile(QStringLiteral("/dev/full"));
+        }
+        QEventLoop loop;
+        connect(&p, &QProcess::finished, &loop, &QEventLoop::quit);
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+        p.start(QStringLiteral(PLVCTL_PATH), QStringList{"--tcp", tcp} + args);
+        loop.exec();
+        QCOMPARE(p.state(), QProcess::NotRunning);
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 7);
+        QVERIFY(p.readAllStandardError().contains("cannot write to standard output"));
+        head.waitForFinished();
+    }
+
+    // The unit's TCP side killed and restarted: watch says so, writes no row for the cycle
+    // the link went down in, and carries on by itself once the unit is back, after
+    // reading its status and model number again.
+    void watchGetsItsUnitBack()
+    {
+        QProcess p;
+        p.setStandardInputFile(QProcess::nullDevice());
+        QByteArray out, err;
+        connect(&p, &QProcess::readyReadStandardOutput, this, [&] { out += p.readAllStandardOutput(); });
+        connect(&p, &QProcess::readyReadStandardError, this, [&] { err += p.readAllStandardError(); });
+        p.start(QStringLiteral(PLVCTL_PATH), {"--tcp", tcp, "watch", "--interval", "5"});
+        QTRY_VERIFY_WITH_TIMEOUT(out.count('\n') >= 3, 20000);   // the header and two rows
+        const quint16 port = sim->tcpPort();
+        delete sim;   // its connection closes with it
+        sim = nullptr;
+        QTRY_VERIFY2_WITH_TIMEOUT(err.contains("link down: closed by the unit"), err.constData(), 20000);
+        const qsizetype rowsBefore = out.count('\n');
+        sim = new SimUnit(this);
+        QVERIFY(sim->listenTcp(port));
+        QTRY_VERIFY_WITH_TIMEOUT(out.count('\n') >= rowsBefore + 2, 20000);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(payloads(*sim).mid(0, 3), (QStringList{"22,", "68,", "26,"}));
+        // Every row written is of a whole cycle: the supply was read in each.
+        const int supply = plv::logs::sampleCsvHeader().split(QLatin1Char(',')).indexOf(QStringLiteral("supply_minus15_V"));
+        for (const QByteArray &row : out.trimmed().split('\n').mid(1))
+            QVERIFY2(!row.split(',').value(supply).isEmpty(), row.constData());
     }
 
     void watchEndsWithZeroOnInterrupt()

@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -14,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 
 using plv::cli::MqttClient;
@@ -68,6 +70,14 @@ public:
         m_p.waitForFinished();
     }
     quint16 port() const { return m_port; }
+    // Started as root, mosquitto reads its files after dropping to its own user.
+    void letRead(std::initializer_list<const char *> names)
+    {
+        for (const char *name : names)
+            QFile::setPermissions(m_dir.filePath(QLatin1String(name)), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                                | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+    }
     QByteArray log() { return m_p.readAllStandardError(); }   // mosquitto logs to standard error
     QString dir() const { return m_dir.path(); }
 
@@ -113,7 +123,7 @@ class Publisher {
 public:
     Publisher(quint16 unitPort, quint16 brokerPort, const QStringList &extra)
     {
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QObject::connect(&p, &QProcess::readyReadStandardError, &p, [this] { err += p.readAllStandardError(); });
         p.start(QStringLiteral(PLVCTL_PATH),
                 QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(unitPort), QStringLiteral("publish"),
                             QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort),
@@ -131,7 +141,29 @@ public:
     }
     void signal(int sig) { ::kill(pid_t(p.processId()), sig); }
     QProcess p;
+    QByteArray err;   // its messages, as they come
 };
+
+// The answer on ROOT/cmd/result to the request with this id, from index `at` on.
+QJsonObject resultOf(Subscriber &sub, qsizetype &at, const QString &id)
+{
+    std::optional<QJsonObject> o;
+    [[maybe_unused]] const bool found = QTest::qWaitFor([&] {
+        const auto m = sub.next(QStringLiteral("plv/t/cmd/result"), at, 0);
+        if (m && m->json().value(QStringLiteral("id")).toString() == id)
+            o = m->json();
+        return o.has_value();
+    }, kWaitMs);
+    return o.value_or(QJsonObject());
+}
+
+QStringList sentFrames(const SimUnit &sim)
+{
+    QStringList out;
+    for (const auto &t : sim.trace())
+        out << QString::fromLatin1(t.payload);
+    return out;
+}
 
 } // namespace
 
@@ -149,9 +181,15 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::newRow("no broker") << QStringList{"publish"};
-        QTest::newRow("not mqtt") << QStringList{"publish", "--broker", "http://127.0.0.1"};
+        QTest::newRow("not mqtt") << QStringList{"publish", "--broker", "http://127.0.0.1", "--topic", "plv/a"};
+        QTest::newRow("no topic: two units would share one") << QStringList{"publish", "--broker", "mqtt://127.0.0.1"};
+        QTest::newRow("empty topic") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", ""};
+        QTest::newRow("empty password file") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                            "--user", "u", "--password-file", "/dev/null"};
+        QTest::newRow("missing CA file, named") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                               "--tls-ca", "/nonexistent/ca.crt"};
         QTest::newRow("wildcard root") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/#"};
-        QTest::newRow("hv on without commands") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--allow-hv-on"};
+        QTest::newRow("hv on without commands") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a", "--allow-hv-on"};
         QTest::newRow("password as argument") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--password", "x"};
         QTest::newRow("commands outside publish") << QStringList{"watch", "--commands"};
     }
@@ -162,6 +200,10 @@ private slots:
         p.start(QStringLiteral(PLVCTL_PATH), QStringList{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:1")} + args);
         QVERIFY(p.waitForFinished(kWaitMs));
         QCOMPARE(p.exitCode(), 2);
+        const QByteArray err = p.readAllStandardError();
+        for (const QString &arg : args)   // a file refused is named with its path
+            if (arg.startsWith(QLatin1Char('/')))
+                QVERIFY2(err.contains(arg.toUtf8()), err.constData());
     }
 
     void init()
@@ -200,7 +242,7 @@ private slots:
         qsizetype lateAt = 0;
         const auto state = late.next(QStringLiteral("plv/t/state"), lateAt);
         QVERIFY(state && state->retained);
-        QCOMPARE(state->json().value(QStringLiteral("interlock_closed")), QJsonValue(true));
+        QCOMPARE(state->json().value(QStringLiteral("interlock_closed")), QJsonValue(1));   // as plvctl --json prints it
         QCOMPARE(state->json().value(QStringLiteral("link_up")), QJsonValue(true));
         lateAt = 0;
         const auto info = late.next(QStringLiteral("plv/t/info"), lateAt);
@@ -221,6 +263,8 @@ private slots:
             return down && !down->json().value(QStringLiteral("link_up")).toBool();
         }, kWaitMs));
         QVERIFY(down->json().value(QStringLiteral("link")).toString().startsWith(QStringLiteral("NO REPLY")));
+        // No count of missed replies: each miss would otherwise be a new retained state.
+        QVERIFY(!down->json().value(QStringLiteral("link")).toString().contains(QLatin1String("missed")));
 
         // Killed: the broker's will says it.
         pub.signal(SIGKILL);
@@ -257,30 +301,18 @@ private slots:
         QVERIFY(broker.start());
         Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
         QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
-        // Left behind on the broker before the publisher starts: replayed to it, never run.
-        sub.client->publish(QStringLiteral("plv/t/cmd/remote"), R"({"value":"on","id":"stale"})", 1, true);
         Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands")});
-
         qsizetype at = 0;
-        auto result = [&](const char *id) -> QJsonObject {
-            std::optional<QJsonObject> o;
-            QTest::qWaitFor([&] {
-                const auto m = sub.next(QStringLiteral("plv/t/cmd/result"), at, 0);
-                if (m && m->json().value(QStringLiteral("id")).toString() == QLatin1String(id))
-                    o = m->json();
-                return o.has_value();
-            }, kWaitMs);
-            return o.value_or(QJsonObject());
-        };
-        QCOMPARE(result("stale").value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
-        QVERIFY(!sim->remote());
-        sub.client->publish(QStringLiteral("plv/t/cmd/remote"), QByteArray(), 1, true);   // clears it
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));   // subscribed by now
+        auto result = [&](const char *id) { return resultOf(sub, at, QLatin1String(id)); };
 
         sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":35.0,"id":"a"})", 1, false);
         const QJsonObject set = result("a");
         QCOMPARE(set.value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
         QCOMPARE(sim->setpoint(0), set.value(QStringLiteral("sent_counts")).toInt());
         QVERIFY(sim->setpoint(0) > 0);
+        // The value read back after it, as plvctl set prints it.
+        QCOMPARE(set.value(QStringLiteral("kv_set_kV")).toDouble(), 35.008512);
 
         sim->clearTrace();
         sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":500,"id":"b"})", 1, false);
@@ -288,12 +320,258 @@ private slots:
         sub.client->publish(QStringLiteral("plv/t/cmd/hv"), R"({"value":"on","id":"c"})", 1, false);
         QCOMPARE(result("c").value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
         QVERIFY(!sim->hvOn());
-        for (const auto &t : sim->trace())
-            QVERIFY2(!t.payload.startsWith("10,") && !t.payload.startsWith("98,"), t.payload.constData());
+
+        // Refused before anything is sent.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        const struct {
+            const char *id, *request;
+            QByteArray payload;
+            const char *outcome;
+        } unrun[] = {
+            {"unknown key", "set", R"({"channel":"kv","value":35,"counts":true,"id":"unknown key"})", "invalid"},
+            {"old", "set", QStringLiteral(R"({"channel":"kv","value":1,"ts":%1,"id":"old"})").arg(now - 60000).toUtf8(), "stale"},
+            {"future", "remote", QStringLiteral(R"({"value":"on","ts":%1,"id":"future"})").arg(now + 60000).toUtf8(), "stale"},
+        };
+        for (const auto &u : unrun) {
+            sub.client->publish(QStringLiteral("plv/t/cmd/") + QLatin1String(u.request), u.payload, 1, false);
+            QCOMPARE(result(u.id).value(QStringLiteral("outcome")).toString(), QLatin1String(u.outcome));
+        }
+        // Over 4 kB: not read, so answered without its id.
+        sub.client->publish(QStringLiteral("plv/t/cmd/set"), QByteArray(5000, ' ') + R"({"channel":"kv","value":1})", 1, false);
+        std::optional<Message> big;
+        QVERIFY(QTest::qWaitFor([&] {
+            big = sub.next(QStringLiteral("plv/t/cmd/result"), at, 0);
+            return big && big->json().value(QStringLiteral("detail")).toString().contains(QLatin1String("4 kB"));
+        }, kWaitMs));
+        for (const QString &f : sentFrames(*sim))
+            QVERIFY2(!f.startsWith(QLatin1String("10,")) && !f.startsWith(QLatin1String("98,"))
+                         && !f.startsWith(QLatin1String("99,")), qPrintable(f));
 
         sub.client->publish(QStringLiteral("plv/t/cmd/remote"), R"({"value":"on","id":"d"})", 1, false);
         QCOMPARE(result("d").value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
         QVERIFY(sim->remote());
+    }
+
+    // A retained request never runs, whether the broker held it before plvctl came or it
+    // arrives while plvctl listens (where MQTT 3.1.1 would clear its flag), and it is
+    // taken off the broker so that no later subscriber gets it either.
+    void retainedRequestNeverRuns_data()
+    {
+        QTest::addColumn<bool>("before");
+        QTest::newRow("retained before the bridge connects") << true;
+        QTest::newRow("published retained while it is connected") << false;
+    }
+    void retainedRequestNeverRuns()
+    {
+        QFETCH(bool, before);
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        const QByteArray hvOn = R"({"value":"on","id":"r"})";
+        if (before)
+            sub.client->publish(QStringLiteral("plv/t/cmd/hv"), hvOn, 1, true);
+        Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands"), QStringLiteral("--allow-hv-on")});
+        qsizetype at = 0, cycled = 0;
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), cycled));
+        if (!before)
+            sub.client->publish(QStringLiteral("plv/t/cmd/hv"), hvOn, 1, true);
+        QCOMPARE(resultOf(sub, at, QStringLiteral("r")).value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
+        std::optional<Message> cleared;
+        QVERIFY(QTest::qWaitFor([&] {
+            cleared = sub.next(QStringLiteral("plv/t/cmd/hv"), at, 0);
+            return cleared && cleared->payload.isEmpty();
+        }, kWaitMs));
+        QVERIFY(!sim->hvOn());
+        QVERIFY(!sentFrames(*sim).join(QLatin1Char(' ')).contains(QLatin1String("98,")));
+
+        Subscriber late(broker.port(), QStringLiteral("plv/t/cmd/+"));
+        QVERIFY(QTest::qWaitFor([&] { return late.client->isConnected(); }, kWaitMs));
+        // A marker after the subscription: anything retained came before it.
+        late.client->publish(QStringLiteral("plv/t/cmd/marker"), "x", 1, false);
+        qsizetype lateAt = 0;
+        QVERIFY(late.next(QStringLiteral("plv/t/cmd/marker"), lateAt));
+        for (const Message &m : late.messages)
+            QVERIFY2(m.topic != QLatin1String("plv/t/cmd/hv"), m.payload.constData());
+    }
+
+    // HV off runs at the next gap between transactions however many requests wait; past
+    // 16 waiting, a request is answered "busy" at once.
+    void hvOffOvertakesAFullQueue()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        auto f = sim->faults();
+        f.replyDelayMs = 30;   // a slow unit: the queue cannot drain while the burst arrives
+        sim->setFaults(f);
+        Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands")});
+        qsizetype at = 0;
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+        QVERIFY(sim->setHvOn(true));
+        sim->clearTrace();
+
+        constexpr int burst = 30;
+        for (int i = 0; i < burst; ++i)
+            sub.client->publish(QStringLiteral("plv/t/cmd/set"),
+                                QStringLiteral(R"({"channel":"fil-limit","value":0.5,"id":"s%1"})").arg(i).toUtf8(), 1, false);
+        sub.client->publish(QStringLiteral("plv/t/cmd/hv"), R"({"value":"off","id":"off"})", 1, false);
+        const qsizetype from = at;
+        QCOMPARE(resultOf(sub, at, QStringLiteral("off")).value(QStringLiteral("outcome")).toString(), QStringLiteral("done"));
+        QVERIFY(!sim->hvOn());
+        // Requests run one per step of the cycle: only those taken while the burst was
+        // still arriving (a few steps at most on a loaded machine) went ahead of the HV
+        // off, never the queue behind them.
+        const QStringList frames = sentFrames(*sim);
+        const qsizetype off = frames.indexOf(QStringLiteral("98,0,"));
+        QVERIFY(off >= 0);
+        const auto sets = [&](qsizetype a, qsizetype b) {
+            return std::count_if(frames.begin() + a, frames.begin() + b, [](const QString &s) { return s.startsWith(QLatin1String("12,")); });
+        };
+        QVERIFY2(sets(0, off) <= 4, qPrintable(frames.join(QLatin1Char(' '))));
+        int busy = 0;
+        at = from;
+        for (int i = 0; i < burst; ++i) {
+            const QString outcome = resultOf(sub, at = from, QStringLiteral("s%1").arg(i)).value(QStringLiteral("outcome")).toString();
+            QVERIFY2(outcome == QLatin1String("done") || outcome == QLatin1String("busy"), qPrintable(outcome));
+            busy += outcome == QLatin1String("busy");
+        }
+        QVERIFY2(busy >= burst - 16 - 4 && busy <= burst - 16, qPrintable(QString::number(busy)));
+    }
+
+    // A unit whose model number contradicts --rating: setpoints refused, readbacks not
+    // converted, and state says so; the bridge stays up.
+    void ratingMismatch()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        sim->setSetpoint(0, 1000);
+        Publisher pub(sim->tcpPort(), broker.port(), {QStringLiteral("--commands"), QStringLiteral("--rating"), QStringLiteral("20kV600W")});
+        qsizetype at = 0;
+        const auto readbacks = sub.next(QStringLiteral("plv/t/readbacks"), at);
+        QVERIFY(readbacks);
+        QVERIFY(readbacks->json().value(QStringLiteral("kv_set_kV")).isNull());
+        QVERIFY(!readbacks->json().value(QStringLiteral("filament_limit_A")).isNull());
+        qsizetype stateAt = 0;
+        std::optional<Message> state;
+        QVERIFY(QTest::qWaitFor([&] {
+            state = sub.next(QStringLiteral("plv/t/state"), stateAt, 0);
+            return state && state->json().value(QStringLiteral("converted")) == QJsonValue(false);
+        }, kWaitMs));
+        QVERIFY(state->json().value(QStringLiteral("rating_error")).toString().contains(QLatin1String("PLV70-X0600")));
+        sim->clearTrace();
+        sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":10,"id":"k"})", 1, false);
+        QCOMPARE(resultOf(sub, at, QStringLiteral("k")).value(QStringLiteral("outcome")).toString(), QStringLiteral("refused"));
+        QVERIFY(!sentFrames(*sim).join(QLatin1Char(' ')).contains(QLatin1String("10,")));
+        QCOMPARE(pub.p.state(), QProcess::Running);
+    }
+
+    // The bridge does not give up on its unit: closed by the unit, or not there at start,
+    // it says so on the broker and publishes values again once the unit is back.
+    void unitComesBack_data()
+    {
+        QTest::addColumn<bool>("atStart");
+        QTest::newRow("the unit's TCP side killed and restarted") << false;
+        QTest::newRow("the unit unreachable at start") << true;
+    }
+    void unitComesBack()
+    {
+        QFETCH(bool, atStart);
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("plv/t/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        const quint16 port = atStart ? freePort() : sim->tcpPort();
+        if (atStart)
+            sim.reset();
+        Publisher pub(port, broker.port(), {});
+        qsizetype at = 0;
+        if (!atStart) {
+            QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+            sim.reset();   // its connection closes with it
+        } else {
+            const auto online = sub.next(QStringLiteral("plv/t/online"), at);
+            QVERIFY(online && online->payload == "true");
+        }
+        std::optional<Message> down;
+        QVERIFY(QTest::qWaitFor([&] {
+            down = sub.next(QStringLiteral("plv/t/state"), at, 0);
+            return down && !down->json().value(QStringLiteral("link_up")).toBool()
+                && down->json().value(QStringLiteral("link")).toString().startsWith(QLatin1String("NOT CONNECTED"));
+        }, kWaitMs));
+        const QString why = down->json().value(QStringLiteral("link")).toString();
+        QVERIFY2(why.contains(atStart ? QLatin1String("refused") : QLatin1String("closed by the unit")), qPrintable(why));
+        QVERIFY2(pub.err.contains(atStart ? "refused" : "closed by the unit"), pub.err.constData());
+
+        sim = std::make_unique<SimUnit>();
+        QVERIFY(sim->listenTcp(port));
+        QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
+        // The status and the model number before the cycle's values.
+        QCOMPARE(sentFrames(*sim).mid(0, 3), (QStringList{"22,", "68,", "26,"}));
+        QCOMPARE(pub.p.state(), QProcess::Running);
+    }
+
+    // Requests need MQTT 5 (the retain flag as published): a broker of MQTT 3.1.1 only,
+    // which answers any newer CONNECT with "unacceptable protocol version", ends it with 3.
+    void commandsNeedMqtt5()
+    {
+        QTcpServer oldBroker;
+        QVERIFY(oldBroker.listen(QHostAddress::LocalHost));
+        connect(&oldBroker, &QTcpServer::newConnection, &oldBroker, [&] {
+            QTcpSocket *c = oldBroker.nextPendingConnection();
+            connect(c, &QTcpSocket::readyRead, c, [c] {
+                c->readAll();
+                c->write(QByteArray("\x20\x02\x00\x01", 4));   // CONNACK, 3.1.1 form, code 1
+                c->disconnectFromHost();
+            });
+        });
+        Publisher pub(sim->tcpPort(), oldBroker.serverPort(), {QStringLiteral("--commands")});
+        QTRY_COMPARE_WITH_TIMEOUT(pub.p.state(), QProcess::NotRunning, kWaitMs);
+        QCOMPARE(pub.p.exitCode(), 3);
+        QVERIFY2(pub.err.contains("does not speak MQTT 5"), pub.err.constData());
+    }
+
+    // What a fleet operator gets wrong is named in one line: the broker's reason for
+    // refusing the connection, and a publish its ACL denies.
+    void brokerRefusalsNamed_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QByteArray>("named");
+        QTest::newRow("wrong password") << QByteArray("wrong") << QByteArray("refused by the broker: not authorized (135)");   // mosquitto 2.0's word for it
+        QTest::newRow("ACL denies publishing") << QByteArray("s3cret")
+                                               << QByteArray("publish to plv/t/readbacks refused: not authorized (135)");
+    }
+    void brokerRefusalsNamed()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(QByteArray, named);
+        Broker broker;
+        const QDir d(broker.dir());
+        QProcess pw;
+        pw.start(QStringLiteral("mosquitto_passwd"), {"-c", "-b", d.filePath("passwd"), "unit", "s3cret"});
+        QVERIFY(pw.waitForFinished(kWaitMs) && pw.exitCode() == 0);
+        QFile acl(d.filePath(QStringLiteral("acl")));
+        QVERIFY(acl.open(QIODevice::WriteOnly));
+        acl.write("user unit\ntopic readwrite plv/t/online\ntopic readwrite plv/t/state\n");
+        acl.close();
+        broker.letRead({"passwd", "acl"});
+        broker.configure(QStringLiteral("allow_anonymous false\npassword_file %1\nacl_file %2\n")
+                             .arg(d.filePath(QStringLiteral("passwd")), acl.fileName()));
+        QVERIFY(broker.start());
+        QFile file(d.filePath(QStringLiteral("pw")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(password + '\n');
+        file.close();
+        Publisher pub(sim->tcpPort(), broker.port(),
+                      {QStringLiteral("--user"), QStringLiteral("unit"), QStringLiteral("--password-file"), file.fileName()});
+        QTRY_VERIFY2_WITH_TIMEOUT(pub.err.contains(named), pub.err.constData(), kWaitMs);
+        // Named once, not at every cycle.
+        QTRY_VERIFY_WITH_TIMEOUT(sim->trace().size() > 40 || password == "wrong", kWaitMs);
+        if (password != "wrong")   // a refused connection is named at each retry
+            QCOMPARE(pub.err.count(named), 1);
     }
 
     void tlsWithPassword()
@@ -319,11 +597,7 @@ private slots:
         QVERIFY(run(ssl, QStringLiteral("x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 1 -extfile san.ext -out server.crt").split(' ')));
         QVERIFY(run(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"), QStringLiteral("passwd"),
                                                        QStringLiteral("unit"), QStringLiteral("s3cret word")}));
-        // Started as root, mosquitto reads these after dropping to its own user.
-        for (const char *name : {"passwd", "server.key", "server.crt", "ca.crt"})
-            QFile::setPermissions(d.filePath(QLatin1String(name)), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::ReadGroup);
-        QFile::setPermissions(d.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                                            | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+        broker.letRead({"passwd", "server.key", "server.crt", "ca.crt"});
         broker.configure(QStringLiteral("allow_anonymous false\npassword_file %1\ncafile %2\ncertfile %3\nkeyfile %4\n")
                              .arg(d.filePath(QStringLiteral("passwd")), d.filePath(QStringLiteral("ca.crt")),
                                   d.filePath(QStringLiteral("server.crt")), d.filePath(QStringLiteral("server.key"))));
