@@ -132,10 +132,20 @@ void LampButton::paintEvent(QPaintEvent *)
     p.drawText(QPoint(track.right() + 6, track.bottom() - fm.descent()), m_downLabel);
 }
 
+bool switchClickOperates(bool on, int y, int height)
+{
+    const bool upper = 2 * y < height;
+    return upper != on;
+}
+
 void LampButton::mouseReleaseEvent(QMouseEvent *e)
 {
-    if (m_style != Style::Lamp && isEnabled() && rect().contains(e->position().toPoint()))
-        emit operated();
+    const QPoint at = e->position().toPoint();
+    if (m_style == Style::Lamp || !isEnabled() || !rect().contains(at))
+        return;
+    if (m_style == Style::Switch && !switchClickOperates(m_value, at.y(), height()))
+        return;
+    emit operated();
 }
 
 void LampButton::keyPressEvent(QKeyEvent *e)

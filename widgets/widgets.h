@@ -10,6 +10,10 @@
 
 namespace plv {
 
+// A switch's halves split at half its height, on (up) above. A click on the half that
+// shows the present position leaves it be; only the other half operates it.
+bool switchClickOperates(bool on, int y, int height);
+
 class LampButton : public QWidget {
     Q_OBJECT
     Q_PROPERTY(bool value READ value WRITE setValue NOTIFY valueChanged)
@@ -34,7 +38,9 @@ public:
 signals:
     void valueChanged(bool on);
     void staleChanged(bool stale);
-    void operated();   // the operator clicked or pressed Space/Enter; the state is unchanged
+    // The operator clicked (a switch: its other half) or pressed Space/Enter; the state
+    // is unchanged.
+    void operated();
 
 protected:
     void paintEvent(QPaintEvent *) override;

@@ -74,6 +74,7 @@ void run(HvConfirmation &h, const QString &script)
 {
     for (const QString &w : script.split(u' ', Qt::SkipEmptyParts)) {
         if (w == "on" || w == "off") h.requested(w == "on");
+        else if (w == "resent") h.resent();
         else if (w == "timeout") h.replied({});
         else if (w == "s0" || w == "s1") h.statusReply(w == "s1");
         else if (w == "s?") h.statusReply(std::nullopt);
@@ -97,6 +98,8 @@ private slots:
     void staleSignalOnlyOnChangeAndLastReadKept();
     void hvBanner_data();
     void hvBanner();
+    void hvOffSeenThrough_data();
+    void hvOffSeenThrough();
     void unitKvFromModel_data();
     void unitKvFromModel();
     void ratingTexts_data();
@@ -294,6 +297,42 @@ void TstHealth::hvBanner()
     run(h, script);
     QCOMPARE(h.bannerText(), banner);
     QCOMPARE(spy.isEmpty() ? QString() : spy.last().at(0).toString(), banner);
+}
+
+// "resent" is the console's own second HV OFF going out, as the window does on resendOff().
+void TstHealth::hvOffSeenThrough_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("resends");
+    QTest::addColumn<QString>("banner");
+    QTest::newRow("status still on: one resend, banner kept") << "off timeout s1" << 1 << "HV OFF NOT CONFIRMED";
+    QTest::newRow("status off first: nothing resent") << "off timeout s0 s1" << 0 << "";
+    QTest::newRow("unreadable status: nothing resent") << "off timeout s?" << 0 << "HV OFF NOT CONFIRMED";
+    QTest::newRow("accepted OFF: nothing resent") << "off r$, s1" << 0 << "";
+    QTest::newRow("refused OFF: nothing resent") << "off r2, s1" << 0 << "";
+    QTest::newRow("a status before the reply: nothing resent") << "off s1 timeout" << 0 << "HV OFF NOT CONFIRMED";
+    QTest::newRow("an unconfirmed ON is never resent") << "on timeout s0 s0" << 0 << "HV ON NOT CONFIRMED";
+    QTest::newRow("still on after the resend") << "off timeout s1 resent r$, s1" << 1 << "HV STILL ON";
+    QTest::newRow("resend unanswered, still on") << "off timeout s1 resent timeout s1" << 1 << "HV STILL ON";
+    QTest::newRow("only once: still on stays") << "off timeout s1 resent timeout s1 s1 s1" << 1 << "HV STILL ON";
+    QTest::newRow("a status awaiting the resend's reply decides nothing")
+        << "off timeout s1 resent s1" << 1 << "HV OFF NOT CONFIRMED";
+    QTest::newRow("off at last clears it") << "off timeout s1 resent timeout s1 s0" << 1 << "";
+    QTest::newRow("the operator's HV ON clears it") << "off timeout s1 resent timeout s1 on" << 1 << "";
+    QTest::newRow("a new HV OFF unconfirmed is resent once more")
+        << "off timeout s1 resent timeout s1 off timeout s1" << 2 << "HV OFF NOT CONFIRMED";
+}
+
+void TstHealth::hvOffSeenThrough()
+{
+    QFETCH(QString, script);
+    QFETCH(int, resends);
+    QFETCH(QString, banner);
+    HvConfirmation h;
+    QSignalSpy resend(&h, &HvConfirmation::resendOff);
+    run(h, script);
+    QCOMPARE(resend.count(), resends);
+    QCOMPARE(h.bannerText(), banner);
 }
 
 void TstHealth::unitKvFromModel_data()
