@@ -1,5 +1,6 @@
 // Link label, stale values, HV banner and rating check, each driven by a script of
 // events; "event@ms" carries the monotonic time, so nothing here waits.
+#include "health/alarms.h"
 #include "health/hvconfirm.h"
 #include "health/linkhealth.h"
 #include "health/ratingcheck.h"
@@ -83,6 +84,34 @@ void run(HvConfirmation &h, const QString &script)
     }
 }
 
+// One word per reply or operator act: "+temp,+ps" rises both in one reply, "-temp" clears,
+// "ack:temp" and "ackall" acknowledge. The list reads back as "temp=AU* ps=CU": active or
+// cleared, unacknowledged or acknowledged, '*' for first out.
+const QList<std::pair<QString, AlarmCondition>> AlarmKeys = {
+    {"arc", AlarmCondition::Arc}, {"temp", AlarmCondition::Temp}, {"ps", AlarmCondition::SupplyFault},
+    {"ilk", AlarmCondition::InterlockOpen}, {"link", AlarmCondition::LinkLost}};
+
+AlarmCondition alarmKey(const QString &k)
+{
+    for (const auto &[name, c] : AlarmKeys)
+        if (name == k)
+            return c;
+    return AlarmCondition::HvOffNotConfirmed;
+}
+
+QString alarmRows(const AlarmList &l)
+{
+    QStringList rows;
+    for (const AlarmList::Alarm &a : l.alarms()) {
+        QString key;
+        for (const auto &[name, c] : AlarmKeys)
+            if (c == a.condition)
+                key = name;
+        rows << key + '=' + (a.active ? 'A' : 'C') + (a.acknowledged ? 'A' : 'U') + (a.firstOut ? "*" : "");
+    }
+    return rows.join(' ');
+}
+
 } // namespace
 
 class TstHealth : public QObject {
@@ -100,6 +129,8 @@ private slots:
     void hvBanner();
     void hvOffSeenThrough_data();
     void hvOffSeenThrough();
+    void alarms_data();
+    void alarms();
     void unitKvFromModel_data();
     void unitKvFromModel();
     void ratingTexts_data();
@@ -333,6 +364,57 @@ void TstHealth::hvOffSeenThrough()
     run(h, script);
     QCOMPARE(resend.count(), resends);
     QCOMPARE(h.bannerText(), banner);
+}
+
+void TstHealth::alarms_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("rows");
+    QTest::addColumn<QString>("header");
+    QTest::newRow("nothing: no header") << "" << "" << "";
+    QTest::newRow("a rise is first out") << "+temp" << "temp=AU*" << "ALARMS 1 (1 unacknowledged)";
+    QTest::newRow("seen in one reply only: latched") << "+temp -temp" << "temp=CU*" << "ALARMS 1 (1 unacknowledged)";
+    QTest::newRow("acknowledging a cleared one removes it") << "+temp -temp ack:temp" << "" << "";
+    QTest::newRow("acknowledging never clears an active one") << "+temp ack:temp" << "temp=AA*" << "ALARMS 1 (0 unacknowledged)";
+    QTest::newRow("acknowledged, then cleared: gone") << "+temp ack:temp -temp" << "" << "";
+    QTest::newRow("all rising in the first reply are first out")
+        << "+temp,+ps +ilk" << "temp=AU* ps=AU* ilk=AU" << "ALARMS 3 (3 unacknowledged)";
+    QTest::newRow("a cleared, unacknowledged one keeps the burst going")
+        << "+temp -temp +arc" << "temp=CU* arc=AU" << "ALARMS 2 (2 unacknowledged)";
+    QTest::newRow("a new burst once the list is empty") << "+temp -temp ackall +arc" << "arc=AU*" << "ALARMS 1 (1 unacknowledged)";
+    QTest::newRow("rising again keeps its row, unacknowledged") << "+temp -temp +temp" << "temp=AU*" << "ALARMS 1 (1 unacknowledged)";
+    QTest::newRow("acknowledge all: active stay, cleared go")
+        << "+temp,+link -temp ackall" << "link=AA*" << "ALARMS 1 (0 unacknowledged)";
+    QTest::newRow("acknowledged and active, rising again: unchanged") << "+ps ack:ps +ps" << "ps=AA*" << "ALARMS 1 (0 unacknowledged)";
+    QTest::newRow("a clear with nothing listed is nothing") << "-temp" << "" << "";
+}
+
+void TstHealth::alarms()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, rows);
+    QFETCH(QString, header);
+    AlarmList l;
+    QSignalSpy transitions(&l, &AlarmList::transition);
+    QSignalSpy changed(&l, &AlarmList::changed);
+    int steps = 0;
+    for (const QString &w : script.split(u' ', Qt::SkipEmptyParts)) {
+        const int before = transitions.count();
+        if (w == "ackall") {
+            l.acknowledgeAll();
+        } else if (w.startsWith("ack:")) {
+            l.acknowledge(alarmKey(w.mid(4)));
+        } else {
+            QList<std::pair<AlarmCondition, bool>> seen;
+            for (const QString &c : w.split(u','))
+                seen.append({alarmKey(c.mid(1)), c.startsWith(u'+')});
+            l.observe(seen, QDateTime(QDate(2026, 1, 1), QTime(12, 0)));
+        }
+        steps += transitions.count() > before;
+    }
+    QCOMPARE(alarmRows(l), rows);
+    QCOMPARE(l.headerText(), header);
+    QCOMPARE(changed.count(), steps);   // one notice per reply or act that changed anything
 }
 
 void TstHealth::unitKvFromModel_data()
