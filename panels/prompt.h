@@ -28,5 +28,8 @@ public:
 // The prompter in use (the real one unless a test installed its own).
 Prompter &prompter();
 void setPrompter(Prompter *p);   // nullptr restores the real one
+// The title of a box that names none (the console's caption); the application's display
+// name until set.
+void setPromptCaption(const QString &caption);
 
 } // namespace plv

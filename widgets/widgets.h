@@ -24,6 +24,7 @@ public:
     enum class Style { Lamp, Switch, Button };
     explicit LampButton(Style style, QWidget *parent = nullptr);
 
+    Style style() const { return m_style; }
     bool value() const { return m_value; }
     void setValue(bool on);
     void setColors(const QColor &off, const QColor &on);

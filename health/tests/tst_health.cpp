@@ -454,6 +454,10 @@ void TstHealth::ratingTexts_data()
         << 20 << "PLV70-X0600" << "Unit 70 kV" << "Selected rating 20 kV does not match the unit (70 kV)";
     QTest::newRow("match is silent") << 70 << "PLV70-X0600" << "Unit 70 kV" << "";
     QTest::newRow("unknown unit never warns") << 20 << "PLV80-X0600" << "Unit rating not known" << "";
+    QTest::newRow("the other product line warns at any rating")
+        << 70 << "PLR70-X0600" << "Unit rating not known" << "PLR unit on the PLV console (PLR70-X0600)";
+    QTest::newRow("the other line's letters further in are no line")
+        << 70 << "XPLR70-X0600" << "Unit rating not known" << "";
 }
 
 void TstHealth::ratingTexts()
@@ -462,7 +466,7 @@ void TstHealth::ratingTexts()
     QFETCH(QString, model);
     QFETCH(QString, unit);
     QFETCH(QString, warning);
-    RatingCheck r("PLV", PlvKVs);
+    RatingCheck r("PLV", PlvKVs, "PLR");
     r.select(selectedKV, 600);
     r.setModelNumber(model);
     QCOMPARE(r.ratingText(), QString("Rating %1 kV / 600 W").arg(selectedKV));
@@ -472,7 +476,7 @@ void TstHealth::ratingTexts()
 
 void TstHealth::pickingTheMatchingRatingClearsTheWarning()
 {
-    RatingCheck r("PLV", PlvKVs);
+    RatingCheck r("PLV", PlvKVs, "PLR");
     QSignalSpy spy(&r, &RatingCheck::warningChanged);
     r.setModelNumber("PLV70-X0600");
     r.select(20, 1200);
