@@ -9,6 +9,8 @@
 #include "panels/alarmswindow.h"
 #include "panels/controlspanel.h"
 #include "panels/healthstrip.h"
+#include "panels/prompt.h"
+#include "panels/ratingmenu.h"
 #include "panels/statuspanel.h"
 #include "unit/updatecycle.h"
 #include "widgets/widgets.h"
@@ -106,6 +108,13 @@ Safety::Safety(MainWindow &window) : QObject(&window), m_window(window), m_alarm
     };
     connect(&rating, &RatingCheck::warningChanged, this, ratingSeen);
     ratingSeen();
+    // Other counts under high voltage: only on a second thought.
+    window.rating().setChoiceGuard([this, &status](const Rating &r) {
+        if (!status.led_HVSTAT->value())
+            return true;
+        const QString q = tr("High voltage is ON. Change the rating to %1 kV / %2 W?").arg(r.kV).arg(r.watts);
+        return prompter().choose(&m_window, q, {tr("Change"), tr("Keep")}, 1, 1) == 0;
+    });
 
     // An HV OFF seen through: once more when the next status still shows HV on.
     connect(&hv, &HvConfirmation::bannerChanged, this, [this](const QString &text) {

@@ -35,7 +35,11 @@ public:
     quint16 port = 0;
     void message(QWidget *, const QString &, const QString &, Icon) override {}
     bool input(QWidget *, const QString &, const QString &, QString &) override { return false; }
-    int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
+    // HV ON is wanted here; everything else takes its default.
+    int choose(QWidget *, const QString &, const QStringList &choices, int defaultIndex, int) override
+    {
+        return choices.value(0) == QLatin1String("Switch HV ON") ? 0 : defaultIndex;
+    }
     int exec(QDialog &dialog) override
     {
         if (auto *host = qobject_cast<RemoteHostDialog *>(&dialog)) {
