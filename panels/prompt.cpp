@@ -29,9 +29,16 @@ public:
     }
     bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) override
     {
+        return ask(parent, prompt, title, text, QLineEdit::Normal);
+    }
+    bool inputSecret(QWidget *parent, const QString &prompt, const QString &title, QString &text) override
+    {
+        return ask(parent, prompt, title, text, QLineEdit::Password);
+    }
+    static bool ask(QWidget *parent, const QString &prompt, const QString &title, QString &text, QLineEdit::EchoMode echo)
+    {
         bool ok = false;
-        text = QInputDialog::getText(parent, caption(title),
-                                     prompt, QLineEdit::Normal, text, &ok);
+        text = QInputDialog::getText(parent, caption(title), prompt, echo, text, &ok);
         if (!ok)
             text.clear();
         return ok;

@@ -127,6 +127,49 @@ private slots:
         rig.win->cycle().mnu_MANUAL_Click();
     }
 
+    // A stale box keeps its own colour and black text and shows the mark; one reading
+    // "Unknown" or "Invalid" is never marked, whichever came first; a stale lamp is grey.
+    void staleMarksKeepTheSignals_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QColor>("color");
+        QTest::addColumn<bool>("textFirst");
+        QTest::addColumn<bool>("marked");
+        QTest::newRow("a value: marked") << "35.01" << QColor(Qt::white) << true << true;
+        QTest::newRow("Unknown: red kept, not marked") << "Unknown" << QColor(255, 0, 0) << true << false;
+        QTest::newRow("Unknown after the mark: not marked") << "Unknown" << QColor(255, 0, 0) << false << false;
+        QTest::newRow("Invalid: yellow kept, not marked") << "Invalid" << QColor(255, 255, 0) << true << false;
+    }
+    void staleMarksKeepTheSignals()
+    {
+        QFETCH(QString, text);
+        QFETCH(QColor, color);
+        QFETCH(bool, textFirst);
+        QFETCH(bool, marked);
+        QWidget w;
+        QLineEdit *box = makeValueBox("txt_X", "1.00", &w);
+        setBoxColor(box, color);
+        if (textFirst)
+            box->setText(text);
+        setStale(box, true, "last read 12:00:00");
+        if (!textFirst)
+            box->setText(text);
+        QCOMPARE(box->property("stale").toBool(), marked);
+        QCOMPARE(box->palette().brush(QPalette::Base), QBrush(color));
+        QCOMPARE(box->palette().color(QPalette::Text), QColor(Qt::black));
+        auto *mark = box->findChild<QAction *>("staleMark");
+        QCOMPARE(mark && mark->isVisible(), marked);
+        QVERIFY(box->toolTip().endsWith("last read 12:00:00"));
+
+        LampButton lamp(LampButton::Style::Lamp);
+        lamp.setColors(Qt::yellow, Qt::red);
+        lamp.resize(20, 20);
+        setStale(&lamp, true, {});
+        const QImage shot = lamp.grab().toImage();
+        const QColor centre = shot.pixelColor(shot.width() / 2 + 2, shot.height() / 2);
+        QVERIFY2(centre.red() == centre.green() && centre.green() == centre.blue(), qPrintable(centre.name()));
+    }
+
     // F12 during a reply wait: "98,0," is the very next command, ahead of an action that
     // was queued first, and never inside the wait.
     void emergencyKeyGoesFirst()

@@ -115,8 +115,10 @@ QColor boxColor(const QLineEdit *box);
 void setTextColor(QLabel *label, const QColor &c);
 QColor textColor(const QLabel *label);
 QLineEdit *makeValueBox(const QString &name, const QString &text, QWidget *parent);
-// Marks a lamp or value box as stale (property "stale"; greyed and hatched, never one
-// of the colours that carry meaning) or current again, and puts 'lastRead' on a new
-// line under the control's own tooltip.
+// Marks a lamp or value box as stale (property "stale") or current again, and puts
+// 'lastRead' on a new line under the control's own tooltip. A stale box keeps its colour
+// and full-contrast text and shows a grey clock; one reading "Unknown" or "Invalid"
+// holds no value and is not marked. A stale lamp is grey and hatched, neither lit nor
+// unlit.
 void setStale(QWidget *control, bool stale, const QString &lastRead);
 } // namespace plv
