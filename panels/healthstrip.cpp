@@ -6,14 +6,17 @@
 namespace plv {
 namespace {
 
-QLabel *label(const char *name, QWidget *parent)
+QLabel *label(const char *name, QWidget *parent, bool longText = false)
 {
     auto *l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
     l->setMargin(3);
-    // A long text wraps inside the header; it never widens the window.
-    l->setWordWrap(true);
-    l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // A long text (a link's address, a rating warning) wraps inside the header; it never
+    // widens the window.
+    if (longText) {
+        l->setWordWrap(true);
+        l->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    }
     return l;
 }
 
@@ -33,11 +36,11 @@ const QColor kRed(255, 0, 0);
 HealthStrip::HealthStrip(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("fra_HEALTH"));
-    lbl_LINKHEALTH = label("lbl_LINKHEALTH", this);
+    lbl_LINKHEALTH = label("lbl_LINKHEALTH", this, true);
     lbl_HVCOMMAND = label("lbl_HVCOMMAND", this);
     lbl_HVBANNER = label("lbl_HVBANNER", this);
     lbl_ALARMS = label("lbl_ALARMS", this);
-    lbl_RATING = label("lbl_RATING", this);
+    lbl_RATING = label("lbl_RATING", this, true);
     lbl_UPDATEMODE = label("lbl_UPDATEMODE", this);
     lbl_LASTREPLY = label("lbl_LASTREPLY", this);
     lbl_EMERGENCY = label("lbl_EMERGENCY", this);
@@ -67,9 +70,7 @@ HealthStrip::HealthStrip(QWidget *parent) : QWidget(parent)
     grid->addWidget(lbl_UPDATEMODE, 1, 1);
     grid->addWidget(lbl_LASTREPLY, 1, 2);
     grid->addWidget(lbl_EMERGENCY, 1, 3);
-    grid->setColumnStretch(0, 2);
-    for (int c = 1; c < 4; ++c)
-        grid->setColumnStretch(c, 1);
+    grid->setColumnStretch(0, 1);
 }
 
 void HealthStrip::showLink(const QString &text, bool alarm)
