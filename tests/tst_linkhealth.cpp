@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QApplication>
 #include <QInputDialog>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -236,6 +237,23 @@ private slots:
         QCOMPARE(rig.wire(), QList<QByteArray>{"98,0,"});
         QVERIFY(!rig.sim.hvOn());
         QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // The Controls menu's last item is the same emergency stop, with F12 beside it.
+    void emergencyMenuItem()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.sim.setHvOn(true);
+        rig.win->status().btn_REQSTAT_Click();
+        rig.sim.clearTrace();
+        auto *controls = find<QMenu>(rig.win.get(), "ControlMenu");
+        QAction *last = controls->actions().last();
+        QCOMPARE(last->objectName(), QStringLiteral("mnu_EMERGENCYOFF"));
+        QCOMPARE(last->text(), QStringLiteral("Emergency HV Off\tF12"));
+        last->trigger();
+        QCOMPARE(rig.wire(), QList<QByteArray>{"98,0,"});
+        QCOMPARE(eventTexts(rig, "emergency HV OFF").size(), 1);
     }
 
     // An HV OFF that gets no answer says so until a status shows it off.
