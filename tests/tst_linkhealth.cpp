@@ -325,6 +325,36 @@ private slots:
                                       "alarm TEMP fault: acknowledged"}));
     }
 
+    // HV that goes off without this console's HV OFF is an alarm; the operator's own OFF
+    // and Ports > Disconnect raise none.
+    void alarmsOfTheConsolesOwnKnowledge_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::addColumn<QStringList>("rows");
+        QTest::newRow("HV drops by itself") << "trip" << QStringList{"HV dropped without HV OFF=CLEARED, unacknowledged*"};
+        QTest::newRow("HV OFF from the switch") << "switch" << QStringList{};
+        QTest::newRow("Ports > Disconnect") << "disconnect" << QStringList{};
+    }
+    void alarmsOfTheConsolesOwnKnowledge()
+    {
+        QFETCH(QString, what);
+        QFETCH(QStringList, rows);
+        Rig rig;
+        QVERIFY(choose(rig, false));
+        rig.win->cycle().mnu_MANUAL_Click();
+        rig.sim.setHvOn(true);
+        rig.win->status().btn_REQSTAT_Click();
+        if (what == "trip")
+            rig.sim.setHvOn(false);
+        else if (what == "switch")
+            emit rig.win->controls().btn_HVONOFF->operated();
+        else
+            rig.trigger("mnu_DISCONNECT");
+        if (what != "disconnect")
+            rig.win->status().btn_REQSTAT_Click();
+        QCOMPARE(alarmRows(rig), rows);
+    }
+
     // The header stays in view wherever the panels are scrolled, on a screen as small as
     // 1920x1080 at twice the scale; the title says HV ON exactly once.
     void headerStaysInViewWhileScrolled()
