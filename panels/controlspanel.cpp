@@ -57,7 +57,12 @@ ControlsPanel::ControlsPanel(Unit &unit, StatusPanel &status, QWidget *parent)
 
     connect(btn_HVONOFF, &LampButton::operated, this, [this] {
         const bool on = !btn_HVONOFF->value();   // the direction the operator saw
-        m_session.operate([this, on] { requestHv(on); });
+        const int offs = m_offRequests;
+        m_session.operate([this, on, offs] {
+            // An HV OFF since the click (F12 goes ahead of the queue) cancels a queued ON.
+            if (!on || m_offRequests == offs)
+                requestHv(on);
+        });
     });
     connect(btn_local_remote, &LampButton::operated, this,
             [this] { m_session.operate([this] { localRemoteAction(); }); });

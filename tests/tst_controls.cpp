@@ -5,6 +5,7 @@
 #include "widgets/widgets.h"
 #include "panels/controlspanel.h"
 #include "panels/readbackspanel.h"
+#include "console/safety.h"
 #include "panels/statuspanel.h"
 #include "unit/updatecycle.h"
 
@@ -188,6 +189,26 @@ private slots:
         QCOMPARE(rig.wire(), (QList<QByteArray>{"19,", "98,1,"}));
         QCOMPARE(rig.prompt.questions.size(), 1);
         QVERIFY(hv->value());
+    }
+
+    // HV ON clicked during a reply wait, then the emergency stop: the OFF goes first and
+    // the queued ON is dropped without a question.
+    void anEmergencyStopCancelsAQueuedOn()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.sim.setFaults({.replyDelayMs = 300});
+        rig.prompt.choices << 0;
+        connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
+            if (p != "19,")
+                return;
+            emit rig.win->controls().btn_HVONOFF->operated();
+            rig.win->safety().emergencyOff("key (F12)");
+        });
+        rig.win->readbacks().UpdateData();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.s().waiting() && rig.wire().size() >= 2, 5000);
+        QCOMPARE(rig.wire(), (QList<QByteArray>{"19,", "98,0,"}));
+        QVERIFY(rig.prompt.questions.isEmpty());
     }
 
     // Tab never lands on the HV switch, after a mode change or otherwise.
