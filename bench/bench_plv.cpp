@@ -388,7 +388,11 @@ public:
         return false;
     }
     int exec(QDialog &) override { return 0; }
-    int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
+    // HV ON is wanted here; everything else takes its default.
+    int choose(QWidget *, const QString &, const QStringList &choices, int defaultIndex, int) override
+    {
+        return choices.value(0) == QLatin1String("Switch HV ON") ? 0 : defaultIndex;
+    }
 };
 
 // ------------------------------------------------------------------ start-up

@@ -20,7 +20,6 @@
 #include "widgets/widgets.h"
 
 #include <QLineEdit>
-#include <QShortcut>
 #include <QTimer>
 
 namespace plv {
@@ -30,7 +29,9 @@ LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
       m_stale(new Staleness(systemWallClock(), this)), m_hv(new HvConfirmation(this)), m_tick(new QTimer(&window))
 {
     const BuildData &build = window.build();
-    m_rating = new RatingCheck(build.id.toUpper(), QList<int>(build.kVs.begin(), build.kVs.end()), this);
+    const BuildData &other = &build == &plvBuild() ? plrBuild() : plvBuild();
+    m_rating = new RatingCheck(build.id.toUpper(), QList<int>(build.kVs.begin(), build.kVs.end()), other.id.toUpper(),
+                               this);
 
     // What each reply fills; the cycle reads all but the three identity values.
     StatusPanel &st = window.status();
@@ -105,23 +106,12 @@ LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
             [this](LinkHealth::State state) { emit healthChanged(state, m_health->text()); });
     connect(m_health, &LinkHealth::modeChanged, this, [this] { m_strip.showMode(m_health->modeText()); });
     connect(m_health, &LinkHealth::lastGoodReplyTextChanged, &m_strip, &HealthStrip::showLastReply);
-    connect(m_rating, &RatingCheck::warningChanged, this, &LinkWatch::showLink);
     connect(m_rating, &RatingCheck::ratingTextChanged, &m_strip, &HealthStrip::showRating);
     connect(m_hv, &HvConfirmation::bannerChanged, &m_strip, &HealthStrip::showHvCommand);
     connect(m_stale, &Staleness::staleChanged, this, &LinkWatch::showStale);
-    connect(st.led_HVSTAT, &LampButton::valueChanged, this, [this, &window](bool on) {
-        m_strip.showHvOn(on);
-        window.setWindowTitle(window.build().windowCaption + (on ? QStringLiteral(" \u2014 HV ON") : QString()));
-    });
+    connect(st.led_HVSTAT, &LampButton::valueChanged, &m_strip, &HealthStrip::showHvOn);
     m_strip.showRating(m_rating->ratingText());
     m_strip.showMode(m_health->modeText());
-
-    // The emergency stop works from every window of the console, ahead of anything queued.
-    auto *emergency = new QShortcut(QKeySequence(Qt::Key_F12), &window);
-    emergency->setObjectName(QStringLiteral("sc_EMERGENCYOFF"));
-    emergency->setContext(Qt::ApplicationShortcut);
-    connect(emergency, &QShortcut::activated, this,
-            [this] { m_window.session().operateFirst([this] { m_window.controls().hvOff(); }); });
 }
 
 LinkWatch::~LinkWatch() = default;
@@ -199,10 +189,7 @@ void LinkWatch::showLink()
 {
     if (!m_chosen)
         return;
-    QString text = m_health->text();
-    const QString warning = m_rating->warningText();
-    if (!warning.isEmpty() && m_health->isUp())
-        text += QStringLiteral("   ") + warning;
+    const QString text = m_health->text();
     const bool alarm = m_health->state() == LinkHealth::State::NoReply
                        || m_health->state() == LinkHealth::State::NotConnected;
     m_strip.showLink(text, alarm);

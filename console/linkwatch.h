@@ -28,6 +28,10 @@ public:
     // From the link choice and Disconnect.
     void linkOpened(LinkKind kind, const QString &where);
     void linkFailed(LinkDown reason, const QString &where);
+    // What the safety header and the alarms read besides the strip.
+    LinkHealth &health() const { return *m_health; }
+    HvConfirmation &hvConfirmation() const { return *m_hv; }
+    RatingCheck &ratingCheck() const { return *m_rating; }
     // True while the HV lamp shows on or an HV OFF is not confirmed.
     bool hvMayBeOn() const;
     // Before an exit path: with high voltage possibly on the operator decides first.

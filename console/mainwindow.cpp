@@ -5,6 +5,7 @@
 #include "console/linkwatch.h"
 #include "console/logbook.h"
 #include "console/remembered.h"
+#include "console/safety.h"
 #include "link/session.h"
 #include "panels/controlspanel.h"
 #include "panels/infopanel.h"
@@ -21,7 +22,6 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QScrollArea>
 #include <QStatusBar>
 
 namespace plv {
@@ -45,6 +45,7 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
     m_logbook = new Logbook(*this, m_viewMenu);
     m_remembered = new Remembered(*this, *m_logbook);
+    m_safety = new Safety(*this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -132,13 +133,8 @@ void MainWindow::buildMenus()
 
 void MainWindow::buildPanels()
 {
-    // Scrolls rather than hides a control on a small or scaled screen.
-    auto *scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    setCentralWidget(scroll);
-    m_panel = new MainPanel(*m_unit, *m_rating, scroll);
-    scroll->setWidget(m_panel);
+    m_panel = new MainPanel(*m_unit, *m_rating, this);
+    setCentralWidget(m_panel);
     m_exit = new ExitSequence(*m_unit, *m_panel->controls, [this] {
         m_session->tmr_UPDATE->stop();
         EnableCommandButtons();
@@ -211,8 +207,7 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
 
 QSize MainWindow::sizeHint() const
 {
-    const auto *scroll = static_cast<const QScrollArea *>(centralWidget());
-    const QSize content = scroll->widget()->sizeHint();
+    const QSize content = m_panel->wholeSizeHint();
     return {content.width() + 24, content.height() + menuBar()->sizeHint().height() + statusBar()->sizeHint().height() + 24};
 }
 

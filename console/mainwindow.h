@@ -29,6 +29,7 @@ class LinkWatch;
 class Logbook;
 class Remembered;
 class RatingMenu;
+class Safety;
 class ReadbacksPanel;
 class Session;
 class SetpointEditor;
@@ -65,6 +66,8 @@ public:
     LinkWatch &linkWatch() { return *m_watch; }
     // The traffic and event logs, the samples and the View windows.
     Logbook &logbook() { return *m_logbook; }
+    // The emergency key, the alarms and the titles.
+    Safety &safety() { return *m_safety; }
 
     // The diagnostics window, created hidden the first time it is written.
     ExtrasWindow &extras();
@@ -110,6 +113,7 @@ private:
     QMenu *m_viewMenu = nullptr;
     Logbook *m_logbook = nullptr;
     Remembered *m_remembered = nullptr;
+    Safety *m_safety = nullptr;
     QPointer<ExtrasWindow> m_extras;
     QPointer<RevScreen> m_about;
     StatusBarPanels *m_statusBar = nullptr;

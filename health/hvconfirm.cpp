@@ -13,8 +13,14 @@ void HvConfirmation::requested(bool on)
         m_outcome = Outcome::None;
     m_on = on;
     m_awaiting = true;
+    m_resent = false;
     if (bannerText() != before)
         emit bannerChanged(bannerText());
+}
+
+void HvConfirmation::resent()
+{
+    m_awaiting = true;
 }
 
 void HvConfirmation::replied(const QByteArray &reply)
@@ -33,8 +39,20 @@ void HvConfirmation::replied(const QByteArray &reply)
 
 void HvConfirmation::statusReply(std::optional<bool> hvOn)
 {
-    if (m_outcome == Outcome::Refused || (hvOn && *hvOn == m_on))
+    if (m_outcome == Outcome::Refused || (hvOn && *hvOn == m_on)) {
+        m_resent = false;
         set(Outcome::None);
+        return;
+    }
+    // Only a definite HV on after an HV OFF; a reply still awaited decides first.
+    if (m_on || !hvOn || m_awaiting)
+        return;
+    if (m_resent) {
+        set(Outcome::StillOn);
+    } else if (m_outcome == Outcome::NotConfirmed) {
+        m_resent = true;
+        emit resendOff();
+    }
 }
 
 QString HvConfirmation::bannerText() const
@@ -44,6 +62,7 @@ QString HvConfirmation::bannerText() const
     case Outcome::None: return {};
     case Outcome::NotConfirmed: return dir + QStringLiteral(" NOT CONFIRMED");
     case Outcome::Refused: return dir + QStringLiteral(" REFUSED");
+    case Outcome::StillOn: return QStringLiteral("HV STILL ON");
     }
     return {};
 }

@@ -14,6 +14,10 @@
 // or a status shows the state. A status that came before the reply does not confirm
 // in advance. Losing the link does not clear the banner: the unit may still be
 // energised.
+// An HV OFF is seen through: when the first status reply after an unconfirmed HV OFF
+// still shows HV on, resendOff() asks for one more "98,0," (never "98,1,"); a status
+// still showing on after that reads "HV STILL ON" until a status shows HV off or the
+// operator requests HV ON.
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -24,12 +28,14 @@ namespace plv {
 class HvConfirmation : public QObject {
     Q_OBJECT
 public:
-    enum class Outcome { None, NotConfirmed, Refused };
+    enum class Outcome { None, NotConfirmed, Refused, StillOn };
     Q_ENUM(Outcome)
 
     explicit HvConfirmation(QObject *parent = nullptr);
 
     void requested(bool on);
+    // The console's own second HV OFF went out; its reply is awaited as the operator's.
+    void resent();
     // The reply text as received (STX first); empty when the wait timed out.
     void replied(const QByteArray &reply);
     // High-voltage field of a status reply: true on, false off, nullopt unreadable.
@@ -38,11 +44,12 @@ public:
     Outcome outcome() const { return m_outcome; }
     bool requestedOn() const { return m_on; }
     bool awaitingReply() const { return m_awaiting; }
-    // "" or one of the four texts above.
+    // "" or one of the five texts above.
     QString bannerText() const;
 
 signals:
     void bannerChanged(const QString &text);
+    void resendOff();
 
 private:
     void set(Outcome o);
@@ -50,6 +57,7 @@ private:
     Outcome m_outcome = Outcome::None;
     bool m_on = false;
     bool m_awaiting = false;
+    bool m_resent = false;   // the second HV OFF of this request has been asked for
 };
 
 } // namespace plv

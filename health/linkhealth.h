@@ -57,6 +57,7 @@ public:
     void tick(qint64 nowMs);
 
     State state() const { return m_state; }
+    LinkDown downReason() const { return m_downReason; }
     bool isUp() const { return m_state == State::Connected || m_state == State::NoReply; }
     // "" before any link; "NOT CONNECTED — refused (10.0.0.5:4001)";
     // "CONNECTED — Ethernet 10.0.0.5:4001"; "NO REPLY since 12:00:03 (2 missed)".

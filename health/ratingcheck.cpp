@@ -2,8 +2,9 @@
 
 namespace plv {
 
-RatingCheck::RatingCheck(const QString &letters, const QList<int> &kVs, QObject *parent)
-    : QObject(parent), m_letters(letters), m_kVs(kVs)
+RatingCheck::RatingCheck(const QString &letters, const QList<int> &kVs, const QString &otherLetters,
+                         QObject *parent)
+    : QObject(parent), m_letters(letters), m_kVs(kVs), m_otherLetters(otherLetters)
 {
 }
 
@@ -38,7 +39,11 @@ void RatingCheck::select(int kV, int watts)
 
 void RatingCheck::setModelNumber(const QString &model)
 {
-    changing([&] { m_unitKv = unitKvFromModel(model, m_letters, m_kVs); });
+    changing([&] {
+        m_unitKv = unitKvFromModel(model, m_letters, m_kVs);
+        const bool other = !m_otherLetters.isEmpty() && model.startsWith(m_otherLetters);
+        m_otherLineModel = other ? model : QString();
+    });
 }
 
 QString RatingCheck::ratingText() const
@@ -53,6 +58,8 @@ QString RatingCheck::unitText() const
 
 QString RatingCheck::warningText() const
 {
+    if (!m_otherLineModel.isEmpty())
+        return QStringLiteral("%1 unit on the %2 console (%3)").arg(m_otherLetters, m_letters, m_otherLineModel);
     if (!m_unitKv || !m_kV || *m_unitKv == m_kV)
         return {};
     return QStringLiteral("Selected rating %1 kV does not match the unit (%2 kV)").arg(m_kV).arg(*m_unitKv);

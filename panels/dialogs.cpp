@@ -195,7 +195,7 @@ bool RevScreen::eventFilter(QObject *watched, QEvent *event)
 void RevScreen::Label3_DblClick()
 {
     QString entry;
-    prompter().input(this, tr("Enter Mode Password"), tr("Enable Special Function Mode"), entry);
+    prompter().inputSecret(this, tr("Enter Mode Password"), tr("Enable Special Function Mode"), entry);
     if (entry == QLatin1String("qbt"))
         m_enterSpecialMode();
     close();   // whatever was entered
@@ -232,7 +232,7 @@ ConfigDialog::ConfigDialog(Unit &unit, QWidget *parent) : QDialog(parent), m_uni
 void ConfigDialog::Command2_Click()
 {
     QString entry;
-    prompter().input(this, tr("Enter Key to UnLock:"), windowTitle(), entry);
+    prompter().inputSecret(this, tr("Enter Key to UnLock:"), windowTitle(), entry);
     if (entry == QLatin1String("7291")) {
         model->setEnabled(true);
         hardware->setEnabled(true);

@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 namespace plv {
@@ -23,12 +24,18 @@ MainPanel::MainPanel(Unit &unit, RatingMenu &rating, QWidget *parent) : QWidget(
 {
     setObjectName(QStringLiteral("central"));
     strip = new HealthStrip(this);
-    status = new StatusPanel(unit, this);
-    controls = new ControlsPanel(unit, *status, this);
-    readbacks = new ReadbacksPanel(unit, rating, this);
-    dacs = new DacPanel(unit, rating, this);
-    editor = new SetpointEditor(unit, rating, *dacs, this);
-    info = new InfoPanel(unit, this);
+    scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("scr_PANELS"));
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    auto *panels = new QWidget(scroll);
+    panels->setObjectName(QStringLiteral("panels"));
+    status = new StatusPanel(unit, panels);
+    controls = new ControlsPanel(unit, *status, panels);
+    readbacks = new ReadbacksPanel(unit, rating, panels);
+    dacs = new DacPanel(unit, rating, panels);
+    editor = new SetpointEditor(unit, rating, *dacs, panels);
+    info = new InfoPanel(unit, panels);
     rating.setTooltipTargets(editor->opt[0], editor->opt[1]);
 
     // kV and mA readable from a step back.
@@ -40,9 +47,10 @@ MainPanel::MainPanel(Unit &unit, RatingMenu &rating, QWidget *parent) : QWidget(
     }
 
     auto *outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(strip);
-    auto *grid = new QGridLayout;
-    outer->addLayout(grid);
+    outer->addWidget(scroll, 1);
+    auto *grid = new QGridLayout(panels);
     grid->addWidget(readbacks->fra_READBACKS, 0, 0);
     grid->addWidget(readbacks->fra_TEMPS, 0, 1);
     grid->addWidget(readbacks->fra_UPDATEDATA, 0, 2);
@@ -53,6 +61,13 @@ MainPanel::MainPanel(Unit &unit, RatingMenu &rating, QWidget *parent) : QWidget(
     grid->addWidget(editor->fra_SETDACS, 3, 0, 1, 2);
     grid->addWidget(controls->fra_RESET, 3, 2);
     grid->addWidget(dacs->fra_DACSETTINGS, 2, 1);
+    scroll->setWidget(panels);
+}
+
+QSize MainPanel::wholeSizeHint() const
+{
+    const QSize panels = scroll->widget()->sizeHint();
+    return {panels.width(), panels.height() + strip->sizeHint().height() + layout()->spacing()};
 }
 
 void MainPanel::runStep(UpdateCycle::Step step)

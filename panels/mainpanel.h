@@ -1,9 +1,12 @@
 #pragma once
-// Everything inside the main window's frame: the health strip and the panels, laid out,
-// and what each step of the update cycle asks of them.
+// Everything inside the main window's frame: the safety header, always in view, over the
+// panels, which scroll rather than hide a control on a small or scaled screen; and what
+// each step of the update cycle asks of them.
 #include "unit/updatecycle.h"
 
 #include <QWidget>
+
+class QScrollArea;
 
 namespace plv {
 
@@ -26,8 +29,11 @@ public:
     void runStep(UpdateCycle::Step step);
     // The eleven query buttons, off while automatic update runs.
     void setCommandButtonsEnabled(bool on);
+    // The header and every panel without scrolling.
+    QSize wholeSizeHint() const;
 
     HealthStrip *strip;
+    QScrollArea *scroll;
     StatusPanel *status;
     ControlsPanel *controls;
     ReadbacksPanel *readbacks;

@@ -9,6 +9,13 @@
 namespace plv {
 namespace {
 
+QString g_caption;
+
+QString caption(const QString &title)
+{
+    return !title.isEmpty() ? title : !g_caption.isEmpty() ? g_caption : QApplication::applicationDisplayName();
+}
+
 class RealPrompter : public Prompter {
 public:
     void message(QWidget *parent, const QString &text, const QString &title, Icon icon) override
@@ -16,15 +23,22 @@ public:
         QMessageBox box(icon == Icon::Information ? QMessageBox::Information
                         : icon == Icon::Warning   ? QMessageBox::Warning
                                                   : QMessageBox::NoIcon,
-                        title.isEmpty() ? QApplication::applicationDisplayName() : title, text,
+                        caption(title), text,
                         QMessageBox::Ok, parent);
         box.exec();
     }
     bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) override
     {
+        return ask(parent, prompt, title, text, QLineEdit::Normal);
+    }
+    bool inputSecret(QWidget *parent, const QString &prompt, const QString &title, QString &text) override
+    {
+        return ask(parent, prompt, title, text, QLineEdit::Password);
+    }
+    static bool ask(QWidget *parent, const QString &prompt, const QString &title, QString &text, QLineEdit::EchoMode echo)
+    {
         bool ok = false;
-        text = QInputDialog::getText(parent, title.isEmpty() ? QApplication::applicationDisplayName() : title,
-                                     prompt, QLineEdit::Normal, text, &ok);
+        text = QInputDialog::getText(parent, caption(title), prompt, echo, text, &ok);
         if (!ok)
             text.clear();
         return ok;
@@ -33,7 +47,7 @@ public:
     int choose(QWidget *parent, const QString &text, const QStringList &choices, int defaultIndex,
                int cancelIndex) override
     {
-        QMessageBox box(QMessageBox::Warning, QApplication::applicationDisplayName(), text, QMessageBox::NoButton,
+        QMessageBox box(QMessageBox::Warning, caption({}), text, QMessageBox::NoButton,
                         parent);
         QList<QAbstractButton *> buttons;
         for (int i = 0; i < choices.size(); ++i) {
@@ -58,5 +72,6 @@ Prompter *g_current = &g_real;
 
 Prompter &prompter() { return *g_current; }
 void setPrompter(Prompter *p) { g_current = p ? p : &g_real; }
+void setPromptCaption(const QString &c) { g_caption = c; }
 
 } // namespace plv

@@ -17,6 +17,11 @@ public:
     virtual void message(QWidget *parent, const QString &text, const QString &title, Icon icon) = 0;
     // Returns false when the operator cancelled; 'text' then holds nothing.
     virtual bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) = 0;
+    // The same for a password or key: masked while typed.
+    virtual bool inputSecret(QWidget *parent, const QString &prompt, const QString &title, QString &text)
+    {
+        return input(parent, prompt, title, text);
+    }
     // Runs a modal dialog; returns its result code.
     virtual int exec(QDialog &dialog) = 0;
     // A question with one button per choice; returns the index chosen. Enter takes
@@ -28,5 +33,8 @@ public:
 // The prompter in use (the real one unless a test installed its own).
 Prompter &prompter();
 void setPrompter(Prompter *p);   // nullptr restores the real one
+// The title of a box that names none (the console's caption); the application's display
+// name until set.
+void setPromptCaption(const QString &caption);
 
 } // namespace plv

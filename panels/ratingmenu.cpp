@@ -21,7 +21,12 @@ RatingMenu::RatingMenu(const BuildData &build, QMenu *menu, QObject *parent)
             a->setObjectName(ratingMenuName(*r));
             a->setCheckable(true);
             const Rating row = *r;
-            connect(a, &QAction::triggered, this, [this, row] { SelectRating(row); });
+            connect(a, &QAction::triggered, this, [this, row, a] {
+                if (!m_guard || m_guard(row))
+                    SelectRating(row);
+                else   // Qt ticked it already
+                    a->setChecked(m_selected && m_selected->kV == row.kV && m_selected->watts == row.watts);
+            });
             m_actions.insert(a->objectName(), a);
         }
     }

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <functional>
 
 class QAction;
 class QMenu;
@@ -19,6 +20,9 @@ public:
     // range tooltips of the selected rating.
     RatingMenu(const BuildData &build, QMenu *menu, QObject *parent);
     void setTooltipTargets(QWidget *kvOption, QWidget *maOption);
+    // Asked before the operator's menu choice takes effect; false keeps the rating
+    // (and the tick) as it was.
+    void setChoiceGuard(std::function<bool(const Rating &)> guard) { m_guard = std::move(guard); }
 
     void SelectRating(const Rating &r);
     void selectDefault() { SelectRating(m_build.defaultRating()); }
@@ -37,6 +41,7 @@ private:
     QHash<QString, QAction *> m_actions;
     QWidget *m_kvOption = nullptr;
     QWidget *m_maOption = nullptr;
+    std::function<bool(const Rating &)> m_guard;
 };
 
 } // namespace plv

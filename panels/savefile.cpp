@@ -15,6 +15,8 @@ QString chooseFileToWrite(QWidget *parent, const QString &caption, const QString
     dialog.setObjectName(QStringLiteral("dlg_SAVEFILE"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // Qt's own dialog: a platform one would keep the emergency key from the console.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters(filters);
     if (appending)
         dialog.setOption(QFileDialog::DontConfirmOverwrite);

@@ -58,6 +58,10 @@ SetpointEditor::SetpointEditor(Unit &unit, const RatingMenu &rating, DacPanel &r
     bitLabel->setBuddy(ctrl_BITVAL);
     auto *scalLabel = new QLabel(tr("&Scaled Value"), fra_SETDACS);
     scalLabel->setBuddy(ctrl_SCALVAL);
+    lbl_SCALUNIT = new QLabel(fra_SETDACS);
+    lbl_SCALUNIT->setObjectName(QStringLiteral("lbl_SCALUNIT"));
+    lbl_WOULDSEND = new QLabel(fra_SETDACS);
+    lbl_WOULDSEND->setObjectName(QStringLiteral("lbl_WOULDSEND"));
 
     btn_UPDATE = new QPushButton(tr("TRY OUT"), fra_SETDACS);
     btn_UPDATE->setObjectName(QStringLiteral("btn_UPDATE"));
@@ -75,14 +79,17 @@ SetpointEditor::SetpointEditor(Unit &unit, const RatingMenu &rating, DacPanel &r
     outer->addWidget(ctrl_BITVAL, 1, 2, 1, 2);
     outer->addWidget(scalLabel, 2, 1);
     outer->addWidget(ctrl_SCALVAL, 2, 2, 1, 2);
+    outer->addWidget(lbl_SCALUNIT, 2, 4);
     outer->addWidget(btn_UPDATE, 3, 1);
     outer->addWidget(btn_ACCEPT, 3, 2);
     outer->addWidget(btn_CANCEL, 3, 3);
+    outer->addWidget(lbl_WOULDSEND, 4, 1, 1, 4);
 
     connect(ctrl_BITVAL, &NumEdit::valueChanged, this, &SetpointEditor::bitValueChanged);
     connect(ctrl_SCALVAL, &NumEdit::valueChanged, this, &SetpointEditor::scaledValueChanged);
     connect(ctrl_BITVAL, &NumEdit::refused, this, &SetpointEditor::refused);
     connect(ctrl_SCALVAL, &NumEdit::refused, this, &SetpointEditor::refused);
+    connect(&rating, &RatingMenu::ratingSelected, this, &SetpointEditor::showUnits);
     connect(btn_UPDATE, &QPushButton::clicked, this, [this] { m_session.operate([this] { tryOut(); }); });
     connect(btn_ACCEPT, &QPushButton::clicked, this, [this] { m_session.operate([this] { program(); }); });
     connect(btn_CANCEL, &QPushButton::clicked, this, [this] { m_session.operate([this] { cancel(); }); });
@@ -111,6 +118,28 @@ void SetpointEditor::selectChannel(Channel c)
     ctrl_SCALVAL->setMaximum(info.scaledMax);
     ctrl_SCALVAL->setSingleStep(factor(c));
     ctrl_BITVAL->setValue(OldDAC[int(c)]);
+    showUnits();
+}
+
+void SetpointEditor::showUnits()
+{
+    const auto c = selected();
+    if (!c) {
+        lbl_SCALUNIT->clear();
+        lbl_WOULDSEND->clear();
+        return;
+    }
+    // The scaled box counts volts on the kV channel, mA and A on the others.
+    static const char *const kUnits[4] = {"V", "mA", "A", "A"};
+    lbl_SCALUNIT->setText(QLatin1String(kUnits[int(*c)]));
+    const int count = NewDAC[int(*c)];
+    const double value = count * factor(*c);
+    const QString shown = *c == Channel::A ? tr("%1 kV").arg(value / 1000, 0, 'f', 2)
+                          : *c == Channel::B ? tr("%1 mA").arg(value, 0, 'f', 3)
+                                             : tr("%1 A").arg(value, 0, 'f', 3);
+    const Rating *r = m_rating.selected();
+    lbl_WOULDSEND->setText(r ? tr("count %1 = %2 at %3 kV / %4 W").arg(count).arg(shown).arg(r->kV).arg(r->watts)
+                             : tr("count %1 = %2").arg(count).arg(shown));
 }
 
 void SetpointEditor::bitValueChanged()
@@ -121,6 +150,7 @@ void SetpointEditor::bitValueChanged()
     const double bits = ctrl_BITVAL->value();
     ctrl_SCALVAL->setValueQuietly(bits * factor(*c));
     NewDAC[int(*c)] = roundHalfEven16(bits);
+    showUnits();
 }
 
 void SetpointEditor::scaledValueChanged()

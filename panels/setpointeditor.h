@@ -44,6 +44,8 @@ public:
     QGroupBox *fra_SETDACS;
     QRadioButton *opt[4];
     QLabel *lbl_CHMOD;
+    // The scaled box's unit, and what PROGRAM or TRY OUT would send in the unit's words.
+    QLabel *lbl_SCALUNIT, *lbl_WOULDSEND;
     NumEdit *ctrl_BITVAL, *ctrl_SCALVAL;
     QPushButton *btn_UPDATE, *btn_ACCEPT, *btn_CANCEL;
 
@@ -55,6 +57,7 @@ signals:
 
 private:
     double factor(Channel c) const;
+    void showUnits();
     // TRY OUT's transaction for the channel fixed when it started; the count it sent.
     std::optional<int> sendPending(std::optional<Channel> c, Action action);
     Channel m_applied = Channel::A;   // the selection the boxes were last set up for

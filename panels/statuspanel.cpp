@@ -116,6 +116,7 @@ void StatusPanel::btn_REQSTAT_Click()
             showFault(*st.fault);
         if (st.remote && m_localRemote)
             m_localRemote->setValue(*st.remote);
+        emit mainStatusRead(st, false);
     }
 
     // Two transactions: a queued operator action runs between them.
@@ -128,6 +129,7 @@ void StatusPanel::btn_REQSTAT_Click()
         flagLeds[i]->setValue(!*flags[i]);
         flagLabels[i]->setText(QLatin1String(*flags[i] ? kFlags[i].errorText : kFlags[i].okText));
     }
+    emit faultFlagsRead(flags);
 }
 
 void StatusPanel::applyUnsolicited(const QByteArray &message, bool viaEthernet)
@@ -145,6 +147,7 @@ void StatusPanel::applyUnsolicited(const QByteArray &message, bool viaEthernet)
         showInterlock(*st.interlockOpen);
     if (st.fault)
         showFault(*st.fault);
+    emit mainStatusRead(st, true);
 }
 
 } // namespace plv

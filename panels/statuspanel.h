@@ -1,7 +1,11 @@
 #pragma once
 // "SYSTEM STATUS": high voltage, interlock, supply fault and the six fault flags,
 // filled by the status request ("22," then "68,") and by unsolicited status frames.
+#include "protocol/decode.h"
+
 #include <QGroupBox>
+#include <array>
+#include <optional>
 
 class QLabel;
 class QPushButton;
@@ -29,6 +33,12 @@ public:
     QLabel *lbl_HVSTAT, *lbl_INTRLKSTAT, *lbl_FAULT;
     LampButton *flagLeds[6];
     QLabel *flagLabels[6];
+
+signals:
+    // Each status read as the panel shows it, for the alarms: a "22," reply or an
+    // unsolicited frame, and a "68," reply (true: the flag's fault).
+    void mainStatusRead(const plv::MainStatus &status, bool unsolicited);
+    void faultFlagsRead(const std::array<std::optional<bool>, 6> &faults);
 
 private:
     void showInterlock(bool open);

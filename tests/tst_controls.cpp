@@ -4,6 +4,8 @@
 
 #include "widgets/widgets.h"
 #include "panels/controlspanel.h"
+#include "panels/readbackspanel.h"
+#include "console/safety.h"
 #include "panels/statuspanel.h"
 #include "unit/updatecycle.h"
 
@@ -26,10 +28,14 @@ void answerAs(Rig &rig, const QString &answer)
         rig.replyWith(QByteArray("2,"));
 }
 
+// A click where the operator means it: a switch on the half it does not show.
 void operate(LampButton *control)
 {
     control->window()->show();
-    QTest::mouseClick(control, Qt::LeftButton, {}, control->rect().center());
+    const QRect r = control->rect();
+    const bool isSwitch = control->style() == LampButton::Style::Switch;
+    QTest::mouseClick(control, Qt::LeftButton, {},
+                      isSwitch ? QPoint(r.center().x(), control->value() ? r.height() * 3 / 4 : r.height() / 4) : r.center());
 }
 
 } // namespace
@@ -87,9 +93,11 @@ private slots:
             rig.sim.clearTrace();
         }
         answerAs(rig, answer);
+        rig.prompt.choices.enqueue(0);   // "Switch HV ON", when asked
         operate(hv);
 
         QCOMPARE(rig.wire(), QList<QByteArray>{sent});
+        QCOMPARE(rig.prompt.questions.size(), startOn ? 0 : 1);
         QCOMPARE(hv->value(), switchOn);
         QCOMPARE(status.led_HVSTAT->value(), lampLit);
         QCOMPARE(status.lbl_HVSTAT->text(), label);
@@ -102,12 +110,131 @@ private slots:
             QCOMPARE(rig.sim.hvOn(), switchOn);
     }
 
+    // The switch's halves split at half its height; only the half it does not show, or
+    // Space, operates it; HV ON asks first (No the default), HV OFF and LOCAL/REMOTE never.
+    void deliberateSwitching_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<bool>("startOn");
+        QTest::addColumn<QString>("how");   // upper, lower, space
+        QTest::addColumn<int>("answer");    // -1: the default
+        QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<int>("questions");
+        QTest::newRow("HV off: the lower half, beside HV OFF, does nothing")
+            << "btn_HVONOFF" << false << "lower" << 0 << QList<QByteArray>{} << 0;
+        QTest::newRow("HV off: the upper half asks; No by default sends nothing")
+            << "btn_HVONOFF" << false << "upper" << -1 << QList<QByteArray>{} << 1;
+        QTest::newRow("HV off: the upper half asks; Switch HV ON sends it")
+            << "btn_HVONOFF" << false << "upper" << 0 << QList<QByteArray>{"98,1,"} << 1;
+        QTest::newRow("HV off: Space asks too") << "btn_HVONOFF" << false << "space" << -1 << QList<QByteArray>{} << 1;
+        QTest::newRow("HV on: the upper half does nothing") << "btn_HVONOFF" << true << "upper" << 0 << QList<QByteArray>{} << 0;
+        QTest::newRow("HV on: the lower half switches off without a question")
+            << "btn_HVONOFF" << true << "lower" << -1 << QList<QByteArray>{"98,0,"} << 0;
+        QTest::newRow("local: the lower half does nothing") << "btn_local_remote" << false << "lower" << -1 << QList<QByteArray>{} << 0;
+        QTest::newRow("local: the upper half, no question") << "btn_local_remote" << false << "upper" << -1 << QList<QByteArray>{"99,1,"} << 0;
+        QTest::newRow("remote: the upper half does nothing") << "btn_local_remote" << true << "upper" << -1 << QList<QByteArray>{} << 0;
+    }
+    void deliberateSwitching()
+    {
+        QFETCH(QString, control);
+        QFETCH(bool, startOn);
+        QFETCH(QString, how);
+        QFETCH(int, answer);
+        QFETCH(QList<QByteArray>, sent);
+        QFETCH(int, questions);
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        if (startOn) {
+            rig.sim.setHvOn(true);
+            rig.sim.setRemote(true);
+            rig.win->status().btn_REQSTAT_Click();
+            rig.sim.clearTrace();
+        }
+        if (answer >= 0)
+            rig.prompt.choices.enqueue(answer);
+        auto *sw = find<LampButton>(rig.win.get(), control.toLatin1().constData());
+        rig.win->show();
+        rig.win->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.win.get()));
+        if (how == "space") {
+            sw->setFocus(Qt::MouseFocusReason);
+            QTest::keyClick(rig.win->windowHandle(), Qt::Key_Space);
+        } else {
+            const int h = sw->height();
+            const QPoint at = sw->mapTo(rig.win.get(), QPoint(sw->width() / 2, how == "upper" ? h / 2 - 1 : h / 2));
+            QTest::mouseClick(rig.win->windowHandle(), Qt::LeftButton, {}, at);
+        }
+        QCOMPARE(rig.wire(), sent);
+        QCOMPARE(rig.prompt.questions.size(), questions);
+        if (questions)
+            QCOMPARE(rig.prompt.questions.first(), QStringLiteral("Switch high voltage ON?"));
+    }
+
+    // Two clicks on HV ON while a reply is awaited: the first switches on, the second,
+    // queued with the same direction, is dropped rather than turned into an HV OFF.
+    void aQueuedClickKeepsItsDirection()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.sim.setFaults({.replyDelayMs = 300});
+        LampButton *hv = rig.win->controls().btn_HVONOFF;
+        rig.prompt.choices << 0 << 0;
+        connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
+            if (p == "19,")
+                for (int i = 0; i < 2; ++i)
+                    emit hv->operated();
+        });
+        rig.win->readbacks().UpdateData();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.s().waiting() && rig.wire().size() >= 2, 5000);
+        QCOMPARE(rig.wire(), (QList<QByteArray>{"19,", "98,1,"}));
+        QCOMPARE(rig.prompt.questions.size(), 1);
+        QVERIFY(hv->value());
+    }
+
+    // HV ON clicked during a reply wait, then the emergency stop: the OFF goes first and
+    // the queued ON is dropped without a question.
+    void anEmergencyStopCancelsAQueuedOn()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.sim.setFaults({.replyDelayMs = 300});
+        rig.prompt.choices << 0;
+        connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
+            if (p != "19,")
+                return;
+            emit rig.win->controls().btn_HVONOFF->operated();
+            rig.win->safety().emergencyOff("key (F12)");
+        });
+        rig.win->readbacks().UpdateData();
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.s().waiting() && rig.wire().size() >= 2, 5000);
+        QCOMPARE(rig.wire(), (QList<QByteArray>{"19,", "98,0,"}));
+        QVERIFY(rig.prompt.questions.isEmpty());
+    }
+
+    // Tab never lands on the HV switch, after a mode change or otherwise.
+    void tabNeverReachesTheHvSwitch()
+    {
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.win->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.win.get()));
+        rig.win->cycle().mnu_AUTOUPDATE_Click();
+        rig.win->cycle().mnu_MANUAL_Click();
+        LampButton *hv = rig.win->controls().btn_HVONOFF;
+        QVERIFY(!hv->hasFocus());
+        for (int i = 0; i < 80; ++i) {
+            QTest::keyClick(rig.win->windowHandle(), Qt::Key_Tab);
+            QVERIFY2(!hv->hasFocus(), qPrintable(QString::number(i)));
+        }
+    }
+
     void aRefusedSwitchOnIsPutRightByTheNextStatus()
     {
         Rig rig;
         QVERIFY(rig.attachTcp());
         LampButton *hv = rig.win->controls().btn_HVONOFF;
         rig.sim.setInterlockOpen(true);   // the unit refuses high voltage
+        rig.prompt.choices.enqueue(0);
         operate(hv);
         QVERIFY(hv->value());
         QCOMPARE(rig.win->extras().txt_LASTERROR->text(), QStringLiteral("1"));
@@ -203,6 +330,7 @@ private slots:
             if (p.startsWith(command))
                 updateRunningAtSend << rig.s().tmr_UPDATE->isActive();
         });
+        rig.prompt.choices.enqueue(0);   // HV ON: yes
         operate(find<LampButton>(rig.win.get(), control.toLatin1().constData()));
         QTRY_COMPARE_WITH_TIMEOUT(updateRunningAtSend, QList<bool>{false}, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(rig.s().tmr_UPDATE->isActive() && !rig.s().waiting(), 5000);

@@ -320,8 +320,10 @@ private slots:
         QList<QByteArray> sent;
         connect(&rig.s(), &Session::txFrame, this, [&](const QByteArray &f) { sent << f.mid(1, f.size() - 2); });
         rig.clock->at(300, [&] {
-            if (hv)
+            if (hv) {
+                rig.prompt.choices.enqueue(0);   // "Switch HV ON"
                 emit rig.win->controls().btn_HVONOFF->operated();
+            }
             else
                 rig.trigger("mnu_MANUAL");
         });

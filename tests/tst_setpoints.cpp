@@ -207,6 +207,37 @@ private slots:
         QVERIFY(rig.prompt.messages.isEmpty());
     }
 
+    // The scaled box says its unit; what PROGRAM would send reads as a count and its
+    // value under the selected rating, following a new entry and a new rating.
+    void entriesSayTheirUnit_data()
+    {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QString>("typedBits");
+        QTest::addColumn<QString>("rating");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("wouldSend");
+        QTest::newRow("kV in volts") << 0 << "2048" << "" << "V" << "count 2048 = 35.01 kV at 70 kV / 600 W";
+        QTest::newRow("the same count under 20 kV") << 0 << "2048" << "Menu20KV600W" << "V" << "count 2048 = 10.00 kV at 20 kV / 600 W";
+        QTest::newRow("mA") << 1 << "4095" << "" << "mA" << "count 4095 = 8.571 mA at 70 kV / 600 W";
+        QTest::newRow("filament limit in A") << 2 << "4095" << "" << "A" << "count 4095 = 5.000 A at 70 kV / 600 W";
+    }
+    void entriesSayTheirUnit()
+    {
+        QFETCH(int, channel);
+        QFETCH(QString, typedBits);
+        QFETCH(QString, rating);
+        QFETCH(QString, unit);
+        QFETCH(QString, wouldSend);
+        Rig rig;
+        SetpointEditor &ed = rig.win->editor();
+        ed.opt[channel]->click();
+        typeInto(ed.ctrl_BITVAL, typedBits);
+        if (!rating.isEmpty())
+            rig.trigger(rating.toLatin1().constData());
+        QCOMPARE(ed.lbl_SCALUNIT->text(), unit);
+        QCOMPARE(ed.lbl_WOULDSEND->text(), wouldSend);
+    }
+
     void entriesBeyondTheRangeAreRefusedAndNeverSent_data()
     {
         QTest::addColumn<QString>("rating");

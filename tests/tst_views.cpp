@@ -189,6 +189,7 @@ private slots:
         Rig rig;
         QVERIFY(rig.attachTcp());
         rig.win->status().btn_REQSTAT_Click();
+        rig.prompt.choices.enqueue(0);   // "Switch HV ON"
         emit rig.win->controls().btn_HVONOFF->operated();
         rig.win->status().btn_REQSTAT_Click();
 
@@ -257,6 +258,7 @@ private slots:
         QVERIFY(rig.attachTcp());
         book.showView(Logbook::View::Events);
         rig.win->status().btn_REQSTAT_Click();
+        rig.prompt.choices.enqueue(0);   // "Switch HV ON"
         emit rig.win->controls().btn_HVONOFF->operated();
         QVERIFY(book.events().waitForWritten(5000));
         QLabel *said = book.eventWindow().lbl_WRITEFAILED;

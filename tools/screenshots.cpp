@@ -9,6 +9,7 @@
 #include "console/mainwindow.h"
 #include "panels/controlspanel.h"
 #include "panels/eventwindow.h"
+#include "panels/healthstrip.h"
 #include "panels/setpointeditor.h"
 #include "panels/trafficwindow.h"
 #include "panels/trendswindow.h"
@@ -35,7 +36,11 @@ public:
     quint16 port = 0;
     void message(QWidget *, const QString &, const QString &, Icon) override {}
     bool input(QWidget *, const QString &, const QString &, QString &) override { return false; }
-    int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
+    // HV ON is wanted here; everything else takes its default.
+    int choose(QWidget *, const QString &, const QStringList &choices, int defaultIndex, int) override
+    {
+        return choices.value(0) == QLatin1String("Switch HV ON") ? 0 : defaultIndex;
+    }
     int exec(QDialog &dialog) override
     {
         if (auto *host = qobject_cast<RemoteHostDialog *>(&dialog)) {
@@ -109,11 +114,18 @@ bool shoot(const BuildData &build, const QString &dir)
     answers.port = sim.tcpPort();
     setPrompter(&answers);
     win.findChild<QAction *>(QStringLiteral("mnu_ethernet"))->trigger();   // Ports > Ethernet: status request, then automatic update
-    setPrompter(nullptr);
     // Two full cycles, so every panel holds a value from the unit.
     QTest::qWait(1600);
     win.grab().save(dir + QStringLiteral("/%1-main.png").arg(build.id));
     if (build.id == QLatin1String("plv")) {
+        // The safety header: normal with HV on, then with a TEMP fault latched.
+        QWidget &header = win.healthStrip();
+        header.grab().save(dir + QStringLiteral("/plv-header-normal.png"));
+        sim.setFaultFlag(SimUnit::Temperature, true);
+        QTest::qWait(1600);
+        sim.setFaultFlag(SimUnit::Temperature, false);
+        QTest::qWait(1600);
+        header.grab().save(dir + QStringLiteral("/plv-header-alarm.png"));
         ExtrasWindow &x = win.extras();
         x.txt_COMMERRORS->setText(QString::number(s.CommErrors));
         x.show();
@@ -124,9 +136,11 @@ bool shoot(const BuildData &build, const QString &dir)
         sim.setFaults({.silent = true});
         QTest::qWait(4000);
         win.grab().save(dir + QStringLiteral("/plv-lost-link.png"));
+        header.grab().save(dir + QStringLiteral("/plv-header-lost-link.png"));
         sim.setFaults({});
-        views(win, sim, dir);
+        views(win, sim, dir);   // switches HV on again: the question is answered here
     }
+    setPrompter(nullptr);
     return true;
 }
 

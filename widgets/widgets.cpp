@@ -95,11 +95,12 @@ void LampButton::paintEvent(QPaintEvent *)
     const QColor fill = currentColor();
     if (m_style == Style::Lamp) {
         p.setPen(QPen(Qt::darkGray, 1));
-        p.setBrush(fill);
+        // A stale lamp is neither lit nor unlit: grey, hatched.
+        p.setBrush(m_stale ? QColor(200, 200, 200) : fill);
         p.drawEllipse(rect().adjusted(2, 2, -2, -2));
-        if (m_stale) {   // grey hatching over the lamp: its colour stays readable
+        if (m_stale) {
             p.setPen(Qt::NoPen);
-            p.setBrush(QBrush(QColor(96, 96, 96, 200), Qt::BDiagPattern));
+            p.setBrush(QBrush(QColor(80, 80, 80), Qt::BDiagPattern));
             p.drawEllipse(rect().adjusted(2, 2, -2, -2));
         }
         return;
@@ -132,10 +133,20 @@ void LampButton::paintEvent(QPaintEvent *)
     p.drawText(QPoint(track.right() + 6, track.bottom() - fm.descent()), m_downLabel);
 }
 
+bool switchClickOperates(bool on, int y, int height)
+{
+    const bool upper = 2 * y < height;
+    return upper != on;
+}
+
 void LampButton::mouseReleaseEvent(QMouseEvent *e)
 {
-    if (m_style != Style::Lamp && isEnabled() && rect().contains(e->position().toPoint()))
-        emit operated();
+    const QPoint at = e->position().toPoint();
+    if (m_style == Style::Lamp || !isEnabled() || !rect().contains(at))
+        return;
+    if (m_style == Style::Switch && !switchClickOperates(m_value, at.y(), height()))
+        return;
+    emit operated();
 }
 
 void LampButton::keyPressEvent(QKeyEvent *e)
@@ -239,18 +250,63 @@ void NumEdit::commitText()
 
 } // namespace plv
 
+#include <QAction>
+#include <QIcon>
 #include <QLabel>
+#include <QPixmap>
 
 namespace plv {
 
+namespace {
+
+// A grey clock: the value is as old as its tooltip says.
+QIcon staleIcon()
+{
+    static const QIcon icon = [] {
+        QPixmap pm(16, 16);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(70, 70, 70), 1.5));
+        p.setBrush(QColor(225, 225, 225));
+        p.drawEllipse(QRectF(1.5, 1.5, 13, 13));
+        p.drawLine(QPointF(8, 8), QPointF(8, 4));
+        p.drawLine(QPointF(8, 8), QPointF(11, 9.5));
+        return QIcon(pm);
+    }();
+    return icon;
+}
+
+// "Unknown" and "Invalid" hold no value to go stale: their red or yellow stays whole.
+bool holdsAValue(const QLineEdit *box)
+{
+    return box->text() != QLatin1String("Unknown") && box->text() != QLatin1String("Invalid");
+}
+
+void showStaleMark(QLineEdit *box)
+{
+    const bool marked = box->property("staleAsked").toBool() && holdsAValue(box);
+    box->setProperty("stale", marked);
+    auto *mark = box->findChild<QAction *>(QStringLiteral("staleMark"));
+    if (!mark && !marked)
+        return;
+    if (!mark) {
+        mark = box->addAction(staleIcon(), QLineEdit::TrailingPosition);
+        mark->setObjectName(QStringLiteral("staleMark"));
+    }
+    if (mark->isVisible() != marked)
+        mark->setVisible(marked);
+}
+
+} // namespace
+
 void setBoxColor(QLineEdit *box, const QColor &c)
 {
-    // A stale box keeps its colour, dotted over the window background, with grey text.
-    const bool stale = box->property("stale").toBool();
     QPalette p = box->palette();
-    p.setBrush(QPalette::Base, stale ? QBrush(c, Qt::Dense4Pattern) : QBrush(c));
-    p.setColor(QPalette::Text, stale ? QColor(110, 110, 110) : QColor(Qt::black));
+    p.setBrush(QPalette::Base, QBrush(c));
+    p.setColor(QPalette::Text, Qt::black);
     box->setPalette(p);
+    showStaleMark(box);
 }
 
 void setStale(QWidget *control, bool stale, const QString &lastRead)
@@ -258,10 +314,12 @@ void setStale(QWidget *control, bool stale, const QString &lastRead)
     if (auto *lamp = qobject_cast<LampButton *>(control)) {
         lamp->setStale(stale);
     } else if (auto *box = qobject_cast<QLineEdit *>(control)) {
-        if (box->property("stale").toBool() != stale) {
-            box->setProperty("stale", stale);
-            setBoxColor(box, boxColor(box));
+        box->setProperty("staleAsked", stale);
+        if (!box->property("staleWatched").toBool()) {   // "Unknown" may come after the mark
+            box->setProperty("staleWatched", true);
+            QObject::connect(box, &QLineEdit::textChanged, box, [box] { showStaleMark(box); });
         }
+        showStaleMark(box);
     }
     QVariant own = control->property("ownToolTip");
     if (!own.isValid()) {

@@ -10,6 +10,10 @@
 
 namespace plv {
 
+// A switch's halves split at half its height, on (up) above. A click on the half that
+// shows the present position leaves it be; only the other half operates it.
+bool switchClickOperates(bool on, int y, int height);
+
 class LampButton : public QWidget {
     Q_OBJECT
     Q_PROPERTY(bool value READ value WRITE setValue NOTIFY valueChanged)
@@ -20,6 +24,7 @@ public:
     enum class Style { Lamp, Switch, Button };
     explicit LampButton(Style style, QWidget *parent = nullptr);
 
+    Style style() const { return m_style; }
     bool value() const { return m_value; }
     void setValue(bool on);
     void setColors(const QColor &off, const QColor &on);
@@ -34,7 +39,9 @@ public:
 signals:
     void valueChanged(bool on);
     void staleChanged(bool stale);
-    void operated();   // the operator clicked or pressed Space/Enter; the state is unchanged
+    // The operator clicked (a switch: its other half) or pressed Space/Enter; the state
+    // is unchanged.
+    void operated();
 
 protected:
     void paintEvent(QPaintEvent *) override;
@@ -108,8 +115,10 @@ QColor boxColor(const QLineEdit *box);
 void setTextColor(QLabel *label, const QColor &c);
 QColor textColor(const QLabel *label);
 QLineEdit *makeValueBox(const QString &name, const QString &text, QWidget *parent);
-// Marks a lamp or value box as stale (property "stale"; greyed and hatched, never one
-// of the colours that carry meaning) or current again, and puts 'lastRead' on a new
-// line under the control's own tooltip.
+// Marks a lamp or value box as stale (property "stale") or current again, and puts
+// 'lastRead' on a new line under the control's own tooltip. A stale box keeps its colour
+// and full-contrast text and shows a grey clock; one reading "Unknown" or "Invalid"
+// holds no value and is not marked. A stale lamp is grey and hatched, neither lit nor
+// unlit.
 void setStale(QWidget *control, bool stale, const QString &lastRead);
 } // namespace plv

@@ -1,5 +1,6 @@
 // Link label, stale values, HV banner and rating check, each driven by a script of
 // events; "event@ms" carries the monotonic time, so nothing here waits.
+#include "health/alarms.h"
 #include "health/hvconfirm.h"
 #include "health/linkhealth.h"
 #include "health/ratingcheck.h"
@@ -74,12 +75,41 @@ void run(HvConfirmation &h, const QString &script)
 {
     for (const QString &w : script.split(u' ', Qt::SkipEmptyParts)) {
         if (w == "on" || w == "off") h.requested(w == "on");
+        else if (w == "resent") h.resent();
         else if (w == "timeout") h.replied({});
         else if (w == "s0" || w == "s1") h.statusReply(w == "s1");
         else if (w == "s?") h.statusReply(std::nullopt);
         else if (w.startsWith(u'r')) h.replied("\x02" "98," + w.mid(1).toLatin1());
         else QFAIL(qPrintable("unknown event " + w));
     }
+}
+
+// One word per reply or operator act: "+temp,+ps" rises both in one reply, "-temp" clears,
+// "ack:temp" and "ackall" acknowledge. The list reads back as "temp=AU* ps=CU": active or
+// cleared, unacknowledged or acknowledged, '*' for first out.
+const QList<std::pair<QString, AlarmCondition>> AlarmKeys = {
+    {"arc", AlarmCondition::Arc}, {"temp", AlarmCondition::Temp}, {"ps", AlarmCondition::SupplyFault},
+    {"ilk", AlarmCondition::InterlockOpen}, {"link", AlarmCondition::LinkLost}};
+
+AlarmCondition alarmKey(const QString &k)
+{
+    for (const auto &[name, c] : AlarmKeys)
+        if (name == k)
+            return c;
+    return AlarmCondition::HvOffNotConfirmed;
+}
+
+QString alarmRows(const AlarmList &l)
+{
+    QStringList rows;
+    for (const AlarmList::Alarm &a : l.alarms()) {
+        QString key;
+        for (const auto &[name, c] : AlarmKeys)
+            if (c == a.condition)
+                key = name;
+        rows << key + '=' + (a.active ? 'A' : 'C') + (a.acknowledged ? 'A' : 'U') + (a.firstOut ? "*" : "");
+    }
+    return rows.join(' ');
 }
 
 } // namespace
@@ -97,6 +127,10 @@ private slots:
     void staleSignalOnlyOnChangeAndLastReadKept();
     void hvBanner_data();
     void hvBanner();
+    void hvOffSeenThrough_data();
+    void hvOffSeenThrough();
+    void alarms_data();
+    void alarms();
     void unitKvFromModel_data();
     void unitKvFromModel();
     void ratingTexts_data();
@@ -296,6 +330,93 @@ void TstHealth::hvBanner()
     QCOMPARE(spy.isEmpty() ? QString() : spy.last().at(0).toString(), banner);
 }
 
+// "resent" is the console's own second HV OFF going out, as the window does on resendOff().
+void TstHealth::hvOffSeenThrough_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<int>("resends");
+    QTest::addColumn<QString>("banner");
+    QTest::newRow("status still on: one resend, banner kept") << "off timeout s1" << 1 << "HV OFF NOT CONFIRMED";
+    QTest::newRow("status off first: nothing resent") << "off timeout s0 s1" << 0 << "";
+    QTest::newRow("unreadable status: nothing resent") << "off timeout s?" << 0 << "HV OFF NOT CONFIRMED";
+    QTest::newRow("accepted OFF: nothing resent") << "off r$, s1" << 0 << "";
+    QTest::newRow("refused OFF: nothing resent") << "off r2, s1" << 0 << "";
+    QTest::newRow("a status before the reply: nothing resent") << "off s1 timeout" << 0 << "HV OFF NOT CONFIRMED";
+    QTest::newRow("an unconfirmed ON is never resent") << "on timeout s0 s0" << 0 << "HV ON NOT CONFIRMED";
+    QTest::newRow("still on after the resend") << "off timeout s1 resent r$, s1" << 1 << "HV STILL ON";
+    QTest::newRow("resend unanswered, still on") << "off timeout s1 resent timeout s1" << 1 << "HV STILL ON";
+    QTest::newRow("only once: still on stays") << "off timeout s1 resent timeout s1 s1 s1" << 1 << "HV STILL ON";
+    QTest::newRow("a status awaiting the resend's reply decides nothing")
+        << "off timeout s1 resent s1" << 1 << "HV OFF NOT CONFIRMED";
+    QTest::newRow("off at last clears it") << "off timeout s1 resent timeout s1 s0" << 1 << "";
+    QTest::newRow("the operator's HV ON clears it") << "off timeout s1 resent timeout s1 on" << 1 << "";
+    QTest::newRow("a new HV OFF unconfirmed is resent once more")
+        << "off timeout s1 resent timeout s1 off timeout s1" << 2 << "HV OFF NOT CONFIRMED";
+}
+
+void TstHealth::hvOffSeenThrough()
+{
+    QFETCH(QString, script);
+    QFETCH(int, resends);
+    QFETCH(QString, banner);
+    HvConfirmation h;
+    QSignalSpy resend(&h, &HvConfirmation::resendOff);
+    run(h, script);
+    QCOMPARE(resend.count(), resends);
+    QCOMPARE(h.bannerText(), banner);
+}
+
+void TstHealth::alarms_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("rows");
+    QTest::addColumn<QString>("header");
+    QTest::newRow("nothing: no header") << "" << "" << "";
+    QTest::newRow("a rise is first out") << "+temp" << "temp=AU*" << "ALARMS 1 (1 unacknowledged)";
+    QTest::newRow("seen in one reply only: latched") << "+temp -temp" << "temp=CU*" << "ALARMS 1 (1 unacknowledged)";
+    QTest::newRow("acknowledging a cleared one removes it") << "+temp -temp ack:temp" << "" << "";
+    QTest::newRow("acknowledging never clears an active one") << "+temp ack:temp" << "temp=AA*" << "ALARMS 1 (0 unacknowledged)";
+    QTest::newRow("acknowledged, then cleared: gone") << "+temp ack:temp -temp" << "" << "";
+    QTest::newRow("all rising in the first reply are first out")
+        << "+temp,+ps +ilk" << "temp=AU* ps=AU* ilk=AU" << "ALARMS 3 (3 unacknowledged)";
+    QTest::newRow("a cleared, unacknowledged one keeps the burst going")
+        << "+temp -temp +arc" << "temp=CU* arc=AU" << "ALARMS 2 (2 unacknowledged)";
+    QTest::newRow("a new burst once the list is empty") << "+temp -temp ackall +arc" << "arc=AU*" << "ALARMS 1 (1 unacknowledged)";
+    QTest::newRow("rising again keeps its row, unacknowledged") << "+temp -temp +temp" << "temp=AU*" << "ALARMS 1 (1 unacknowledged)";
+    QTest::newRow("acknowledge all: active stay, cleared go")
+        << "+temp,+link -temp ackall" << "link=AA*" << "ALARMS 1 (0 unacknowledged)";
+    QTest::newRow("acknowledged and active, rising again: unchanged") << "+ps ack:ps +ps" << "ps=AA*" << "ALARMS 1 (0 unacknowledged)";
+    QTest::newRow("a clear with nothing listed is nothing") << "-temp" << "" << "";
+}
+
+void TstHealth::alarms()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, rows);
+    QFETCH(QString, header);
+    AlarmList l;
+    QSignalSpy transitions(&l, &AlarmList::transition);
+    QSignalSpy changed(&l, &AlarmList::changed);
+    int steps = 0;
+    for (const QString &w : script.split(u' ', Qt::SkipEmptyParts)) {
+        const int before = transitions.count();
+        if (w == "ackall") {
+            l.acknowledgeAll();
+        } else if (w.startsWith("ack:")) {
+            l.acknowledge(alarmKey(w.mid(4)));
+        } else {
+            QList<std::pair<AlarmCondition, bool>> seen;
+            for (const QString &c : w.split(u','))
+                seen.append({alarmKey(c.mid(1)), c.startsWith(u'+')});
+            l.observe(seen, QDateTime(QDate(2026, 1, 1), QTime(12, 0)));
+        }
+        steps += transitions.count() > before;
+    }
+    QCOMPARE(alarmRows(l), rows);
+    QCOMPARE(l.headerText(), header);
+    QCOMPARE(changed.count(), steps);   // one notice per reply or act that changed anything
+}
+
 void TstHealth::unitKvFromModel_data()
 {
     QTest::addColumn<QString>("letters");
@@ -333,6 +454,10 @@ void TstHealth::ratingTexts_data()
         << 20 << "PLV70-X0600" << "Unit 70 kV" << "Selected rating 20 kV does not match the unit (70 kV)";
     QTest::newRow("match is silent") << 70 << "PLV70-X0600" << "Unit 70 kV" << "";
     QTest::newRow("unknown unit never warns") << 20 << "PLV80-X0600" << "Unit rating not known" << "";
+    QTest::newRow("the other product line warns at any rating")
+        << 70 << "PLR70-X0600" << "Unit rating not known" << "PLR unit on the PLV console (PLR70-X0600)";
+    QTest::newRow("the other line's letters further in are no line")
+        << 70 << "XPLR70-X0600" << "Unit rating not known" << "";
 }
 
 void TstHealth::ratingTexts()
@@ -341,7 +466,7 @@ void TstHealth::ratingTexts()
     QFETCH(QString, model);
     QFETCH(QString, unit);
     QFETCH(QString, warning);
-    RatingCheck r("PLV", PlvKVs);
+    RatingCheck r("PLV", PlvKVs, "PLR");
     r.select(selectedKV, 600);
     r.setModelNumber(model);
     QCOMPARE(r.ratingText(), QString("Rating %1 kV / 600 W").arg(selectedKV));
@@ -351,7 +476,7 @@ void TstHealth::ratingTexts()
 
 void TstHealth::pickingTheMatchingRatingClearsTheWarning()
 {
-    RatingCheck r("PLV", PlvKVs);
+    RatingCheck r("PLV", PlvKVs, "PLR");
     QSignalSpy spy(&r, &RatingCheck::warningChanged);
     r.setModelNumber("PLV70-X0600");
     r.select(20, 1200);
