@@ -237,6 +237,35 @@ private slots:
         QCOMPARE(rig.wire(), QList<QByteArray>{"10,0,"});
     }
 
+    // A limit is quoted, and taken when typed, as the result box shows values.
+    void scaledLimitsAsShown_data()
+    {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("count");      // pending count afterwards
+        QTest::addColumn<QString>("refusal");   // empty: no message
+        QTest::newRow("filament limit: 5 is the 5.000 shown") << 2 << "5" << 4095 << QString();
+        QTest::newRow("filament limit: 5.01 is refused naming 5.000") << 2 << "5.01" << 0
+                                                                      << "Enter a value from 0.000 to 5.000.";
+        QTest::newRow("preheat: 2.5004 reads 2.500, the limit") << 3 << "2.5004" << 4095 << QString();
+        QTest::newRow("below zero is refused naming 0.000") << 3 << "-0.01" << 0 << "Enter a value from 0.000 to 2.500.";
+    }
+    void scaledLimitsAsShown()
+    {
+        QFETCH(int, channel);
+        QFETCH(QString, typed);
+        QFETCH(int, count);
+        QFETCH(QString, refusal);
+        Rig rig;
+        SetpointEditor &ed = rig.win->editor();
+        ed.opt[channel]->click();
+        typeInto(ed.ctrl_SCALVAL, typed);
+        QCOMPARE(ed.NewDAC[channel], count);
+        QCOMPARE(rig.prompt.messages.size(), refusal.isEmpty() ? 0 : 1);
+        if (!refusal.isEmpty())
+            QCOMPARE(rig.prompt.messages[0].text, refusal);
+    }
+
     void fullScaleUnder140kVGoesOutAboveTheScaledLimit()
     {
         Rig rig(plrBuild());
