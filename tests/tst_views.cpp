@@ -296,19 +296,22 @@ private slots:
         QCOMPARE(lines[0], logs::sampleCsvHeader());
         const QStringList f = lines[1].split(QLatin1Char(','));
         QCOMPARE(f.size(), logs::SampleCsvColumns);
-        QVERIFY2(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid(), qPrintable(f[0]));
+        const QDateTime iso = QDateTime::fromString(f[0], Qt::ISODateWithMs);
+        QVERIFY2(iso.isValid(), qPrintable(f[0]));
+        // The same instant as a spreadsheet reads a date-time: local, no zone.
+        QCOMPARE(QDateTime::fromString(f[1], QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), iso.toLocalTime());
         const double vpc = 17.094, mapc = 600.0 / 70.0 / 4095.0;
         const double expected[] = {2048 * vpc / 1000, 3000 * mapc, 1800 * 0.001221};
         // Six significant digits.
         for (int i = 0; i < 3; ++i)
-            QVERIFY2(qAbs(f[1 + i].toDouble() / expected[i] - 1) < 1e-5 && f[1 + i].size() <= 8, qPrintable(lines[1]));
-        for (int i = 4; i <= 6; ++i)
+            QVERIFY2(qAbs(f[2 + i].toDouble() / expected[i] - 1) < 1e-5 && f[2 + i].size() <= 8, qPrintable(lines[1]));
+        for (int i = 5; i <= 7; ++i)
             QCOMPARE(f[i], QString());
         const double setpoints[] = {1000 * vpc / 1000, 2000 * mapc, 1500 * 0.001221, 800 * 0.0006105};
         for (int i = 0; i < 4; ++i)
-            QVERIFY2(qAbs(f[7 + i].toDouble() / setpoints[i] - 1) < 1e-5 && f[7 + i].size() <= 8, qPrintable(lines[1]));
-        QCOMPARE(f[11], QStringLiteral("70 kV / 600 W"));
-        QCOMPARE(f.mid(12), (QStringList{"0", "1", "0", "0", "0", "0", "0", "0", "0", "0"}));
+            QVERIFY2(qAbs(f[8 + i].toDouble() / setpoints[i] - 1) < 1e-5 && f[8 + i].size() <= 8, qPrintable(lines[1]));
+        QCOMPARE(f[12], QStringLiteral("70 kV / 600 W"));
+        QCOMPARE(f.mid(13), (QStringList{"0", "1", "0", "0", "0", "0", "0", "0", "0", "0"}));
     }
 
     // Values of one run fill the next run's prompts and windows, and nothing more.
