@@ -92,6 +92,7 @@ void MainWindow::buildMenus()
     mnu_MANUAL->setCheckable(true);
     addItem(controls, "mnu_Config", tr("&Configure"), [this] {
         ConfigDialog dialog(*m_unit, this);   // a new dialog each time: locked at every opening
+        connect(&dialog, &ConfigDialog::identityRead, m_panel->info, &InfoPanel::showIdentity);
         prompter().exec(dialog);
     });
     addItem(controls, "mnu_Reset_total_hrs", tr("&Reset Total Hours"), [this] {
@@ -166,6 +167,10 @@ void MainWindow::connectSession()
             [this](const QByteArray &t) { extras().txt_MSCOMMBUFF->setText(renderFrame(t)); });
     connect(m_session, &Session::commErrorsShown, this,
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
+    connect(m_session, &Session::exchanged, this, [this](const QByteArray &, const QByteArray &reply) {
+        if (reply.isEmpty())
+            extras().showMissedReply(QDateTime::currentDateTime());
+    });
     connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
     // The Ethernet link may be handed in (tests); only the real one has an address.
     if (auto *tcp = qobject_cast<TcpTransport *>(&m_session->link(Session::LinkKind::Ethernet)))
