@@ -7,6 +7,8 @@
 #include "panels/setpointeditor.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -264,6 +266,40 @@ private slots:
         QCOMPARE(rig.prompt.messages.size(), refusal.isEmpty() ? 0 : 1);
         if (!refusal.isEmpty())
             QCOMPARE(rig.prompt.messages[0].text, refusal);
+    }
+
+    // Access keys pressed on the main window as the window system delivers them.
+    void accessKeys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("effect");   // "menu", "bitvalue" or the command sent
+        QTest::newRow("Alt+V opens the View menu") << int(Qt::Key_V) << "menu";
+        QTest::newRow("Alt+B goes to Bit Value") << int(Qt::Key_B) << "bitvalue";
+        QTest::newRow("Alt+T tries out") << int(Qt::Key_T) << "10,0,";
+        QTest::newRow("Alt+R programs") << int(Qt::Key_R) << "10,0,";
+        QTest::newRow("Alt+N cancels") << int(Qt::Key_N) << "10,0,";
+    }
+    void accessKeys()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, effect);
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.win->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.win.get()));
+        rig.sim.clearTrace();
+        QTest::keyClick(rig.win->windowHandle(), Qt::Key(key), Qt::AltModifier);
+        if (effect == QLatin1String("menu")) {
+            auto *view = rig.win->findChild<QMenu *>(QStringLiteral("mnu_VIEW"));
+            QTRY_VERIFY(view && view->isVisible());
+            view->close();
+        } else if (effect == QLatin1String("bitvalue")) {
+            QTRY_VERIFY(rig.win->editor().ctrl_BITVAL->isAncestorOf(QApplication::focusWidget())
+                        || QApplication::focusWidget() == rig.win->editor().ctrl_BITVAL);
+        } else {
+            QVERIFY(rig.waitForCommands(1));
+            QCOMPARE(rig.wire().value(0), effect.toLatin1());
+        }
     }
 
     void fullScaleUnder140kVGoesOutAboveTheScaledLimit()
