@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QComboBox>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -228,8 +229,10 @@ private slots:
         rig.win.reset();
         Rig again;
         QVERIFY(again.win->logbook().events().waitForWritten(5000));   // its "started" is in the file
-        again.win->logbook().eventWindow();
         const logs::EventLog &shown = again.win->logbook().events();
+        // The window names the day's own file, not a pattern.
+        QVERIFY(again.win->logbook().eventWindow().lbl_FILE->text().contains(
+            QDir::toNativeSeparators(shown.filePath(QDate::currentDate()))));
         bool hvOn = false;
         for (int i = 0; i < shown.count(); ++i)
             hvOn = hvOn || (shown.at(i).category == logs::EventCategory::Unit && shown.at(i).text == QLatin1String("HV on"));
