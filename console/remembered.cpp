@@ -2,6 +2,7 @@
 
 #include "console/linkchoice.h"
 #include "console/mainwindow.h"
+#include "panels/savefile.h"
 
 #include <QEvent>
 #include <QTimer>
@@ -14,6 +15,7 @@ const QString kHost = QStringLiteral("ethernet/host");
 const QString kPort = QStringLiteral("ethernet/port");
 const QString kUserEntry = QStringLiteral("serial/commUserEntry");
 const QString kOpen = QStringLiteral("windows/open");
+const QString kSaveFolder = QStringLiteral("files/lastFolder");
 QString geometryKey(const QString &window) { return QStringLiteral("windows/%1/geometry").arg(window); }
 } // namespace
 
@@ -35,6 +37,7 @@ Remembered::Remembered(MainWindow &window, Logbook &logbook)
         m_settings.sync();
     });
 
+    setLastSaveFolder(m_settings.value(kSaveFolder).toString());
     window.restoreGeometry(m_settings.value(geometryKey(QStringLiteral("main"))).toByteArray());
     connect(&logbook, &Logbook::viewMade, this, [this](Logbook::View v, QWidget *w) {
         w->restoreGeometry(m_settings.value(geometryKey(Logbook::viewKey(v))).toByteArray());
@@ -78,6 +81,7 @@ void Remembered::saveWindows()
         }
     }
     m_settings.setValue(kOpen, open);
+    m_settings.setValue(kSaveFolder, lastSaveFolder());
     m_settings.sync();
 }
 

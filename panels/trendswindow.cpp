@@ -444,11 +444,10 @@ bool TrendsWindow::exportPng(const QString &path)
 
 void TrendsWindow::chooseAndExport()
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    const QString suggested = QDir(dir.isEmpty() ? QDir::homePath() : dir)
-                                  .filePath(QDateTime::currentDateTime().toString(
-                                      QStringLiteral("'plv-trends-'yyyyMMdd-HHmmss'.png'")));
-    const QString path = chooseFileToWrite(this, tr("Export Trends"), suggested, {tr("PNG image (*.png)")});
+    const QString path = chooseFileToWrite(
+        this, tr("Export Trends"),
+        QDateTime::currentDateTime().toString(QStringLiteral("'plv-trends-'yyyyMMdd-HHmmss'.png'")),
+        {tr("PNG image (*.png)")});
     if (!path.isEmpty() && !exportPng(path))
         prompter().message(this, tr("The picture could not be written to %1.").arg(path), windowTitle(),
                            Prompter::Icon::Warning);

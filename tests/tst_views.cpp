@@ -159,6 +159,59 @@ private slots:
         QCOMPARE(w.filter().rowCount(), 4);
     }
 
+    // Save writes the rows the table shows, says how many in its caption and afterwards,
+    // and opens where the last file went.
+    void saveWritesWhatTheTableShows_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("no filter: every row") << "" << false << 5;
+        QTest::newRow("command 68: its rows only") << "68" << false << 1;
+        QTest::newRow("paused: the rows before the pause") << "" << true << 3;
+        QTest::newRow("paused and filtered") << "22" << true << 2;
+    }
+    void saveWritesWhatTheTableShows()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, paused);
+        QFETCH(int, rows);
+        Rig rig;
+        Logbook &book = rig.win->logbook();
+        book.showView(Logbook::View::Traffic);
+        TrafficWindow &w = book.trafficWindow();
+        auto feed = [&](const QByteArray &payload) {
+            book.traffic().record(logs::Direction::Tx, QStringLiteral("USB"), "\x02" + payload + "\x03");
+        };
+        feed("22,");
+        feed("68,");
+        feed("22,");
+        w.txt_COMMAND->setText(command);
+        w.btn_PAUSE->setChecked(paused);
+        feed("22,");
+        feed("19,");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("traffic.csv"));
+        QString caption, opensIn;
+        rig.prompt.dialogs.enqueue([&](QDialog &d) {
+            caption = d.windowTitle();
+            return fileAnswer(path)(d);
+        });
+        w.btn_SAVE->click();
+        QVERIFY2(caption.contains(QStringLiteral(" %1 rows").arg(rows)), qPrintable(caption));
+        QCOMPARE(fileLines(path).size(), 1 + rows);
+        QCOMPARE(rig.prompt.messages.size(), 1);
+        QVERIFY2(rig.prompt.messages[0].text.startsWith(QStringLiteral("%1 rows saved").arg(rows)),
+                 qPrintable(rig.prompt.messages[0].text));
+        rig.prompt.dialogs.enqueue([&](QDialog &d) {
+            opensIn = static_cast<QFileDialog &>(d).directory().absolutePath();
+            d.reject();
+            return d.result();
+        });
+        w.btn_SAVE->click();
+        QCOMPARE(opensIn, QDir(dir.path()).absolutePath());
+    }
+
     // Rows reach the table once a second; after a batch larger than the table shows, every
     // two seconds; after a small one, once a second again.
     void theTableSlowsDownOnlyWhileRowsOutrunIt()
