@@ -4,6 +4,7 @@
 #include "console/linkwatch.h"
 #include "console/mainwindow.h"
 #include "panels/eventwindow.h"
+#include "panels/healthstrip.h"
 #include "panels/prompt.h"
 #include "panels/ratingmenu.h"
 #include "panels/savefile.h"
@@ -66,6 +67,9 @@ Logbook::Logbook(MainWindow &window, QMenu *viewMenu, const QString &eventFolder
     m_recordAction->setCheckable(true);
     item("mnu_TRENDS", tr("Tre&nds"), [this] { showView(View::Trends); });
     connect(m_recorder, &logs::SampleRecorder::recordingChanged, m_recordAction, &QAction::setChecked);
+    connect(m_recorder, &logs::SampleRecorder::recordingChanged, this, [this](bool on) {
+        m_window.healthStrip().showRecording(on ? QDir::toNativeSeparators(m_recorder->path()) : QString());
+    });
     connect(m_recorder, &logs::SampleRecorder::writeFailed, this, [this](const QString &reason) {
         m_recordAction->setToolTip(tr("Rows cannot be written: %1").arg(reason));
         log(EventCategory::Console, tr("recording to %1 failing: %2").arg(m_recorder->path(), reason));

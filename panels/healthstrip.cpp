@@ -35,10 +35,12 @@ HealthStrip::HealthStrip(QWidget *parent) : QWidget(parent)
     lbl_RATING = label("lbl_RATING", this);
     lbl_UPDATEMODE = label("lbl_UPDATEMODE", this);
     lbl_LASTREPLY = label("lbl_LASTREPLY", this);
+    lbl_REC = label("lbl_REC", this);
+    lbl_REC->setText(tr("REC"));
     lbl_HVBANNER->setText(tr("HIGH VOLTAGE ON"));
     QFont bold = font();
     bold.setBold(true);
-    for (QLabel *l : {lbl_LINKHEALTH, lbl_HVCOMMAND, lbl_HVBANNER, lbl_UPDATEMODE})
+    for (QLabel *l : {lbl_LINKHEALTH, lbl_HVCOMMAND, lbl_HVBANNER, lbl_UPDATEMODE, lbl_REC})
         l->setFont(bold);
     QFont big = bold;
     big.setPointSizeF(big.pointSizeF() * 1.3);
@@ -48,6 +50,8 @@ HealthStrip::HealthStrip(QWidget *parent) : QWidget(parent)
     lbl_HVBANNER->hide();
     lbl_HVCOMMAND->hide();
     lbl_LINKHEALTH->hide();   // shown once a link has been chosen
+    paint(lbl_REC, QColor(200, 0, 0), Qt::white);
+    lbl_REC->hide();
 
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -57,6 +61,7 @@ HealthStrip::HealthStrip(QWidget *parent) : QWidget(parent)
     grid->addWidget(lbl_RATING, 1, 0);
     grid->addWidget(lbl_UPDATEMODE, 1, 1);
     grid->addWidget(lbl_LASTREPLY, 1, 2);
+    grid->addWidget(lbl_REC, 1, 3);
     grid->setColumnStretch(0, 2);
 }
 
@@ -77,5 +82,11 @@ void HealthStrip::showHvOn(bool on) { lbl_HVBANNER->setVisible(on); }
 void HealthStrip::showRating(const QString &text) { lbl_RATING->setText(text); }
 void HealthStrip::showMode(const QString &text) { lbl_UPDATEMODE->setText(text); }
 void HealthStrip::showLastReply(const QString &text) { lbl_LASTREPLY->setText(text); }
+
+void HealthStrip::showRecording(const QString &path)
+{
+    lbl_REC->setToolTip(path.isEmpty() ? QString() : tr("Recording readbacks to %1").arg(path));
+    lbl_REC->setVisible(!path.isEmpty());
+}
 
 } // namespace plv

@@ -19,8 +19,9 @@ public:
     void showRating(const QString &text);
     void showMode(const QString &text);
     void showLastReply(const QString &text);
+    void showRecording(const QString &path);   // empty: not recording
 
-    QLabel *lbl_LINKHEALTH, *lbl_HVCOMMAND, *lbl_HVBANNER, *lbl_RATING, *lbl_UPDATEMODE, *lbl_LASTREPLY;
+    QLabel *lbl_LINKHEALTH, *lbl_HVCOMMAND, *lbl_HVBANNER, *lbl_RATING, *lbl_UPDATEMODE, *lbl_LASTREPLY, *lbl_REC;
 };
 
 } // namespace plv

@@ -9,6 +9,7 @@
 #include "logs/trafficmodel.h"
 #include "panels/controlspanel.h"
 #include "panels/eventwindow.h"
+#include "panels/healthstrip.h"
 #include "panels/ratingmenu.h"
 #include "panels/statuspanel.h"
 #include "panels/trafficwindow.h"
@@ -337,6 +338,10 @@ private slots:
         rig.trigger("mnu_RECORD");
         QAction *record = find<QAction>(rig.win.get(), "mnu_RECORD");
         QVERIFY(record->isChecked());
+        QLabel *rec = rig.win->healthStrip().lbl_REC;
+        QVERIFY(!rec->isHidden());
+        QCOMPARE(rec->text(), QStringLiteral("REC"));
+        QVERIFY(rec->toolTip().contains(QDir::toNativeSeparators(path)));
 
         Logbook &book = rig.win->logbook();
         QSignalSpy samples(&book, &Logbook::sampleTaken);
@@ -345,6 +350,7 @@ private slots:
         rig.win->cycle().mnu_MANUAL_Click();
         rig.trigger("mnu_RECORD");
         QVERIFY(!record->isChecked());
+        QVERIFY(rec->isHidden());
         QVERIFY(book.recorder().waitForWritten(5000));
 
         const QStringList lines = fileLines(path);
