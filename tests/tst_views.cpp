@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include "console/logbook.h"
+#include "console/remembered.h"
 #include "console/logdecode.h"
 #include "logs/trafficmodel.h"
 #include "panels/controlspanel.h"
@@ -21,6 +22,9 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
@@ -438,6 +442,66 @@ private slots:
         setPrompter(&rig.prompt);
         QCOMPARE(peek.initial, entry);
         QVERIFY(!rig.s().serial().isOpen());
+    }
+
+    void aPlaceFitsItsScreen_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("fitted");
+        const QRect small(0, 0, 1024, 740);   // 1024 x 768 less a panel
+        QTest::newRow("fits: as it was") << QRect(100, 100, 800, 600) << QRect(0, 0, 1280, 1024)
+                                         << QRect(100, 100, 800, 600);
+        QTest::newRow("800 x 900 on 1024 x 768: shorter, moved up") << QRect(100, 100, 800, 900) << small
+                                                                     << QRect(100, 0, 800, 740);
+        QTest::newRow("past the right edge: moved in") << QRect(900, 100, 400, 300) << small << QRect(624, 100, 400, 300);
+        QTest::newRow("above and left of it: moved in") << QRect(-500, -20, 400, 300) << small << QRect(0, 0, 400, 300);
+        QTest::newRow("larger than a second screen: its size, on it")
+            << QRect(1300, 50, 2000, 1200) << QRect(1280, 0, 1024, 740) << QRect(1280, 0, 1024, 740);
+    }
+    void aPlaceFitsItsScreen()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(QRect, available);
+        QFETCH(QRect, fitted);
+        QCOMPARE(fitOnScreen(frame, available), fitted);
+    }
+
+    // A place remembered on a larger screen is fitted to this one; one remembered on a
+    // screen that is gone is not used; with none, the window takes its content's size.
+    void aRememberedPlaceOpensOnScreen_data()
+    {
+        QTest::addColumn<QString>("screen");   // "-": nothing remembered
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("too large for this screen") << "this" << true;
+        QTest::newRow("on a screen that is gone") << "gone" << false;
+        QTest::newRow("nothing remembered") << "-" << false;
+    }
+    void aRememberedPlaceOpensOnScreen()
+    {
+        QFETCH(QString, screen);
+        QFETCH(bool, restored);
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        {
+            QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("plv-console"),
+                               plvBuild().id);
+            settings.remove(QStringLiteral("windows"));
+            if (screen != QLatin1String("-")) {
+                QWidget big;
+                big.setGeometry(available.left() + 50, available.top() + 50, available.width() + 600,
+                                available.height() + 400);
+                settings.setValue(QStringLiteral("windows/main/geometry"), big.saveGeometry());
+                settings.setValue(QStringLiteral("windows/main/screen"),
+                                  screen == QLatin1String("gone") ? QStringLiteral("no such screen")
+                                                                  : QGuiApplication::primaryScreen()->name());
+            }
+        }
+        Rig rig;
+        const QRect g = rig.win->geometry();
+        QVERIFY2(available.contains(g), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())));
+        // Frames are reckoned 8 px wider and 32 px taller than the window before it shows.
+        const QSize room = available.size() - QSize(8, 32);
+        QCOMPARE(g.size(), restored ? room : rig.win->sizeHint().boundedTo(room));
     }
 
     // Manual mode mid-cycle, then automatic again: the cycle goes on where it stopped, and
