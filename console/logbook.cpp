@@ -5,6 +5,7 @@
 #include "console/mainwindow.h"
 #include "panels/eventwindow.h"
 #include "panels/healthstrip.h"
+#include "panels/infopanel.h"
 #include "panels/prompt.h"
 #include "panels/ratingmenu.h"
 #include "panels/savefile.h"
@@ -15,6 +16,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -177,6 +179,13 @@ QWidget &Logbook::window(View v)
             break;
         case View::Trends: {
             auto *t = new TrendsWindow(m_trends, &m_window);
+            t->setExportDescription([this] {
+                QString model = m_window.info().txt_MODNUM->text();
+                if (model == QLatin1String("Rev. ??"))
+                    model = tr("not read");
+                return tr("model %1  ·  %2  ·  %3 %4")
+                    .arg(model, ratingText(), m_window.build().windowCaption, m_window.build().aboutVersion.trimmed());
+            });
             connect(this, &Logbook::sampleTaken, t, &TrendsWindow::refresh);
             w = t;
             break;

@@ -26,6 +26,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QComboBox>
+#include <QDateTimeAxis>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
@@ -534,20 +535,26 @@ private slots:
     {
         QTest::addColumn<int>("minutes");
         QTest::addColumn<int>("pieces");
-        QTest::newRow("10 minutes: no gap in sight") << 10 << 1;
-        QTest::newRow("an hour at full rate: the recent gap") << 60 << 2;
-        QTest::newRow("a day of buckets: both gaps") << 24 * 60 << 3;
+        QTest::addColumn<bool>("absent");   // no samples at all (manual mode), not samples without values
+        QTest::newRow("10 minutes: no gap in sight") << 10 << 1 << false;
+        QTest::newRow("an hour at full rate: the recent gap") << 60 << 2 << false;
+        QTest::newRow("a day of buckets: both gaps") << 24 * 60 << 3 << false;
+        QTest::newRow("an hour at full rate: manual mode") << 60 << 2 << true;
+        QTest::newRow("a day of buckets: both manual stretches") << 24 * 60 << 3 << true;
     }
     void trendsThinAndBreakAtGaps()
     {
         QFETCH(int, minutes);
         QFETCH(int, pieces);
+        QFETCH(bool, absent);
         using logs::TrendSeries;
         constexpr qint64 minute = 60 * 1000, end = 1'800'000'000'000;
         logs::TrendStore store;
         for (qint64 t = end - 24 * 60 * minute; t <= end; t += 800) {
             const bool missing = (t > end - 300 * minute && t < end - 295 * minute)
                                  || (t > end - 30 * minute && t < end - 25 * minute);
+            if (missing && absent)
+                continue;
             logs::TrendStore::Values v;
             if (!missing)
                 v[size_t(TrendSeries::Kv)] = 35.0 + double(t / 800 % 3);
@@ -560,6 +567,44 @@ private slots:
         QCOMPARE(w.piecesShown(TrendSeries::Kv), pieces);
         QVERIFY2(w.pointsShown(TrendSeries::Kv) <= 2 * (w.width() + 2), qPrintable(QString::number(w.pointsShown(TrendSeries::Kv))));
         QVERIFY(w.pointsShown(TrendSeries::Kv) >= w.width() / 2);
+    }
+
+    // The time axis runs from a tick to a tick of local time, one tick per round step.
+    void trendTicksAtRoundTimes_data()
+    {
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<qint64>("tick");
+        QTest::newRow("a minute: every 10 s") << 1 << qint64(10'000);
+        QTest::newRow("10 minutes: every minute") << 10 << qint64(60'000);
+        QTest::newRow("an hour: every 10 minutes") << 60 << qint64(600'000);
+        QTest::newRow("a day: every hour") << 24 * 60 << qint64(3'600'000);
+        QTest::newRow("a week: every day") << 7 * 24 * 60 << qint64(86'400'000);
+    }
+    void trendTicksAtRoundTimes()
+    {
+        QFETCH(int, minutes);
+        QFETCH(qint64, tick);
+        logs::TrendStore store;
+        logs::TrendStore::Values v;
+        v[size_t(logs::TrendSeries::Kv)] = 35.0;
+        const qint64 latest = 1'800'000'123'456;   // 2027-01-15, at no round time
+        store.add(latest - 1000, v);
+        store.add(latest, v);
+        TrendsWindow w(store);
+        w.setExportDescription([] { return QStringLiteral("model PLV70-X0600"); });
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setSpanMinutes(minutes);
+        const QDateTime from = w.timeAxis().min(), to = w.timeAxis().max();
+        const auto local = [](const QDateTime &t) { return t.toMSecsSinceEpoch() + qint64(t.offsetFromUtc()) * 1000; };
+        QCOMPARE(local(from) % tick, 0);
+        QCOMPARE(to.toMSecsSinceEpoch() - from.toMSecsSinceEpoch(), qint64(minutes) * 60'000);
+        QVERIFY(to.toMSecsSinceEpoch() > latest && to.toMSecsSinceEpoch() - latest <= tick);
+        QCOMPARE(w.timeAxis().tickCount(), int(qint64(minutes) * 60'000 / tick) + 1);
+        // The exported picture's title: the range shown and what the console adds.
+        QVERIFY2(w.exportTitle().startsWith(from.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))), qPrintable(w.exportTitle()));
+        QVERIFY(w.exportTitle().contains(to.toString(QStringLiteral("HH:mm:ss"))));
+        QVERIFY(w.exportTitle().endsWith(QLatin1String("model PLV70-X0600")));
     }
 
     // A sample that moves the plot less than a pixel is not drawn at once, but within a
