@@ -1,6 +1,7 @@
 #pragma once
 // Every message box, input box and modal dialog goes through this one seam, so tests
 // can answer them without a person. Production shows real QMessageBox/QInputDialog.
+#include <QtGlobal>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -17,6 +18,14 @@ public:
     virtual void message(QWidget *parent, const QString &text, const QString &title, Icon icon) = 0;
     // Returns false when the operator cancelled; 'text' then holds nothing.
     virtual bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) = 0;
+    // An input box whose entry may also be picked from `choices`; 'text' starts as the
+    // entry shown. Unless a prompter offers the list, the same as input().
+    virtual bool inputWithChoices(QWidget *parent, const QString &prompt, const QString &title,
+                                  const QStringList &choices, QString &text)
+    {
+        Q_UNUSED(choices);
+        return input(parent, prompt, title, text);
+    }
     // Runs a modal dialog; returns its result code.
     virtual int exec(QDialog &dialog) = 0;
     // A question with one button per choice; returns the index chosen. Enter takes

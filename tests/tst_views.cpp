@@ -4,6 +4,7 @@
 // remembered after a restart, and the windows' fit and the emergency key.
 #include "testsupport.h"
 
+#include "console/linkchoice.h"
 #include "console/logbook.h"
 #include "console/remembered.h"
 #include "console/logdecode.h"
@@ -24,6 +25,7 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSerialPortInfo>
 #include <QSettings>
 #include <QComboBox>
 #include <QDateTimeAxis>
@@ -80,6 +82,31 @@ public:
     {
         d.reject();
         return QDialog::Rejected;
+    }
+    int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
+};
+
+// Answers COMM USER with 'answer', noting the choices offered; accepts every dialog.
+class ChoosingPrompter : public Prompter {
+public:
+    QString answer;
+    std::optional<QStringList> offered;
+    void message(QWidget *, const QString &, const QString &, Icon) override {}
+    bool input(QWidget *, const QString &, const QString &, QString &text) override
+    {
+        text = answer;
+        return true;
+    }
+    bool inputWithChoices(QWidget *, const QString &, const QString &, const QStringList &choices, QString &text) override
+    {
+        offered = choices;
+        text = answer;
+        return true;
+    }
+    int exec(QDialog &d) override
+    {
+        d.accept();
+        return QDialog::Accepted;
     }
     int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
 };
@@ -503,6 +530,32 @@ private slots:
         // Frames are reckoned 8 px wider and 32 px taller than the window before it shows.
         const QSize room = available.size() - QSize(8, 32);
         QCOMPARE(g.size(), restored ? room : rig.win->sizeHint().boundedTo(room));
+    }
+
+    // COMM USER offers the serial ports present; a choice from the list opens its device,
+    // and a typed path still works.
+    void commUserOffersThePortsPresent_data()
+    {
+        QTest::addColumn<bool>("fromList");
+        QTest::newRow("a choice from the list") << true;
+        QTest::newRow("a typed path") << false;
+    }
+    void commUserOffersThePortsPresent()
+    {
+        QFETCH(bool, fromList);
+        Rig rig;
+        QVERIFY(rig.sim.openPty());
+        ChoosingPrompter choosing;
+        choosing.answer = rig.sim.ptyPath() + (fromList ? QStringLiteral("  —  simulated unit") : QString());
+        setPrompter(&choosing);
+        rig.trigger("mnu_userComm");
+        setPrompter(&rig.prompt);
+        QVERIFY(choosing.offered);
+        QCOMPARE(*choosing.offered, serialPortChoices());
+        for (const QSerialPortInfo &p : QSerialPortInfo::availablePorts())
+            QVERIFY(!choosing.offered->filter(p.systemLocation()).isEmpty());
+        QVERIFY(rig.s().serial().isOpen());
+        QVERIFY(rig.sim.ptyPath().endsWith(rig.s().serial().portName()));
     }
 
     // Manual mode mid-cycle, then automatic again: the cycle goes on where it stopped, and
