@@ -152,6 +152,12 @@ private slots:
         QCOMPARE(rig.sim.passthrough(), !silent);
         QCOMPARE(rig.s().CommErrors, silent ? 1 : 0);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), silent ? QStringLiteral("1") : QString());
+        // The time of the missed reply, to the millisecond.
+        const QDateTime missed = QDateTime::fromString(rig.win->extras().txt_LASTMISSED->text(),
+                                                       QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        QCOMPARE(missed.isValid(), silent);
+        if (silent)
+            QVERIFY(qAbs(missed.secsTo(QDateTime::currentDateTime())) < 60);
         QVERIFY(rig.prompt.messages.isEmpty());
     }
 
