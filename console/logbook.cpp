@@ -242,7 +242,7 @@ bool Logbook::startRecording(const QString &path)
     if (!m_recorder->start(path))
         return false;
     m_recordAction->setToolTip(QString());
-    log(EventCategory::Operator, tr("recording readbacks to %1").arg(path));
+    log(EventCategory::Operator, tr("recording readbacks to %1").arg(m_recorder->path()));
     return true;
 }
 
