@@ -167,9 +167,14 @@ void MainWindow::connectSession()
             [this](const QByteArray &t) { extras().txt_MSCOMMBUFF->setText(renderFrame(t)); });
     connect(m_session, &Session::commErrorsShown, this,
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
+    // Kept here and shown once the window exists: a query that counts without showing
+    // the count must not load it.
     connect(m_session, &Session::exchanged, this, [this](const QByteArray &, const QByteArray &reply) {
-        if (reply.isEmpty())
-            extras().showMissedReply(QDateTime::currentDateTime());
+        if (!reply.isEmpty())
+            return;
+        m_lastMissedReply = QDateTime::currentDateTime();
+        if (m_extras)
+            m_extras->showMissedReply(m_lastMissedReply);
     });
     connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
     // The Ethernet link may be handed in (tests); only the real one has an address.
@@ -223,8 +228,11 @@ QSize MainWindow::sizeHint() const
 
 ExtrasWindow &MainWindow::extras()
 {
-    if (!m_extras)
+    if (!m_extras) {
         m_extras = new ExtrasWindow(this);
+        if (m_lastMissedReply.isValid())
+            m_extras->showMissedReply(m_lastMissedReply);
+    }
     return *m_extras;
 }
 

@@ -8,6 +8,7 @@
 #include "panels/mainpanel.h"
 #include "protocol/ratings.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
@@ -111,6 +112,7 @@ private:
     Logbook *m_logbook = nullptr;
     Remembered *m_remembered = nullptr;
     QPointer<ExtrasWindow> m_extras;
+    QDateTime m_lastMissedReply;   // for the diagnostics window, loaded or not
     QPointer<RevScreen> m_about;
     StatusBarPanels *m_statusBar = nullptr;
     QMenu *m_portMenu = nullptr;
