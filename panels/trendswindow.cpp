@@ -67,8 +67,9 @@ QPen penFor(TrendSeries s)
     case TrendSeries::Kv:
     case TrendSeries::Ma:
     case TrendSeries::Filament: return QPen(colourOf(s), 1);
-    case TrendSeries::FilamentPreheat: return QPen(colourOf(s), 2, Qt::DotLine);
-    default: return QPen(colourOf(s), 2, Qt::DashLine);
+    // One pixel wide: a wider pen goes through the stroker, many times the cost.
+    case TrendSeries::FilamentPreheat: return QPen(colourOf(s), 1, Qt::DotLine);
+    default: return QPen(colourOf(s), 1, Qt::DashLine);
     }
 }
 
@@ -124,7 +125,7 @@ public:
             const qint64 end = i + 1 < m_states.size() ? m_states[i + 1].timeMs : m_endMs;
             if (m_states[i].flags & logs::StateHvOn)
                 p->fillRect(QRectF(QPointF(xOf(m_states[i].timeMs), area.top()), QPointF(xOf(end), area.bottom())),
-                            QColor(255, 190, 0, 60));
+                            QColor(255, 236, 180));   // opaque: nothing to blend at each repaint
         }
         p->setPen(QPen(QColor(200, 0, 0), 1, Qt::DashLine));
         p->setBrush(QColor(200, 0, 0));
