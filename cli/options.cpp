@@ -616,7 +616,8 @@ Output:
               filament_preheat_zero: 1 or 0, one per reply
   publish     messages on the broker (above); errors and reconnections on standard error
   watch       the columns of the console's recording: time_iso8601 (local time with
-              its UTC offset); kv_kV to converter_b_counts as in readbacks; the four
+              its UTC offset); local_time (the same as spreadsheets read it); kv_kV
+              to converter_b_counts as in readbacks; the four
               of setpoints; rating; the ten of status
 
 Exit status:

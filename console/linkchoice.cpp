@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSerialPortInfo>
 
 namespace plv {
 
@@ -71,6 +72,24 @@ void LinkChoice::invalidPort()
     prompter().message(m_window, tr("InValid Comm. Port"), QString(), Prompter::Icon::Information);
 }
 
+namespace {
+const QString kChoiceSeparator = QStringLiteral("  —  ");
+} // namespace
+
+QStringList serialPortChoices()
+{
+    QStringList out;
+    for (const QSerialPortInfo &p : QSerialPortInfo::availablePorts())
+        out << (p.description().isEmpty() ? p.systemLocation() : p.systemLocation() + kChoiceSeparator + p.description());
+    return out;
+}
+
+QString portFromChoice(const QString &entry)
+{
+    const qsizetype at = entry.indexOf(kChoiceSeparator);
+    return at < 0 ? entry : entry.left(at);
+}
+
 void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString &fixedPort)
 {
     m_session.endSequences();
@@ -79,7 +98,9 @@ void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString 
     QString portText = fixedPort, device;
     if (fixedPort.isEmpty()) {
         portText = m_lastUserEntry;
-        prompter().input(m_window, tr("Enter your Comm Port Number"), QString(), portText);
+        prompter().inputWithChoices(m_window, tr("Enter your Comm Port Number"), QString(), serialPortChoices(),
+                                    portText);
+        portText = portFromChoice(portText);
         if (!portText.isEmpty()) {
             m_lastUserEntry = portText;
             emit userEntryMade(portText);

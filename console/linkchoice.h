@@ -5,6 +5,7 @@
 #include "health/linkhealth.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QString>
 #include <array>
 #include <functional>
@@ -17,6 +18,11 @@ namespace plv {
 
 class RemoteHostDialog;
 class Session;
+
+// The serial ports present, "<device path>  —  <description>", as COMM USER offers them;
+// and the port an entry names, a choice from that list or typed.
+QStringList serialPortChoices();
+QString portFromChoice(const QString &entry);
 
 class LinkChoice : public QObject {
     Q_OBJECT

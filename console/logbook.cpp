@@ -4,6 +4,8 @@
 #include "console/linkwatch.h"
 #include "console/mainwindow.h"
 #include "panels/eventwindow.h"
+#include "panels/healthstrip.h"
+#include "panels/infopanel.h"
 #include "panels/prompt.h"
 #include "panels/ratingmenu.h"
 #include "panels/savefile.h"
@@ -14,6 +16,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
 #include <QShortcut>
 #include <QStandardPaths>
@@ -66,6 +69,9 @@ Logbook::Logbook(MainWindow &window, QMenu *viewMenu, const QString &eventFolder
     m_recordAction->setCheckable(true);
     item("mnu_TRENDS", tr("Tre&nds"), [this] { showView(View::Trends); });
     connect(m_recorder, &logs::SampleRecorder::recordingChanged, m_recordAction, &QAction::setChecked);
+    connect(m_recorder, &logs::SampleRecorder::recordingChanged, this, [this](bool on) {
+        m_window.healthStrip().showRecording(on ? QDir::toNativeSeparators(m_recorder->path()) : QString());
+    });
     connect(m_recorder, &logs::SampleRecorder::writeFailed, this, [this](const QString &reason) {
         m_recordAction->setToolTip(tr("Rows cannot be written: %1").arg(reason));
         log(EventCategory::Console, tr("recording to %1 failing: %2").arg(m_recorder->path(), reason));
@@ -173,6 +179,13 @@ QWidget &Logbook::window(View v)
             break;
         case View::Trends: {
             auto *t = new TrendsWindow(m_trends, &m_window);
+            t->setExportDescription([this] {
+                QString model = m_window.info().txt_MODNUM->text();
+                if (model == QLatin1String("Rev. ??"))
+                    model = tr("not read");
+                return tr("model %1  ·  %2  ·  %3 %4")
+                    .arg(model, ratingText(), m_window.build().windowCaption, m_window.build().aboutVersion.trimmed());
+            });
             connect(this, &Logbook::sampleTaken, t, &TrendsWindow::refresh);
             w = t;
             break;
@@ -229,7 +242,7 @@ bool Logbook::startRecording(const QString &path)
     if (!m_recorder->start(path))
         return false;
     m_recordAction->setToolTip(QString());
-    log(EventCategory::Operator, tr("recording readbacks to %1").arg(path));
+    log(EventCategory::Operator, tr("recording readbacks to %1").arg(m_recorder->path()));
     return true;
 }
 

@@ -93,6 +93,7 @@ void MainWindow::buildMenus()
     mnu_MANUAL->setCheckable(true);
     addItem(controls, "mnu_Config", tr("&Configure"), [this] {
         ConfigDialog dialog(*m_unit, this);   // a new dialog each time: locked at every opening
+        connect(&dialog, &ConfigDialog::identityRead, m_panel->info, &InfoPanel::showIdentity);
         prompter().exec(dialog);
     });
     addItem(controls, "mnu_Reset_total_hrs", tr("&Reset Total Hours"), [this] {
@@ -162,6 +163,15 @@ void MainWindow::connectSession()
             [this](const QByteArray &t) { extras().txt_MSCOMMBUFF->setText(renderFrame(t)); });
     connect(m_session, &Session::commErrorsShown, this,
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
+    // Kept here and shown once the window exists: a query that counts without showing
+    // the count must not load it.
+    connect(m_session, &Session::exchanged, this, [this](const QByteArray &, const QByteArray &reply) {
+        if (!reply.isEmpty())
+            return;
+        m_lastMissedReply = QDateTime::currentDateTime();
+        if (m_extras)
+            m_extras->showMissedReply(m_lastMissedReply);
+    });
     connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
     // The Ethernet link may be handed in (tests); only the real one has an address.
     if (auto *tcp = qobject_cast<TcpTransport *>(&m_session->link(Session::LinkKind::Ethernet)))
@@ -213,8 +223,11 @@ QSize MainWindow::sizeHint() const
 
 ExtrasWindow &MainWindow::extras()
 {
-    if (!m_extras)
+    if (!m_extras) {
         m_extras = new ExtrasWindow(this);
+        if (m_lastMissedReply.isValid())
+            m_extras->showMissedReply(m_lastMissedReply);
+    }
     return *m_extras;
 }
 

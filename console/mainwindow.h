@@ -8,6 +8,7 @@
 #include "panels/mainpanel.h"
 #include "protocol/ratings.h"
 
+#include <QDateTime>
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
@@ -115,6 +116,7 @@ private:
     Remembered *m_remembered = nullptr;
     Safety *m_safety = nullptr;
     QPointer<ExtrasWindow> m_extras;
+    QDateTime m_lastMissedReply;   // for the diagnostics window, loaded or not
     QPointer<RevScreen> m_about;
     StatusBarPanels *m_statusBar = nullptr;
     QMenu *m_portMenu = nullptr;

@@ -6,11 +6,16 @@
 #include "console/logbook.h"
 
 #include <QObject>
+#include <QRect>
 #include <QSettings>
 
 namespace plv {
 
 class MainWindow;
+
+// Where a window whose frame was `frame` opens on a screen whose free area is
+// `available`: its size where that fits, no larger than the area, and moved in whole.
+QRect fitOnScreen(QRect frame, const QRect &available);
 
 class Remembered : public QObject {
     Q_OBJECT
@@ -24,6 +29,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // A remembered place, fitted to its screen; false when there is none or its screen
+    // is gone.
+    bool restorePlace(QWidget &w, const QString &key);
+    void storePlace(const QWidget &w, const QString &key);
+
     MainWindow &m_window;
     Logbook &m_logbook;
     QSettings m_settings;

@@ -170,4 +170,31 @@ QVariant EventLogModel::headerData(int section, Qt::Orientation orientation, int
     return {};
 }
 
+EventFilterModel::EventFilterModel(EventLogModel *source, QObject *parent) : QSortFilterProxyModel(parent)
+{
+    setSourceModel(source);
+}
+
+void EventFilterModel::setText(const QString &text)
+{
+    m_text = text.trimmed();
+    invalidateRowsFilter();
+}
+
+void EventFilterModel::setCategory(std::optional<EventCategory> category)
+{
+    m_category = category;
+    invalidateRowsFilter();
+}
+
+bool EventFilterModel::filterAcceptsRow(int sourceRow, const QModelIndex &) const
+{
+    const QAbstractItemModel *m = sourceModel();
+    if (m_category
+        && m->index(sourceRow, EventLogModel::CategoryColumn).data().toString() != categoryName(*m_category))
+        return false;
+    return m_text.isEmpty()
+           || m->index(sourceRow, EventLogModel::TextColumn).data().toString().contains(m_text, Qt::CaseInsensitive);
+}
+
 } // namespace plv::logs

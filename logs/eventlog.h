@@ -13,6 +13,7 @@
 #include <QDate>
 #include <QDateTime>
 #include <QObject>
+#include <QSortFilterProxyModel>
 #include <QString>
 
 #include <deque>
@@ -109,6 +110,23 @@ public:
 private:
     EventLog *m_log;
     int m_rows;   // rows announced to views; trails the log only inside a signal
+};
+
+// Events whose text holds a word (case-insensitive) and, when one is set, of one category.
+class EventFilterModel : public QSortFilterProxyModel {
+    Q_OBJECT
+public:
+    explicit EventFilterModel(EventLogModel *source, QObject *parent = nullptr);
+
+    void setText(const QString &text);
+    void setCategory(std::optional<EventCategory> category);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+
+private:
+    QString m_text;
+    std::optional<EventCategory> m_category;
 };
 
 } // namespace plv::logs

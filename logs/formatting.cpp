@@ -48,19 +48,41 @@ QDate localDate(qint64 msSinceEpoch)
     return QDate(1970, 1, 1).addDays(floorDays(msSinceEpoch + qint64(localOffsetAt(msSinceEpoch)) * 1000));
 }
 
-QString isoTime(qint64 msSinceEpoch)
+namespace {
+
+struct LocalFields {
+    QDate date;
+    qint64 inDay;   // milliseconds since local midnight
+    int offset;     // seconds east of UTC
+};
+
+LocalFields localFields(qint64 msSinceEpoch)
 {
     const int offset = localOffsetAt(msSinceEpoch);
     const qint64 local = msSinceEpoch + qint64(offset) * 1000;
     const qint64 days = floorDays(local);
-    const qint64 inDay = local - days * dayMs;
-    const QDate date = QDate(1970, 1, 1).addDays(days);
-    const int minutes = std::abs(offset) / 60;
+    return {QDate(1970, 1, 1).addDays(days), local - days * dayMs, offset};
+}
 
+} // namespace
+
+QString isoTime(qint64 msSinceEpoch)
+{
+    const LocalFields f = localFields(msSinceEpoch);
+    const int minutes = std::abs(f.offset) / 60;
     char buf[48];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", date.year(), date.month(),
-                  date.day(), int(inDay / 3600000), int(inDay / 60000 % 60), int(inDay / 1000 % 60),
-                  int(inDay % 1000), offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", f.date.year(), f.date.month(),
+                  f.date.day(), int(f.inDay / 3600000), int(f.inDay / 60000 % 60), int(f.inDay / 1000 % 60),
+                  int(f.inDay % 1000), f.offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return QString::fromLatin1(buf);
+}
+
+QString spreadsheetTime(qint64 msSinceEpoch)
+{
+    const LocalFields f = localFields(msSinceEpoch);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d", f.date.year(), f.date.month(), f.date.day(),
+                  int(f.inDay / 3600000), int(f.inDay / 60000 % 60), int(f.inDay / 1000 % 60), int(f.inDay % 1000));
     return QString::fromLatin1(buf);
 }
 

@@ -28,6 +28,9 @@ private:
 // "Z", so every line carries the same shape).
 QString isoTime(const QDateTime &time);
 QString isoTime(qint64 msSinceEpoch);
+// "2024-05-01 12:34:56.789": the same local time without zone, as spreadsheets take a
+// date-time.
+QString spreadsheetTime(qint64 msSinceEpoch);
 // The local calendar day of an instant.
 QDate localDate(qint64 msSinceEpoch);
 

@@ -2,7 +2,9 @@
 
 #include "logs/formatting.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 
 #include <cmath>
@@ -37,7 +39,7 @@ void addFlag(QString &line, const std::optional<bool> &v)
 
 QString sampleCsvHeader()
 {
-    return QStringLiteral("time_iso8601,kv_kV,ma_mA,filament_A,supply_minus15_V,converter_a_counts,"
+    return QStringLiteral("time_iso8601,local_time,kv_kV,ma_mA,filament_A,supply_minus15_V,converter_a_counts,"
                           "converter_b_counts,kv_set_kV,ma_set_mA,filament_limit_A,filament_preheat_A,rating,"
                           "hv_on,interlock_closed,fault,remote,arc_flag,temp_flag,over_voltage_flag,"
                           "under_voltage_flag,over_current_flag,under_current_flag");
@@ -49,6 +51,9 @@ QString sampleCsvRow(const Sample &s)
     line.reserve(160);
     if (s.time.isValid())
         line += isoTime(s.time);
+    line += QLatin1Char(',');
+    if (s.time.isValid())
+        line += spreadsheetTime(s.time.toMSecsSinceEpoch());
     addNumber(line, s.kV);
     addNumber(line, s.mA);
     addNumber(line, s.filamentA);
@@ -85,8 +90,28 @@ SampleRecorder::SampleRecorder(QObject *parent)
     connect(&m_writer, &LineWriter::recovered, this, &SampleRecorder::writeRecovered);
 }
 
-bool SampleRecorder::start(const QString &path)
+QString SampleRecorder::fileTaking(const QString &path) const
 {
+    // Rows go only under their own header: a file begun with other columns (an older
+    // console, another program) is left as it is, and the next numbered name that is
+    // new, empty or has the same header takes them.
+    const QFileInfo info(path);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    for (int n = 0; n < 1000; ++n) {
+        const QString candidate =
+            n == 0 ? path : info.dir().filePath(QStringLiteral("%1-%2%3").arg(info.completeBaseName()).arg(n).arg(suffix));
+        QFile f(candidate);
+        if (!f.exists() || f.size() == 0)
+            return candidate;
+        if (f.open(QIODevice::ReadOnly) && f.readLine(m_header.size() + 1).trimmed() == m_header.trimmed())
+            return candidate;
+    }
+    return path;
+}
+
+bool SampleRecorder::start(const QString &chosen)
+{
+    const QString path = fileTaking(chosen);
     // Tried here, once, so the operator hears at once about a file that cannot be written;
     // the rows themselves never wait for the disk.
     QFile probe(path);

@@ -39,11 +39,12 @@ struct Sample {
 
 // The header row: each column's name carries its unit ("kv_kV"); yes/no columns are 1 or 0.
 QString sampleCsvHeader();
-// One row: ISO 8601 time with its UTC offset, numbers with a '.' whatever the locale and
+// One row: ISO 8601 time with its UTC offset, the same local time as spreadsheets read
+// it (local_time, "2024-05-01 12:34:56.789"), numbers with a '.' whatever the locale and
 // as many digits as the value needs, an empty field for a missing value. Neither ends in
 // a line break.
 QString sampleCsvRow(const Sample &sample);
-constexpr int SampleCsvColumns = 22;
+constexpr int SampleCsvColumns = 23;
 
 // Appends samples to a CSV file, one row each. The header goes only into a new or empty
 // file; every row is handed to the kernel at once, so a console that is killed leaves a
@@ -53,8 +54,9 @@ class SampleRecorder : public QObject {
 public:
     explicit SampleRecorder(QObject *parent = nullptr);
 
-    // Starts appending to `path`, replacing any earlier file. False, with errorString(),
-    // when the file cannot be opened for appending.
+    // Starts appending to `path`, replacing any earlier file; to "name-1.csv" and so on
+    // instead when `path` holds other columns (path() says which). False, with
+    // errorString(), when the file cannot be opened for appending.
     bool start(const QString &path);
     void stop();
     bool isRecording() const { return !m_path.isEmpty(); }
@@ -73,6 +75,8 @@ signals:
     void writeRecovered();
 
 private:
+    QString fileTaking(const QString &path) const;
+
     const QByteArray m_header;
     QString m_path;
     QString m_error;

@@ -170,12 +170,14 @@ QString TrafficLog::formatRow(qint64 seq, Format format) const
     return line;
 }
 
-bool TrafficLog::write(QIODevice &out, Format format) const
+bool TrafficLog::write(QIODevice &out, Format format, const std::function<bool(qint64)> &keep) const
 {
     // CSV lines end in CR LF as RFC 4180 has them; the text form in a plain LF.
     const QByteArray eol = format == Format::Csv ? "\r\n" : "\n";
     QByteArray chunk = header(format).toUtf8() + eol;
     for (qint64 seq = m_firstSeq; seq < m_endSeq; ++seq) {
+        if (keep && !keep(seq))
+            continue;
         chunk += formatRow(seq, format).toUtf8();
         chunk += eol;
         if (chunk.size() > 64 * 1024) {

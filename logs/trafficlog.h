@@ -87,9 +87,10 @@ public:
 
     void clear();
 
-    // Every row held, oldest first, with a header line: tab-separated text or CSV.
+    // Every row held that `keep` accepts (all without one), oldest first, with a header
+    // line: tab-separated text or CSV.
     enum class Format { Text, Csv };
-    bool write(QIODevice &out, Format format) const;
+    bool write(QIODevice &out, Format format, const std::function<bool(qint64 seq)> &keep = {}) const;
     // One row in that form, without the line break.
     QString formatRow(qint64 seq, Format format) const;
     static QString header(Format format);

@@ -7,6 +7,7 @@
 #include <QAbstractProxyModel>
 #include <QAbstractTableModel>
 
+#include <algorithm>
 #include <deque>
 
 namespace plv::logs {
@@ -78,6 +79,9 @@ public:
     bool isFiltering() const { return m_command >= 0 || m_directions != AllDirections || !m_text.isEmpty(); }
 
     bool accepts(qint64 seq) const;
+    // Whether the row is among those shown now (accepted, and not held back by a pause).
+    bool shows(qint64 seq) const { return std::binary_search(m_seqs.begin(), m_seqs.end(), seq); }
+    qint64 seqAt(int row) const { return m_seqs[size_t(row)]; }
 
     // Only a TrafficLogModel can be the source.
     void setSourceModel(QAbstractItemModel *source) override;

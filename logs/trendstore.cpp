@@ -19,18 +19,46 @@ std::optional<double> trendValue(const Sample &s, TrendSeries series)
     return std::nullopt;
 }
 
+quint8 trendState(const Sample &s)
+{
+    if (!s.hvOn || !s.fault || !s.interlockClosed)
+        return StateUnknown;
+    const bool flag = s.arc.value_or(false) || s.overTemperature.value_or(false) || s.overVoltage.value_or(false)
+                      || s.underVoltage.value_or(false) || s.overCurrent.value_or(false)
+                      || s.underCurrent.value_or(false);
+    return quint8((*s.hvOn ? StateHvOn : 0) | (*s.fault || flag ? StateFault : 0)
+                  | (*s.interlockClosed ? 0 : StateInterlockOpen));
+}
+
 void TrendStore::add(const Sample &sample)
 {
     Values v;
     for (int i = 0; i < TrendSeriesCount; ++i)
         v[size_t(i)] = trendValue(sample, TrendSeries(i));
-    add(sample.time.toMSecsSinceEpoch(), v);
+    add(sample.time.toMSecsSinceEpoch(), v, trendState(sample));
 }
 
-void TrendStore::add(qint64 timeMs, const Values &values)
+void TrendStore::noteInterval(qint64 ms)
 {
+    m_intervals[size_t(m_intervalCount % qsizetype(m_intervals.size()))] = ms;
+    ++m_intervalCount;
+    const size_t n = size_t(std::min<int>(m_intervalCount, int(m_intervals.size())));
+    std::array<qint64, 15> sorted = m_intervals;
+    std::nth_element(sorted.begin(), sorted.begin() + n / 2, sorted.begin() + n);
+    m_cycleMs = sorted[n / 2];
+}
+
+void TrendStore::add(qint64 timeMs, const Values &values, quint8 state)
+{
+    const qint64 previous = m_latestMs;
     m_latestMs = qMax(m_latestMs, timeMs);
     const qint64 t = m_latestMs;
+    if (previous >= 0 && isGap(previous, t) && !m_states.empty() && m_states.back().flags != StateUnknown)
+        m_states.push_back({previous, StateUnknown});   // nothing is known across a gap
+    if (previous >= 0 && t > previous)
+        noteInterval(t - previous);
+    if (m_states.empty() || m_states.back().flags != state)
+        m_states.push_back({t, state});
 
     Point p{t, {}};
     for (size_t i = 0; i < values.size(); ++i)
@@ -60,13 +88,20 @@ void TrendStore::add(qint64 timeMs, const Values &values)
     while (!m_buckets.empty()
            && (m_buckets.front().startMs + BucketMs <= t - HistorySpanMs || qsizetype(m_buckets.size()) > MaxBuckets))
         m_buckets.pop_front();
+    // The oldest change stays while the next one is still within the week: it holds there.
+    while (m_states.size() > 1
+           && (m_states[1].timeMs <= t - HistorySpanMs || qsizetype(m_states.size()) > MaxBuckets))
+        m_states.pop_front();
 }
 
 void TrendStore::clear()
 {
     std::deque<Point>().swap(m_points);
     std::deque<Bucket>().swap(m_buckets);
+    std::deque<TrendState>().swap(m_states);
     m_latestMs = -1;
+    m_intervalCount = 0;
+    m_cycleMs = 0;
 }
 
 QList<TrendPoint> TrendStore::points(TrendSeries series, qint64 fromMs, qint64 toMs) const
@@ -76,8 +111,23 @@ QList<TrendPoint> TrendStore::points(TrendSeries series, qint64 fromMs, qint64 t
     const auto last = std::lower_bound(first, m_points.end(), toMs, byTime);
     QList<TrendPoint> out;
     out.reserve(last - first);
-    for (auto it = first; it != last; ++it)
+    for (auto it = first; it != last; ++it) {
+        if (it != first && isGap(std::prev(it)->timeMs, it->timeMs))
+            out.append({std::prev(it)->timeMs + 1, std::numeric_limits<double>::quiet_NaN()});
         out.append({it->timeMs, double(it->value[size_t(series)])});
+    }
+    return out;
+}
+
+QList<TrendState> TrendStore::states(qint64 fromMs, qint64 toMs) const
+{
+    const auto byTime = [](const TrendState &s, qint64 t) { return s.timeMs < t; };
+    auto first = std::lower_bound(m_states.begin(), m_states.end(), fromMs, byTime);
+    const auto last = std::lower_bound(first, m_states.end(), toMs, byTime);
+    QList<TrendState> out;
+    out.append({fromMs, first == m_states.begin() ? quint8(StateUnknown) : std::prev(first)->flags});
+    for (auto it = first; it != last; ++it)
+        out.append(*it);
     return out;
 }
 
@@ -103,7 +153,8 @@ QList<TrendRange> TrendStore::ranges(TrendSeries series, qint64 fromMs, qint64 t
 
 qsizetype TrendStore::approxBytes() const
 {
-    return qsizetype(m_points.size() * sizeof(Point) + m_buckets.size() * sizeof(Bucket));
+    return qsizetype(m_points.size() * sizeof(Point) + m_buckets.size() * sizeof(Bucket)
+                     + m_states.size() * sizeof(TrendState));
 }
 
 } // namespace plv::logs

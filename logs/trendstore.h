@@ -16,10 +16,23 @@ namespace plv::logs {
 enum class TrendSeries : quint8 { Kv, Ma, Filament, KvSetpoint, MaSetpoint, FilamentLimit, FilamentPreheat };
 constexpr int TrendSeriesCount = 7;
 std::optional<double> trendValue(const Sample &sample, TrendSeries series);
+quint8 trendState(const Sample &sample);   // TrendStateFlag bits
 
 struct TrendPoint {
     qint64 timeMs;
     double value;   // NaN: that cycle had no value
+};
+
+// What the unit was doing, as flags: from one change to the next.
+enum TrendStateFlag : quint8 {
+    StateHvOn = 1,
+    StateFault = 2,          // the supply's fault, or any of the six fault flags
+    StateInterlockOpen = 4,
+    StateUnknown = 8,        // no status that cycle, or no sample at all (a gap)
+};
+struct TrendState {
+    qint64 timeMs;
+    quint8 flags;
 };
 
 struct TrendRange {
@@ -42,13 +55,21 @@ public:
 
     // Times are expected in order; one earlier than the latest is taken as the latest.
     void add(const Sample &sample);
-    void add(qint64 timeMs, const Values &values);
+    void add(qint64 timeMs, const Values &values, quint8 state = StateUnknown);
     void clear();
 
     qint64 latestMs() const { return m_latestMs; }   // -1 before the first sample
+    // The usual time from one sample to the next (the median of the last few), 0 before
+    // two samples. Twice that without a sample is a gap: manual mode, a lost link, a pause.
+    qint64 cycleMs() const { return m_cycleMs; }
+    bool isGap(qint64 fromMs, qint64 toMs) const { return m_cycleMs > 0 && toMs - fromMs > 2 * m_cycleMs; }
 
-    // Full-rate points with fromMs <= time < toMs (as far back as the last hour reaches).
+    // Full-rate points with fromMs <= time < toMs (as far back as the last hour reaches),
+    // with a NaN point between two that a gap parts.
     QList<TrendPoint> points(TrendSeries series, qint64 fromMs, qint64 toMs) const;
+    // The state that held at fromMs (unknown before the first sample), then each change
+    // before toMs; a gap is unknown from the sample before it.
+    QList<TrendState> states(qint64 fromMs, qint64 toMs) const;
     // Min/max of the buckets that start in [fromMs, toMs), a NaN range standing in for
     // each run of buckets with no sample at all.
     QList<TrendRange> ranges(TrendSeries series, qint64 fromMs, qint64 toMs) const;
@@ -81,9 +102,15 @@ private:
         std::array<float, TrendSeriesCount> max;
     };
 
+    void noteInterval(qint64 ms);
+
     std::deque<Point> m_points;
     std::deque<Bucket> m_buckets;
+    std::deque<TrendState> m_states;   // changes only; as far back as the buckets
     qint64 m_latestMs = -1;
+    std::array<qint64, 15> m_intervals{};
+    int m_intervalCount = 0;
+    qint64 m_cycleMs = 0;
 };
 
 } // namespace plv::logs

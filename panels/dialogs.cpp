@@ -9,6 +9,7 @@
 #include "protocol/identity.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFormLayout>
@@ -41,7 +42,14 @@ ExtrasWindow::ExtrasWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     txt_LASTERROR = add("txt_LASTERROR", tr("&Last Error"));
     txt_COMMERRORS = add("txt_COMMERRORS", tr("&Comm Errors"));
     txt_COMMERRORS->clear();
-    resize(300, 120);
+    txt_LASTMISSED = add("txt_LASTMISSED", tr("Last &Missed Reply"));
+    txt_LASTMISSED->setToolTip(tr("When a command last went without a reply (local time)"));
+    resize(340, 150);
+}
+
+void ExtrasWindow::showMissedReply(const QDateTime &when)
+{
+    txt_LASTMISSED->setText(when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
 }
 
 // ---------------------------------------------------------------------------
@@ -220,6 +228,13 @@ ConfigDialog::ConfigDialog(Unit &unit, QWidget *parent) : QDialog(parent), m_uni
     model = button("model", tr("Program Model"), false);
     hardware = button("hardware", tr("Program Hardware"), false);
     filaLimit = button("filaLimit", tr("Program Filament Limit"), false);
+    lbl_RESULT = new QLabel(this);
+    lbl_RESULT->setObjectName(QStringLiteral("lbl_RESULT"));
+    lbl_RESULT->setWordWrap(true);
+    lbl_RESULT->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lbl_RESULT->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 48);
+    lbl_RESULT->hide();
+    v->addWidget(lbl_RESULT);
     Command1 = button("Command1", tr("OK"), true);
     Command1->setDefault(true);
     connect(Command2, &QPushButton::clicked, this, &ConfigDialog::Command2_Click);
@@ -242,7 +257,31 @@ void ConfigDialog::Command2_Click()
     }
 }
 
-void ConfigDialog::programText(void (Unit::*program)(const QByteArray &), const QString &prompt, const QString &what)
+namespace {
+
+// How the unit answered a write, for the technician.
+QString answerText(char answer)
+{
+    if (answer == '$')
+        return ConfigDialog::tr("it acknowledged the write");
+    if (answer == '\0')
+        return ConfigDialog::tr("it did not answer the write");
+    return ConfigDialog::tr("it answered the write with error code %1").arg(QLatin1Char(answer));
+}
+
+} // namespace
+
+void ConfigDialog::report(const QString &text, bool taken)
+{
+    lbl_RESULT->setText(text);
+    lbl_RESULT->setStyleSheet(taken ? QString() : QStringLiteral("QLabel { color: #c00000; font-weight: bold; }"));
+    lbl_RESULT->show();
+    if (!taken)
+        prompter().message(this, text, windowTitle(), Prompter::Icon::Warning);
+}
+
+void ConfigDialog::programText(char (Unit::*program)(const QByteArray &), Identity item, const QString &prompt,
+                               const QString &what)
 {
     Session &s = m_unit.session();
     s.pause();   // nothing runs behind the entry box
@@ -250,8 +289,25 @@ void ConfigDialog::programText(void (Unit::*program)(const QByteArray &), const 
     const bool ok = prompter().input(this, prompt, windowTitle(), entry);
     const Checked<QByteArray> checked = checkUnitText(entry, what);
     if (ok && checked.value) {
-        // The unit's answer arrives as an unsolicited frame for the receive timer.
-        (m_unit.*program)(*checked.value);
+        const char answer = (m_unit.*program)(*checked.value);
+        // Only the unit's own query tells what it holds now.
+        const std::optional<QByteArray> back = m_unit.readIdentity(item);
+        emit identityRead(item, back);
+        const QString sent = QString::fromLatin1(*checked.value);
+        if (!back)
+            report(tr("The %1 \"%2\" was sent (%3), but the unit did not answer the read-back: whether it "
+                      "took it is not known.")
+                       .arg(what, sent, answerText(answer)),
+                   false);
+        // The model number reads back as its two parts joined by "-"; either may be what
+        // was written.
+        else if (*back == *checked.value || back->split('-').contains(*checked.value))
+            report(tr("The unit took the %1 \"%2\": it reads back \"%3\".").arg(what, sent, QString::fromLatin1(*back)),
+                   true);
+        else
+            report(tr("The unit did not take the %1 \"%2\": it reads back \"%3\" (%4).")
+                       .arg(what, sent, QString::fromLatin1(*back), answerText(answer)),
+                   false);
         return;
     }
     if (ok)
@@ -261,12 +317,14 @@ void ConfigDialog::programText(void (Unit::*program)(const QByteArray &), const 
 
 void ConfigDialog::model_Click()
 {
-    programText(&Unit::programModelNumber, tr("Enter Model Number: EX. PLV01"), tr("model number"));
+    programText(&Unit::programModelNumber, Identity::ModelNumber, tr("Enter Model Number: EX. PLV01"),
+                tr("model number"));
 }
 
 void ConfigDialog::hardware_Click()
 {
-    programText(&Unit::programHardwareRevision, tr("Enter HardWare Revision: EX. A01"), tr("hardware revision"));
+    programText(&Unit::programHardwareRevision, Identity::HardwareRevision, tr("Enter HardWare Revision: EX. A01"),
+                tr("hardware revision"));
 }
 
 void ConfigDialog::filaLimit_Click()
@@ -277,7 +335,15 @@ void ConfigDialog::filaLimit_Click()
     if (prompter().input(this, tr("Enter Filament Limit: EX. 0 - 5.00A"), windowTitle(), entry)) {
         const Checked<int> code = parseFilamentLimit(entry);
         if (code.value) {
-            m_unit.programFilamentLimit(*code.value);
+            // No query reads the limit back: the unit's answer is all there is to tell.
+            const char answer = m_unit.programFilamentLimit(*code.value);
+            const QString sent = tr("filament limit %1 A (code %2)").arg(entry.trimmed()).arg(*code.value);
+            if (answer == '$')
+                report(tr("The unit took the %1.").arg(sent), true);
+            else if (answer == '\0')
+                report(tr("The unit did not answer the %1: whether it took it is not known.").arg(sent), false);
+            else
+                report(tr("The unit did not take the %1: error code %2.").arg(sent, QString(QLatin1Char(answer))), false);
             return;
         }
         prompter().message(this, code.error, windowTitle(), Prompter::Icon::Warning);
@@ -305,10 +371,30 @@ UnitBaudRateDialog::UnitBaudRateDialog(Unit &unit, QWidget *parent) : QDialog(pa
     save = new QPushButton(tr("&Save"), this);
     save->setObjectName(QStringLiteral("save"));
     save->setDefault(true);
+    cancel = new QPushButton(tr("Cancel"), this);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    cancel->setAutoDefault(false);
+    lbl_WARNING = new QLabel(this);
+    lbl_WARNING->setObjectName(QStringLiteral("lbl_WARNING"));
+    lbl_WARNING->setWordWrap(true);
+    const Session &s = unit.session();
+    // Only a serial link runs at the unit's rate; Ethernet and USB carry on as they are.
+    if (!s.CommMode.isEmpty() && s.linkKind() == Session::LinkKind::Serial) {
+        lbl_WARNING->setText(tr("The serial link to the unit will drop once it changes its rate. Then choose the "
+                                "serial port again with the same rate for this computer."));
+        lbl_WARNING->setStyleSheet(QStringLiteral("QLabel { color: #c00000; font-weight: bold; }"));
+    } else {
+        lbl_WARNING->hide();
+    }
+    auto *buttons = new QHBoxLayout;
+    buttons->addWidget(save);
+    buttons->addWidget(cancel);
     v->addWidget(Text1);
     v->addWidget(Bitslist);
-    v->addWidget(save);
+    v->addWidget(lbl_WARNING);
+    v->addLayout(buttons);
     connect(save, &QPushButton::clicked, this, &UnitBaudRateDialog::save_Click);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void UnitBaudRateDialog::save_Click()

@@ -1,12 +1,16 @@
 #pragma once
 // The console's small windows and dialogs. Each is named as the console names it
 // (objectName), and is run modally through the prompt seam so tests can answer it.
+#include "unit/unit.h"
+
 #include <QDialog>
 #include <QPixmap>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
 class QComboBox;
+class QDateTime;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -24,7 +28,8 @@ class ExtrasWindow : public QWidget {
     Q_OBJECT
 public:
     explicit ExtrasWindow(QWidget *parent = nullptr);
-    QLineEdit *txt_MSCOMMBUFF, *txt_LASTERROR, *txt_COMMERRORS;
+    void showMissedReply(const QDateTime &when);
+    QLineEdit *txt_MSCOMMBUFF, *txt_LASTERROR, *txt_COMMERRORS, *txt_LASTMISSED;
 };
 
 // "Remote Host": the unit's address and TCP port. Loaded once and afterwards only
@@ -78,18 +83,28 @@ private:
 
 // "Configure": programs the unit's model number, hardware revision and filament limit
 // once unlocked with the service key.
+// Each write is followed by what became of it: the model number and hardware revision
+// read back by their queries, the filament limit by the unit's answer.
 class ConfigDialog : public QDialog {
     Q_OBJECT
 public:
     ConfigDialog(Unit &unit, QWidget *parent);
     QPushButton *Command2, *Command1, *model, *hardware, *filaLimit;
+    QLabel *lbl_RESULT;   // the last write's outcome
     void Command2_Click();
     void model_Click();
     void hardware_Click();
     void filaLimit_Click();
 
+signals:
+    // A read-back after a write: nullopt when the unit did not answer.
+    void identityRead(plv::Identity item, const std::optional<QByteArray> &value);
+
 private:
-    void programText(void (Unit::*program)(const QByteArray &), const QString &prompt, const QString &what);
+    void programText(char (Unit::*program)(const QByteArray &), Identity item, const QString &prompt,
+                     const QString &what);
+    // Shown in the dialog; a value the unit did not take is also said in a message.
+    void report(const QString &text, bool taken);
     Unit &m_unit;
 };
 
@@ -100,7 +115,8 @@ public:
     UnitBaudRateDialog(Unit &unit, QWidget *parent);
     QLineEdit *Text1;
     QComboBox *Bitslist;
-    QPushButton *save;
+    QPushButton *save, *cancel;
+    QLabel *lbl_WARNING;   // shown on a serial link: it drops when the unit changes rate
     void save_Click();
 
 private:

@@ -44,11 +44,13 @@ HealthStrip::HealthStrip(QWidget *parent) : QWidget(parent)
     lbl_UPDATEMODE = label("lbl_UPDATEMODE", this);
     lbl_LASTREPLY = label("lbl_LASTREPLY", this);
     lbl_EMERGENCY = label("lbl_EMERGENCY", this);
+    lbl_REC = label("lbl_REC", this);
+    lbl_REC->setText(tr("REC"));
     lbl_HVBANNER->setText(tr("HIGH VOLTAGE ON"));
     lbl_EMERGENCY->setText(tr("F12: Emergency HV Off"));
     QFont bold = font();
     bold.setBold(true);
-    for (QLabel *l : {lbl_LINKHEALTH, lbl_HVCOMMAND, lbl_HVBANNER, lbl_ALARMS, lbl_UPDATEMODE, lbl_EMERGENCY})
+    for (QLabel *l : {lbl_LINKHEALTH, lbl_HVCOMMAND, lbl_HVBANNER, lbl_ALARMS, lbl_UPDATEMODE, lbl_EMERGENCY, lbl_REC})
         l->setFont(bold);
     QFont big = bold;
     big.setPointSizeF(big.pointSizeF() * 1.3);
@@ -59,6 +61,8 @@ HealthStrip::HealthStrip(QWidget *parent) : QWidget(parent)
     lbl_HVCOMMAND->hide();
     lbl_ALARMS->hide();
     lbl_LINKHEALTH->hide();   // shown once a link has been chosen
+    paint(lbl_REC, QColor(64, 64, 64), Qt::white);   // not an alarm: no alarm colour
+    lbl_REC->hide();
 
     auto *grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
@@ -70,6 +74,7 @@ HealthStrip::HealthStrip(QWidget *parent) : QWidget(parent)
     grid->addWidget(lbl_UPDATEMODE, 1, 1);
     grid->addWidget(lbl_LASTREPLY, 1, 2);
     grid->addWidget(lbl_EMERGENCY, 1, 3);
+    grid->addWidget(lbl_REC, 0, 4, 2, 1);
     grid->setColumnStretch(0, 1);
 }
 
@@ -136,6 +141,12 @@ void HealthStrip::showAlarms(const QString &text, bool unacknowledged)
     lbl_ALARMS->setText(text);
     lbl_ALARMS->setVisible(!text.isEmpty());
     paint(lbl_ALARMS, unacknowledged ? kRed : QColor(), unacknowledged ? QColor(Qt::white) : palette().color(QPalette::WindowText));
+}
+
+void HealthStrip::showRecording(const QString &path)
+{
+    lbl_REC->setToolTip(path.isEmpty() ? QString() : tr("Recording readbacks to %1").arg(path));
+    lbl_REC->setVisible(!path.isEmpty());
 }
 
 } // namespace plv

@@ -29,9 +29,10 @@ public:
     void showLastReply(const QString &text);
     // "" hides it; red while any alarm is unacknowledged.
     void showAlarms(const QString &text, bool unacknowledged);
+    void showRecording(const QString &path);   // empty: not recording
 
     QLabel *lbl_LINKHEALTH, *lbl_HVCOMMAND, *lbl_HVBANNER, *lbl_ALARMS, *lbl_RATING, *lbl_UPDATEMODE,
-        *lbl_LASTREPLY, *lbl_EMERGENCY;
+        *lbl_LASTREPLY, *lbl_EMERGENCY, *lbl_REC;
 
 private:
     void showRatingLabel();

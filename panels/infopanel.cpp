@@ -35,9 +35,11 @@ InfoPanel::InfoPanel(Unit &unit, QWidget *parent) : QObject(parent), m_unit(unit
         &InfoPanel::totalHours_Click);
 }
 
-void InfoPanel::query(Identity item, QLineEdit *box)
+void InfoPanel::showIdentity(Identity item, const std::optional<QByteArray> &value)
 {
-    if (const auto value = m_unit.readIdentity(item)) {
+    QLineEdit *const boxes[] = {txt_MODNUM, txt_WEBREV, txt_SWREV, txt_HWREV};
+    QLineEdit *box = boxes[int(item)];
+    if (value) {
         box->setText(QString::fromLatin1(*value));
         setBoxColor(box, Qt::white);
     } else {
@@ -46,10 +48,16 @@ void InfoPanel::query(Identity item, QLineEdit *box)
     }
 }
 
-void InfoPanel::btn_MODNUM_Click() { query(Identity::ModelNumber, txt_MODNUM); }
-void InfoPanel::btn_WEBREV_Click() { query(Identity::WebRevision, txt_WEBREV); }
-void InfoPanel::btn_SWREV_Click() { query(Identity::SoftwareRevision, txt_SWREV); }
-void InfoPanel::btn_HWREV_Click() { query(Identity::HardwareRevision, txt_HWREV); }
+void InfoPanel::btn_MODNUM_Click() { showIdentity(Identity::ModelNumber, m_unit.readIdentity(Identity::ModelNumber)); }
+void InfoPanel::btn_WEBREV_Click() { showIdentity(Identity::WebRevision, m_unit.readIdentity(Identity::WebRevision)); }
+void InfoPanel::btn_SWREV_Click()
+{
+    showIdentity(Identity::SoftwareRevision, m_unit.readIdentity(Identity::SoftwareRevision));
+}
+void InfoPanel::btn_HWREV_Click()
+{
+    showIdentity(Identity::HardwareRevision, m_unit.readIdentity(Identity::HardwareRevision));
+}
 
 void InfoPanel::totalHours_Click()
 {

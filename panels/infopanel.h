@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <functional>
+#include <optional>
 
 class QGroupBox;
 class QLineEdit;
@@ -32,8 +33,10 @@ public:
     QPushButton *btn_MODNUM, *btn_WEBREV, *btn_SWREV, *btn_HWREV, *totalHours;
     QLineEdit *txt_MODNUM, *txt_WEBREV, *txt_SWREV, *txt_HWREV, *txt_totalHours;
 
+    // A query's answer in its box: "Unknown" on red when none came.
+    void showIdentity(Identity item, const std::optional<QByteArray> &value);
+
 private:
-    void query(Identity item, QLineEdit *box);
     Unit &m_unit;
     Session &m_session;
 };

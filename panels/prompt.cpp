@@ -43,6 +43,20 @@ public:
             text.clear();
         return ok;
     }
+    bool inputWithChoices(QWidget *parent, const QString &prompt, const QString &title, const QStringList &choices,
+                          QString &text) override
+    {
+        // An editable list: a choice, or anything typed as in a plain input box.
+        QStringList items = choices;
+        if (!text.isEmpty() && !items.contains(text))
+            items.prepend(text);
+        bool ok = false;
+        text = QInputDialog::getItem(parent, title.isEmpty() ? QApplication::applicationDisplayName() : title, prompt,
+                                     items, std::max<int>(0, int(items.indexOf(text))), true, &ok);
+        if (!ok)
+            text.clear();
+        return ok;
+    }
     int exec(QDialog &dialog) override { return dialog.exec(); }
     int choose(QWidget *parent, const QString &text, const QStringList &choices, int defaultIndex,
                int cancelIndex) override

@@ -1,6 +1,7 @@
 #pragma once
 // Every message box, input box and modal dialog goes through this one seam, so tests
 // can answer them without a person. Production shows real QMessageBox/QInputDialog.
+#include <QtGlobal>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -20,6 +21,14 @@ public:
     // The same for a password or key: masked while typed.
     virtual bool inputSecret(QWidget *parent, const QString &prompt, const QString &title, QString &text)
     {
+        return input(parent, prompt, title, text);
+    }
+    // An input box whose entry may also be picked from `choices`; 'text' starts as the
+    // entry shown. Unless a prompter offers the list, the same as input().
+    virtual bool inputWithChoices(QWidget *parent, const QString &prompt, const QString &title,
+                                  const QStringList &choices, QString &text)
+    {
+        Q_UNUSED(choices);
         return input(parent, prompt, title, text);
     }
     // Runs a modal dialog; returns its result code.

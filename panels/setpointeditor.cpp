@@ -18,6 +18,12 @@
 
 namespace plv {
 
+namespace {
+// Limits are quoted as the result box's picture shows values: thousandths of a kV (whole
+// volts in the scaled box), of a mA or of an A.
+int shownDecimals(Channel c) { return c == Channel::A ? 0 : 3; }
+} // namespace
+
 SetpointEditor::SetpointEditor(Unit &unit, const RatingMenu &rating, DacPanel &results, QWidget *parent)
     : QObject(parent), m_unit(unit), m_session(unit.session()), m_rating(rating), m_results(results)
 {
@@ -54,7 +60,7 @@ SetpointEditor::SetpointEditor(Unit &unit, const RatingMenu &rating, DacPanel &r
     ctrl_BITVAL->setSingleStep(1);
     ctrl_SCALVAL = new NumEdit(fra_SETDACS);
     ctrl_SCALVAL->setObjectName(QStringLiteral("ctrl_SCALVAL"));
-    auto *bitLabel = new QLabel(tr("Bit &Value"), fra_SETDACS);
+    auto *bitLabel = new QLabel(tr("&Bit Value"), fra_SETDACS);
     bitLabel->setBuddy(ctrl_BITVAL);
     auto *scalLabel = new QLabel(tr("&Scaled Value"), fra_SETDACS);
     scalLabel->setBuddy(ctrl_SCALVAL);
@@ -63,13 +69,13 @@ SetpointEditor::SetpointEditor(Unit &unit, const RatingMenu &rating, DacPanel &r
     lbl_WOULDSEND = new QLabel(fra_SETDACS);
     lbl_WOULDSEND->setObjectName(QStringLiteral("lbl_WOULDSEND"));
 
-    btn_UPDATE = new QPushButton(tr("TRY OUT"), fra_SETDACS);
+    btn_UPDATE = new QPushButton(tr("&TRY OUT"), fra_SETDACS);
     btn_UPDATE->setObjectName(QStringLiteral("btn_UPDATE"));
     btn_UPDATE->setToolTip(tr("Transmit New Value to DSP"));
-    btn_ACCEPT = new QPushButton(tr("PROGRAM"), fra_SETDACS);
+    btn_ACCEPT = new QPushButton(tr("P&ROGRAM"), fra_SETDACS);
     btn_ACCEPT->setObjectName(QStringLiteral("btn_ACCEPT"));
     btn_ACCEPT->setToolTip(tr("Accept Current Value"));
-    btn_CANCEL = new QPushButton(tr("CANCEL"), fra_SETDACS);
+    btn_CANCEL = new QPushButton(tr("CA&NCEL"), fra_SETDACS);
     btn_CANCEL->setObjectName(QStringLiteral("btn_CANCEL"));
     btn_CANCEL->setToolTip(tr("Revert to Original Value"));
 
@@ -117,6 +123,7 @@ void SetpointEditor::selectChannel(Channel c)
     ctrl_SCALVAL->setMinimum(0);
     ctrl_SCALVAL->setMaximum(info.scaledMax);
     ctrl_SCALVAL->setSingleStep(factor(c));
+    ctrl_SCALVAL->setLimitDecimals(shownDecimals(c));
     ctrl_BITVAL->setValue(OldDAC[int(c)]);
     showUnits();
 }
@@ -164,7 +171,7 @@ void SetpointEditor::scaledValueChanged()
         // More than the channel's full scale under this rating: never becomes a count.
         ctrl_SCALVAL->setValueQuietly(ctrl_BITVAL->value() * factor(*c));
         emit refused(tr("That is beyond the channel's full scale of %1 under the selected rating.")
-                         .arg(kMaxCount * factor(*c), 0, 'g', 6));
+                         .arg(kMaxCount * factor(*c), 0, 'f', shownDecimals(*c)));
         return;
     }
     ctrl_BITVAL->setValue(bits);

@@ -75,7 +75,7 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     btn_COPY->setToolTip(tr("Copy the selected rows as tab-separated text (Ctrl+C)"));
     btn_SAVE = new QPushButton(tr("&Save…"), this);
     btn_SAVE->setObjectName(QStringLiteral("btn_SAVE"));
-    btn_SAVE->setToolTip(tr("Save every row held as text or CSV"));
+    btn_SAVE->setToolTip(tr("Save the rows shown (as filtered) as text or CSV"));
 
     tbl_TRAFFIC = new QTableView(this);
     tbl_TRAFFIC->setObjectName(QStringLiteral("tbl_TRAFFIC"));
@@ -92,7 +92,10 @@ TrafficWindow::TrafficWindow(TrafficLog &log, QWidget *parent)
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(fontMetrics().height() + 4);
     QHeaderView *columns = tbl_TRAFFIC->horizontalHeader();
-    columns->setStretchLastSection(true);
+    connect(columns, &QHeaderView::sectionResized, this, [this](int column) {
+        if (column != TrafficLogModel::MeaningColumn)
+            fitMeaning();
+    });
     // Widths for the usual texts; a longer one is cut at the edge and whole in its tooltip.
     for (const char *typical : {"2026-12-31 23:59:59.999", "timeout", "Ethernet 127.0.0.1:38693",
                                 "<STX>20,1562,25,3000,<ETX>", "Checksum"})
@@ -164,6 +167,16 @@ void TrafficWindow::attach()
     m_filter->setCommand(ok ? command : -1);
     m_filter->setText(txt_FILTER->text());
     applyDirections();
+    m_longestMeaning.clear();
+    if (m_filter->rowCount() > 0)
+        noteMeanings(0, m_filter->rowCount() - 1);
+    connect(m_filter, &QAbstractItemModel::rowsInserted, this,
+            [this](const QModelIndex &, int first, int last) { noteMeanings(first, last); });
+    connect(m_filter, &QAbstractItemModel::modelReset, this, [this] {
+        m_longestMeaning.clear();
+        if (m_filter->rowCount() > 0)
+            noteMeanings(0, m_filter->rowCount() - 1);
+    });
     m_view = new BatchedRows(m_filter, 1000, this);
     tbl_TRAFFIC->setModel(m_view);
     for (int c = 0; c < m_widths.size(); ++c)
@@ -176,11 +189,13 @@ void TrafficWindow::attach()
         const int shown = tbl_TRAFFIC->viewport()->height() / std::max(1, tbl_TRAFFIC->verticalHeader()->defaultSectionSize());
         m_view->setInterval(m_view->lastBatch() > shown ? 2000 : 1000);
     });
+    connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::fitMeaning);
     connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::followTail);
     connect(m_view, &BatchedRows::flushed, this, &TrafficWindow::showCounts);
     connect(m_model, &TrafficLogModel::pausedChanged, btn_PAUSE, &QPushButton::setChecked);
     connect(m_model, &TrafficLogModel::pausedChanged, this, &TrafficWindow::showCounts);
     m_follow = true;
+    fitMeaning();
     showCounts();
 }
 
@@ -257,30 +272,75 @@ void TrafficWindow::copySelection()
 bool TrafficWindow::saveTo(const QString &path, QString *error)
 {
     QFile file(path);
+    // What the table shows: the filter's rows, as far as a pause lets them in.
+    const std::function<bool(qint64)> shown = [this](qint64 seq) { return !m_filter || m_filter->shows(seq); };
     const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                    && m_log.write(file, path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
-                                             ? TrafficLog::Format::Csv
-                                             : TrafficLog::Format::Text)
+                    && m_log.write(file,
+                                   path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive) ? TrafficLog::Format::Csv
+                                                                                             : TrafficLog::Format::Text,
+                                   shown)
                     && file.flush();
     if (!ok && error)
         *error = file.errorString();
     return ok;
 }
 
+int TrafficWindow::rowsToSave() const { return m_filter ? m_filter->rowCount() : m_log.size(); }
+
 void TrafficWindow::chooseAndSave()
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString suggested = QDir(dir.isEmpty() ? QDir::homePath() : dir)
-                                  .filePath(QDateTime::currentDateTime().toString(
-                                      QStringLiteral("'plv-traffic-'yyyyMMdd-HHmmss'.csv'")));
-    const QString path = chooseFileToWrite(this, tr("Save Traffic Log"), suggested,
-                                           {tr("CSV (*.csv)"), tr("Text (*.txt)")});
+    const int rows = rowsToSave();
+    const bool filtered = m_filter && (m_filter->isFiltering() || m_model->isPaused());
+    const QString caption = filtered ? tr("Save Traffic Log: the %1 rows shown (filtered)").arg(rows)
+                                     : tr("Save Traffic Log: all %1 rows").arg(rows);
+    const QString path =
+        chooseFileToWrite(this, caption,
+                          QDateTime::currentDateTime().toString(QStringLiteral("'plv-traffic-'yyyyMMdd-HHmmss'.csv'")),
+                          {tr("CSV (*.csv)"), tr("Text (*.txt)")});
     if (path.isEmpty())
         return;
     QString error;
     if (!saveTo(path, &error))
         prompter().message(this, tr("The traffic log could not be saved to %1: %2").arg(path, error), windowTitle(),
                            Prompter::Icon::Warning);
+    else
+        prompter().message(this, tr("%1 rows saved to %2.").arg(rows).arg(QDir::toNativeSeparators(path)),
+                           windowTitle(), Prompter::Icon::Information);
+}
+
+void TrafficWindow::noteMeanings(int first, int last)
+{
+    for (int r = first; r <= last; ++r) {
+        const QString meaning = m_log.meaning(m_filter->seqAt(r));
+        if (meaning.size() > m_longestMeaning.size())
+            m_longestMeaning = meaning;
+    }
+}
+
+// The meaning column is as wide as its longest text, and at least to the window's edge;
+// beyond that the table scrolls sideways rather than cutting the text.
+void TrafficWindow::fitMeaning()
+{
+    if (!m_model)
+        return;
+    QHeaderView *h = tbl_TRAFFIC->horizontalHeader();
+    int others = 0;
+    for (int c = 0; c < TrafficLogModel::MeaningColumn; ++c)
+        others += h->sectionSize(c);
+    const int needed = tbl_TRAFFIC->fontMetrics().horizontalAdvance(m_longestMeaning) + 14;
+    // Room kept for the vertical scroll bar before it shows, so its coming never adds a
+    // horizontal one (which would hide the newest row).
+    const QScrollBar *v = tbl_TRAFFIC->verticalScrollBar();
+    const int edge = tbl_TRAFFIC->viewport()->width() - (v->isVisible() ? 0 : v->sizeHint().width());
+    const int width = std::max(needed, edge - others);
+    if (h->sectionSize(TrafficLogModel::MeaningColumn) != width)
+        h->resizeSection(TrafficLogModel::MeaningColumn, width);
+}
+
+void TrafficWindow::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    fitMeaning();
 }
 
 } // namespace plv

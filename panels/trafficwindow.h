@@ -32,8 +32,10 @@ public:
 
     // The selected rows, tab-separated, onto the clipboard.
     void copySelection();
-    // Every row held: CSV for a .csv name, tab-separated text otherwise.
+    // The rows the table shows (the filter's, up to a pause): CSV for a .csv name,
+    // tab-separated text otherwise.
     bool saveTo(const QString &path, QString *error = nullptr);
+    int rowsToSave() const;
     void chooseAndSave();
 
     QSize sizeHint() const override { return {940, 480}; }
@@ -47,6 +49,7 @@ public:
 protected:
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void attach();
@@ -54,11 +57,14 @@ private:
     void applyDirections();
     void showCounts();
     void followTail();
+    void noteMeanings(int first, int last);   // rows of the filter
+    void fitMeaning();
 
     logs::TrafficLog &m_log;
     logs::TrafficLogModel *m_model = nullptr;
     logs::TrafficFilterModel *m_filter = nullptr;
     BatchedRows *m_view = nullptr;   // what the table shows: the filter's rows, in batches
+    QString m_longestMeaning;   // of the rows the filter has taken
     QList<int> m_widths;   // the columns' widths, kept while the window is hidden
     QTimer *m_textDelay;
     bool m_follow = true;

@@ -15,12 +15,15 @@
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QGraphicsItem>
 #include <QGraphicsLayout>
+#include <QPainter>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QValueAxis>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -43,21 +46,107 @@ double niceCeiling(double v)
     return 10 * e;
 }
 
-QPen penFor(TrendSeries s)
+QColor colourOf(TrendSeries s)
 {
     switch (s) {
-    case TrendSeries::Kv: return QPen(QColor(200, 30, 30), 1);
-    case TrendSeries::Ma: return QPen(QColor(20, 90, 200), 1);
-    case TrendSeries::Filament: return QPen(QColor(200, 120, 0), 1);
-    case TrendSeries::KvSetpoint: return QPen(QColor(200, 30, 30), 1, Qt::DashLine);
-    case TrendSeries::MaSetpoint: return QPen(QColor(20, 90, 200), 1, Qt::DashLine);
-    case TrendSeries::FilamentLimit: return QPen(QColor(120, 60, 0), 1, Qt::DashLine);
-    case TrendSeries::FilamentPreheat: return QPen(QColor(90, 140, 40), 1, Qt::DotLine);
+    case TrendSeries::Kv: return {200, 30, 30};
+    case TrendSeries::Ma: return {20, 90, 200};
+    case TrendSeries::Filament: return {200, 120, 0};
+    // Setpoints: a lighter shade of their monitor's colour.
+    case TrendSeries::KvSetpoint: return QColor(200, 30, 30).lighter(170);
+    case TrendSeries::MaSetpoint: return QColor(20, 90, 200).lighter(170);
+    case TrendSeries::FilamentLimit: return QColor(200, 120, 0).lighter(150);
+    case TrendSeries::FilamentPreheat: return QColor(200, 120, 0).lighter(180);
     }
     return {};
 }
 
+QPen penFor(TrendSeries s)
+{
+    switch (s) {
+    case TrendSeries::Kv:
+    case TrendSeries::Ma:
+    case TrendSeries::Filament: return QPen(colourOf(s), 1);
+    // One pixel wide: a wider pen goes through the stroker, many times the cost.
+    case TrendSeries::FilamentPreheat: return QPen(colourOf(s), 1, Qt::DotLine);
+    default: return QPen(colourOf(s), 1, Qt::DashLine);
+    }
+}
+
+// Ticks at round times: every 10 s, minute, 10 minutes, hour or day of the window.
+qint64 tickMs(qint64 spanMs)
+{
+    constexpr qint64 minute = 60 * 1000;
+    return spanMs <= minute ? 10 * 1000 : spanMs <= 10 * minute ? minute : spanMs <= 60 * minute ? 10 * minute
+                                                                   : spanMs <= 24 * 60 * minute ? 60 * minute
+                                                                                                 : 24 * 60 * minute;
+}
+
+// The next tick of local time after `ms`.
+qint64 nextTick(qint64 ms, qint64 tick)
+{
+    const qint64 offset = qint64(QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc()) * 1000;
+    const qint64 local = ms + offset;
+    return (local - ((local % tick) + tick) % tick) + tick - offset;
+}
+
 } // namespace
+
+// HV-on stretches as a light band behind a plot's lines, and each fault or interlock
+// opening as a red mark, from the states drawn with the plot.
+class StateBackdrop : public QGraphicsItem {
+public:
+    StateBackdrop(QChart *chart, const QDateTimeAxis *x) : QGraphicsItem(chart), m_chart(chart), m_x(x)
+    {
+        setZValue(0.5);   // over the plot's background, under its grid and lines
+    }
+    void setStates(const QList<logs::TrendState> &states, qint64 endMs)
+    {
+        m_states = states;
+        m_endMs = endMs;
+        update();
+    }
+    void areaChanged()
+    {
+        prepareGeometryChange();
+        update();
+    }
+    QRectF boundingRect() const override { return m_chart->plotArea(); }
+    void paint(QPainter *p, const QStyleOptionGraphicsItem *, QWidget *) override
+    {
+        const QRectF area = m_chart->plotArea();
+        const double from = double(m_x->min().toMSecsSinceEpoch()), to = double(m_x->max().toMSecsSinceEpoch());
+        if (m_states.isEmpty() || to <= from)
+            return;
+        const auto xOf = [&](qint64 t) { return std::clamp(area.left() + (double(t) - from) / (to - from) * area.width(),
+                                                           area.left(), area.right()); };
+        p->setClipRect(area);
+        for (qsizetype i = 0; i < m_states.size(); ++i) {
+            const qint64 end = i + 1 < m_states.size() ? m_states[i + 1].timeMs : m_endMs;
+            if (m_states[i].flags & logs::StateHvOn)
+                p->fillRect(QRectF(QPointF(xOf(m_states[i].timeMs), area.top()), QPointF(xOf(end), area.bottom())),
+                            QColor(255, 236, 180));   // opaque: nothing to blend at each repaint
+        }
+        p->setPen(QPen(QColor(200, 0, 0), 1, Qt::DashLine));
+        p->setBrush(QColor(200, 0, 0));
+        constexpr quint8 abnormal = logs::StateFault | logs::StateInterlockOpen;
+        for (qsizetype i = 1; i < m_states.size(); ++i) {
+            // A fault or an open interlock that was not there before (unknown counts as not).
+            const quint8 before = m_states[i - 1].flags & logs::StateUnknown ? 0 : m_states[i - 1].flags;
+            if (!(m_states[i].flags & abnormal & ~before))
+                continue;
+            const double x = xOf(m_states[i].timeMs);
+            p->drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
+            p->drawPolygon(QPolygonF({QPointF(x - 4, area.top()), QPointF(x + 4, area.top()), QPointF(x, area.top() + 7)}));
+        }
+    }
+
+private:
+    QChart *m_chart;
+    const QDateTimeAxis *m_x;
+    QList<logs::TrendState> m_states;
+    qint64 m_endMs = 0;
+};
 
 TrendsWindow::TrendsWindow(const logs::TrendStore &store, QWidget *parent)
     : QWidget(parent, Qt::Window), m_store(store), m_plotArea(new QWidget(this))
@@ -86,6 +175,10 @@ TrendsWindow::TrendsWindow(const logs::TrendStore &store, QWidget *parent)
     btn_EXPORT->setObjectName(QStringLiteral("btn_EXPORT"));
     lbl_STATE = new QLabel(this);
     lbl_STATE->setObjectName(QStringLiteral("lbl_STATE"));
+    lbl_KEY = new QLabel(tr("<span style='background:#ffe9a8'>&nbsp;HV on&nbsp;</span> "
+                            "<span style='color:#c80000'>&#9660; fault or interlock open</span>"),
+                         this);
+    lbl_KEY->setObjectName(QStringLiteral("lbl_KEY"));
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(spanLabel);
@@ -93,6 +186,7 @@ TrendsWindow::TrendsWindow(const logs::TrendStore &store, QWidget *parent)
     bar->addWidget(btn_PAUSE);
     bar->addWidget(btn_RESETZOOM);
     bar->addWidget(lbl_STATE, 1);
+    bar->addWidget(lbl_KEY);
     bar->addWidget(btn_EXPORT);
     auto *plots = new QVBoxLayout(m_plotArea);
     plots->setContentsMargins(0, 0, 0, 0);
@@ -140,11 +234,12 @@ void TrendsWindow::addPlot(const QString &unit, std::initializer_list<std::pair<
     const int legendWidth = QFontMetrics(small).horizontalAdvance(tr("filament preheat")) + 40;
     p.chart->legend()->setMinimumWidth(legendWidth);
     p.chart->legend()->setMaximumWidth(legendWidth);
+    // Each line's own stroke in the legend: a monitor and its dashed setpoint tell apart.
+    p.chart->legend()->setMarkerShape(QLegend::MarkerShapeFromSeries);
     p.x = new QDateTimeAxis(p.chart);
     p.x->setFormat(QStringLiteral("HH:mm:ss"));
     p.x->setLabelsVisible(timeLabels);
     p.x->setLabelsFont(small);
-    p.x->setTickCount(7);
     p.y = new QValueAxis(p.chart);
     p.y->setTitleText(unit);
     p.y->setTitleFont(small);
@@ -154,6 +249,9 @@ void TrendsWindow::addPlot(const QString &unit, std::initializer_list<std::pair<
     p.y->setTickAnchor(0);
     p.chart->addAxis(p.x, Qt::AlignBottom);
     p.chart->addAxis(p.y, Qt::AlignLeft);
+    p.backdrop = new StateBackdrop(p.chart, p.x);
+    connect(p.chart, &QChart::plotAreaChanged, this, [backdrop = p.backdrop] { backdrop->areaChanged(); });
+    connect(p.x, &QDateTimeAxis::rangeChanged, this, [backdrop = p.backdrop] { backdrop->update(); });
     p.view = new QChartView(p.chart, m_plotArea);
     p.view->setObjectName(QStringLiteral("chv_") + unit);
     // Plain one-pixel lines: smoothing them costs more than the rest of the plot.
@@ -253,18 +351,21 @@ void TrendsWindow::drawNow()
         return;
     const qint64 span = qint64(m_spanMinutes) * 60 * 1000;
     const qint64 latest = m_store.latestMs() >= 0 ? m_store.latestMs() : QDateTime::currentMSecsSinceEpoch();
-    // The time axis moves on in steps of a twelfth of the window, so its labels are laid
-    // out again only then and not at every sample.
-    const qint64 step = span / 12;
-    if (span != m_axisSpanMs || latest >= m_axisEndMs || m_axisEndMs - latest > step) {
+    // The time axis ends on the tick after the newest reading and moves on a tick at a
+    // time, so its labels are laid out again only then and fall on round times.
+    const qint64 tick = tickMs(span);
+    if (span != m_axisSpanMs || latest >= m_axisEndMs || m_axisEndMs - latest > tick) {
         m_axisSpanMs = span;
-        m_axisEndMs = latest - latest % step + step;
+        m_axisEndMs = nextTick(latest, tick);
     }
     m_drawnLatestMs = m_store.latestMs();
     m_drawnSpanMs = span;
+    const QList<logs::TrendState> states = m_store.states(m_axisEndMs - span, m_axisEndMs);
     m_drawing = true;
-    for (Plot &p : m_plots)
+    for (Plot &p : m_plots) {
         draw(p, m_axisEndMs - span, m_axisEndMs);
+        p.backdrop->setStates(states, std::max<qint64>(m_store.latestMs(), m_axisEndMs - span));
+    }
     m_drawing = false;
     if (m_alignDue)
         alignPlots();
@@ -335,9 +436,10 @@ void TrendsWindow::draw(Plot &plot, qint64 fromMs, qint64 toMs)
         plot.fromMs = fromMs;
         plot.toMs = toMs;
         const qint64 span = toMs - fromMs;
-        plot.x->setFormat(span > 2 * 24 * 3600 * 1000LL ? QStringLiteral("ddd HH:mm")
-                          : span > logs::TrendStore::FullRateSpanMs ? QStringLiteral("HH:mm")
-                                                                    : QStringLiteral("HH:mm:ss"));
+        plot.x->setFormat(span > 2 * 24 * 3600 * 1000LL ? QStringLiteral("ddd d MMM")
+                          : span > 60 * 1000 ? QStringLiteral("HH:mm")
+                                             : QStringLiteral("HH:mm:ss"));
+        plot.x->setTickCount(int(span / tickMs(span)) + 1);
         plot.x->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
     }
     // From zero, so a small wobble does not fill the plot, up to a round number above the
@@ -437,18 +539,44 @@ int TrendsWindow::piecesShown(TrendSeries series) const
     return 0;
 }
 
+QString TrendsWindow::exportTitle() const
+{
+    const QDateTimeAxis *x = m_plots.front().x;
+    const QDateTime from = x->min(), to = x->max();
+    const QString range = from.date() == to.date()
+                              ? QStringLiteral("%1 – %2").arg(from.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                                               to.toString(QStringLiteral("HH:mm:ss")))
+                              : QStringLiteral("%1 – %2").arg(from.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                                               to.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    const QString more = m_describe ? m_describe() : QString();
+    return more.isEmpty() ? range : range + QStringLiteral("  ·  ") + more;
+}
+
 bool TrendsWindow::exportPng(const QString &path)
 {
-    return m_plotArea->grab().save(path, "PNG");
+    // A title line above the plots: when, and which unit under which rating.
+    const QPixmap plots = m_plotArea->grab();
+    const qreal ratio = plots.devicePixelRatio();
+    const int titleHeight = fontMetrics().height() + 8;
+    QPixmap out(plots.width(), plots.height() + qRound(titleHeight * ratio));
+    out.setDevicePixelRatio(ratio);
+    out.fill(Qt::white);
+    QPainter painter(&out);
+    painter.setPen(Qt::black);
+    painter.setFont(font());
+    const QSizeF size = plots.deviceIndependentSize();
+    painter.drawText(QRectF(6, 0, size.width() - 12, titleHeight), Qt::AlignVCenter | Qt::AlignLeft, exportTitle());
+    painter.drawPixmap(QPointF(0, titleHeight), plots);
+    painter.end();
+    return out.save(path, "PNG");
 }
 
 void TrendsWindow::chooseAndExport()
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
-    const QString suggested = QDir(dir.isEmpty() ? QDir::homePath() : dir)
-                                  .filePath(QDateTime::currentDateTime().toString(
-                                      QStringLiteral("'plv-trends-'yyyyMMdd-HHmmss'.png'")));
-    const QString path = chooseFileToWrite(this, tr("Export Trends"), suggested, {tr("PNG image (*.png)")});
+    const QString path = chooseFileToWrite(
+        this, tr("Export Trends"),
+        QDateTime::currentDateTime().toString(QStringLiteral("'plv-trends-'yyyyMMdd-HHmmss'.png'")),
+        {tr("PNG image (*.png)")});
     if (!path.isEmpty() && !exportPng(path))
         prompter().message(this, tr("The picture could not be written to %1.").arg(path), windowTitle(),
                            Prompter::Icon::Warning);

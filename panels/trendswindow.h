@@ -2,11 +2,14 @@
 // "Trends": kV, mA and the filament monitor against time, each with its programmed
 // setpoints as lines, over the last 1, 10 or 60 minutes at full rate, or the last 24 hours
 // or 7 days as each 10 s's lowest and highest reading. Pausing or zooming freezes the
-// plot only; the store keeps collecting. A missing reading is a gap, never joined across.
+// plot only; the store keeps collecting. A missing reading or more than two cycles without
+// one is a gap, never joined across. HV-on stretches show as a band, faults and interlock
+// openings as marks; ticks fall on round times.
 #include "logs/trendstore.h"
 
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class QChart;
@@ -20,6 +23,8 @@ class QPushButton;
 class QValueAxis;
 
 namespace plv {
+
+class StateBackdrop;
 
 class TrendsWindow : public QWidget {
     Q_OBJECT
@@ -35,16 +40,21 @@ public:
     void resetZoom();   // and back to live
     bool exportPng(const QString &path);
     void chooseAndExport();
+    // The exported picture's title line: the time range shown, then what `describe`
+    // says (the unit's model, the rating, the build).
+    QString exportTitle() const;
+    void setExportDescription(std::function<QString()> describe) { m_describe = std::move(describe); }
 
     // Points drawn for a series, over all its pieces between gaps.
     int pointsShown(logs::TrendSeries series) const;
     int piecesShown(logs::TrendSeries series) const;
+    const QDateTimeAxis &timeAxis() const { return *m_plots.front().x; }
 
     QSize sizeHint() const override { return {900, 520}; }
 
     QComboBox *cmb_SPAN;
     QPushButton *btn_PAUSE, *btn_RESETZOOM, *btn_EXPORT;
-    QLabel *lbl_STATE;
+    QLabel *lbl_STATE, *lbl_KEY;
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -63,6 +73,7 @@ private:
         QDateTimeAxis *x;
         QValueAxis *y;
         std::vector<Line> lines;
+        StateBackdrop *backdrop;   // HV-on bands and fault marks
         qint64 fromMs = -1, toMs = -1;   // the time axis as last set
         double yLo = 0, yHi = -1;
     };
@@ -78,6 +89,7 @@ private:
     void showState();
 
     const logs::TrendStore &m_store;
+    std::function<QString()> m_describe;
     QWidget *m_plotArea;
     std::vector<Plot> m_plots;
     int m_spanMinutes = 10;

@@ -152,6 +152,12 @@ private slots:
         QCOMPARE(rig.sim.passthrough(), !silent);
         QCOMPARE(rig.s().CommErrors, silent ? 1 : 0);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), silent ? QStringLiteral("1") : QString());
+        // The time of the missed reply, to the millisecond.
+        const QDateTime missed = QDateTime::fromString(rig.win->extras().txt_LASTMISSED->text(),
+                                                       QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        QCOMPARE(missed.isValid(), silent);
+        if (silent)
+            QVERIFY(qAbs(missed.secsTo(QDateTime::currentDateTime())) < 60);
         QVERIFY(rig.prompt.messages.isEmpty());
     }
 
@@ -263,7 +269,7 @@ private slots:
         rig.s().AutoUpdate = true;
         bool stillUnlocked = false;
         inUnlockedConfig(rig, [&](ConfigDialog &c) {
-            rig.prompt.inputs << QStringLiteral("PLV01") << QStringLiteral("B02") << QStringLiteral("2.5");
+            rig.prompt.inputs << QStringLiteral("X0700") << QStringLiteral("B02") << QStringLiteral("2.5");
             c.model->click();
             c.hardware->click();
             c.filaLimit->click();
@@ -273,12 +279,69 @@ private slots:
         QVERIFY(rig.s().tmr_RCVTIMER->isActive());
         QVERIFY(rig.s().tmr_UPDATE->isActive());
         rig.win->cycle().mnu_MANUAL_Click();
-        QVERIFY(rig.waitForCommands(3));
-        QCOMPARE(rig.wire(), (QList<QByteArray>{"93,PLV01,", "94,B02,", "95,1023,"}));
-        QCOMPARE(rig.sim.modelNumber(), QStringLiteral("PLV01"));
+        QVERIFY(rig.waitForCommands(5));
+        // Each text read back by its query; no query reads the filament limit.
+        QCOMPARE(rig.wire(), (QList<QByteArray>{"93,X0700,", "26,", "94,B02,", "24,", "95,1023,"}));
+        QCOMPARE(rig.win->info().txt_MODNUM->text(), QStringLiteral("PLV70-X0700"));
+        QCOMPARE(rig.win->info().txt_HWREV->text(), QStringLiteral("B02"));
+        QCOMPARE(rig.sim.modelNumber(), QStringLiteral("X0700"));
         QCOMPARE(rig.sim.hardwareRevision(), QStringLiteral("B02"));
         QCOMPARE(rig.sim.filamentLimitCode(), 1023);
         QVERIFY(rig.prompt.messages.isEmpty());
+    }
+
+    // What became of each write is said in the dialog; a value not taken in a warning too.
+    void aWriteSaysWhetherTheUnitTookIt_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("answer");   // "sim", "refuse" or "silent" (after the write)
+        QTest::addColumn<QString>("result");
+        QTest::addColumn<QString>("modelBox");
+        QTest::newRow("a model that does not read back is not taken")
+            << "model" << "PLV60-X0600" << "sim"
+            << "The unit did not take the model number \"PLV60-X0600\": it reads back \"PLV70\" (it acknowledged "
+               "the write)."
+            << "PLV70";
+        QTest::newRow("a hardware revision read back is taken")
+            << "hardware" << "C03" << "sim" << "The unit took the hardware revision \"C03\": it reads back \"C03\"."
+            << "Rev. ??";
+        QTest::newRow("a filament limit answered $ is taken")
+            << "filaLimit" << "2.5" << "sim" << "The unit took the filament limit 2.5 A (code 1023)." << "Rev. ??";
+        QTest::newRow("a filament limit refused names the code")
+            << "filaLimit" << "2.5" << "refuse"
+            << "The unit did not take the filament limit 2.5 A (code 1023): error code 1." << "Rev. ??";
+        QTest::newRow("a model without a read-back is not known to be taken")
+            << "model" << "X0700" << "silent"
+            << "The model number \"X0700\" was sent (it did not answer the write), but the unit did not answer the "
+               "read-back: whether it took it is not known."
+            << "Unknown";
+    }
+    void aWriteSaysWhetherTheUnitTookIt()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, entry);
+        QFETCH(QString, answer);
+        QFETCH(QString, result);
+        QFETCH(QString, modelBox);
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        SimUnit::Faults f;
+        f.refuseAll = answer == QLatin1String("refuse");
+        f.silent = answer == QLatin1String("silent");
+        rig.sim.setFaults(f);
+        QString shown;
+        inUnlockedConfig(rig, [&](ConfigDialog &c) {
+            rig.prompt.inputs.enqueue(entry);
+            c.findChild<QPushButton *>(button)->click();
+            shown = c.lbl_RESULT->text();
+        });
+        QCOMPARE(shown, result);
+        const bool taken = result.startsWith(QLatin1String("The unit took"));
+        QCOMPARE(rig.prompt.messages.size(), taken ? 0 : 1);
+        if (!taken)
+            QCOMPARE(rig.prompt.messages[0].text, result);
+        QCOMPARE(rig.win->info().txt_MODNUM->text(), modelBox);
     }
 
     void unitTextThatCannotBeSentIsRefused_data()
@@ -361,6 +424,37 @@ private slots:
         QVERIFY(rig.waitForCommands(1));
         QVERIFY(rig.sim.trace()[0].checksumOk);
         QCOMPARE(QByteArray::number(rig.sim.baudCode()), frame.mid(4, 1));
+    }
+
+    // Cancel beside Save sends nothing; on a serial link the dialog warns that it drops.
+    void unitBaudRateCancel_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("serial: warned") << "pty" << true;
+        QTest::newRow("ethernet: no warning") << "tcp" << false;
+    }
+    void unitBaudRateCancel()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, warned);
+        Rig rig;
+        QVERIFY(attach(rig, link));
+        QSignalSpy tx(&rig.s(), &Session::txFrame);
+        bool saveIsDefault = false, warning = false;
+        rig.prompt.dialogs.enqueue([&](QDialog &d) {
+            auto &b = static_cast<UnitBaudRateDialog &>(d);
+            saveIsDefault = b.save->isDefault();
+            warning = !b.lbl_WARNING->isHidden() && b.lbl_WARNING->text().contains(QLatin1String("drop"));
+            b.cancel->click();
+            return b.result();
+        });
+        rig.trigger("mnu_BaudRate");
+        QVERIFY(saveIsDefault);
+        QCOMPARE(warning, warned);
+        QCOMPARE(tx.count(), 0);
+        QCOMPARE(rig.sim.baudCode(), 1);   // as it started
+        QVERIFY(rig.prompt.messages.isEmpty());
     }
 
     void afterSaveNoStatusIsPickedUpUntilTheNextCommand_data()

@@ -7,6 +7,8 @@
 #include "panels/setpointeditor.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QMenu>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -266,6 +268,69 @@ private slots:
         QCOMPARE(ed.NewDAC[0], 0);
         ed.btn_UPDATE->click();
         QCOMPARE(rig.wire(), QList<QByteArray>{"10,0,"});
+    }
+
+    // A limit is quoted, and taken when typed, as the result box shows values.
+    void scaledLimitsAsShown_data()
+    {
+        QTest::addColumn<int>("channel");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("count");      // pending count afterwards
+        QTest::addColumn<QString>("refusal");   // empty: no message
+        QTest::newRow("filament limit: 5 is the 5.000 shown") << 2 << "5" << 4095 << QString();
+        QTest::newRow("filament limit: 5.01 is refused naming 5.000") << 2 << "5.01" << 0
+                                                                      << "Enter a value from 0.000 to 5.000.";
+        QTest::newRow("preheat: 2.5004 reads 2.500, the limit") << 3 << "2.5004" << 4095 << QString();
+        QTest::newRow("below zero is refused naming 0.000") << 3 << "-0.01" << 0 << "Enter a value from 0.000 to 2.500.";
+    }
+    void scaledLimitsAsShown()
+    {
+        QFETCH(int, channel);
+        QFETCH(QString, typed);
+        QFETCH(int, count);
+        QFETCH(QString, refusal);
+        Rig rig;
+        SetpointEditor &ed = rig.win->editor();
+        ed.opt[channel]->click();
+        typeInto(ed.ctrl_SCALVAL, typed);
+        QCOMPARE(ed.NewDAC[channel], count);
+        QCOMPARE(rig.prompt.messages.size(), refusal.isEmpty() ? 0 : 1);
+        if (!refusal.isEmpty())
+            QCOMPARE(rig.prompt.messages[0].text, refusal);
+    }
+
+    // Access keys pressed on the main window as the window system delivers them.
+    void accessKeys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("effect");   // "menu", "bitvalue" or the command sent
+        QTest::newRow("Alt+V opens the View menu") << int(Qt::Key_V) << "menu";
+        QTest::newRow("Alt+B goes to Bit Value") << int(Qt::Key_B) << "bitvalue";
+        QTest::newRow("Alt+T tries out") << int(Qt::Key_T) << "10,0,";
+        QTest::newRow("Alt+R programs") << int(Qt::Key_R) << "10,0,";
+        QTest::newRow("Alt+N cancels") << int(Qt::Key_N) << "10,0,";
+    }
+    void accessKeys()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, effect);
+        Rig rig;
+        QVERIFY(rig.attachTcp());
+        rig.win->show();
+        QVERIFY(QTest::qWaitForWindowActive(rig.win.get()));
+        rig.sim.clearTrace();
+        QTest::keyClick(rig.win->windowHandle(), Qt::Key(key), Qt::AltModifier);
+        if (effect == QLatin1String("menu")) {
+            auto *view = rig.win->findChild<QMenu *>(QStringLiteral("mnu_VIEW"));
+            QTRY_VERIFY(view && view->isVisible());
+            view->close();
+        } else if (effect == QLatin1String("bitvalue")) {
+            QTRY_VERIFY(rig.win->editor().ctrl_BITVAL->isAncestorOf(QApplication::focusWidget())
+                        || QApplication::focusWidget() == rig.win->editor().ctrl_BITVAL);
+        } else {
+            QVERIFY(rig.waitForCommands(1));
+            QCOMPARE(rig.wire().value(0), effect.toLatin1());
+        }
     }
 
     void fullScaleUnder140kVGoesOutAboveTheScaledLimit()

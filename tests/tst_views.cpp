@@ -4,11 +4,14 @@
 // remembered after a restart, and the windows' fit and the emergency key.
 #include "testsupport.h"
 
+#include "console/linkchoice.h"
 #include "console/logbook.h"
+#include "console/remembered.h"
 #include "console/logdecode.h"
 #include "logs/trafficmodel.h"
 #include "panels/controlspanel.h"
 #include "panels/eventwindow.h"
+#include "panels/healthstrip.h"
 #include "panels/ratingmenu.h"
 #include "panels/statuspanel.h"
 #include "panels/trafficwindow.h"
@@ -20,7 +23,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QSettings>
 #include <QComboBox>
+#include <QDateTimeAxis>
+#include <QDir>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -58,21 +66,29 @@ QStringList fileLines(const QString &path)
 
 QString cell(const QAbstractItemModel &m, int row, int column) { return m.index(row, column).data().toString(); }
 
-// Records the text a prompt starts with, then cancels it.
+// Records the text a prompt starts with and the choices it offers, then answers with
+// 'answer' (accepting every dialog) or, without one, cancels.
 class PeekingPrompter : public Prompter {
 public:
     QString initial;
+    std::optional<QString> answer;
+    std::optional<QStringList> offered;
     void message(QWidget *, const QString &, const QString &, Icon) override {}
     bool input(QWidget *, const QString &, const QString &, QString &text) override
     {
         initial = text;
-        text.clear();
-        return false;
+        text = answer.value_or(QString());
+        return answer.has_value();
+    }
+    bool inputWithChoices(QWidget *w, const QString &p, const QString &t, const QStringList &choices, QString &text) override
+    {
+        offered = choices;
+        return input(w, p, t, text);
     }
     int exec(QDialog &d) override
     {
-        d.reject();
-        return QDialog::Rejected;
+        answer ? d.accept() : d.reject();
+        return d.result();
     }
     int choose(QWidget *, const QString &, const QStringList &, int defaultIndex, int) override { return defaultIndex; }
 };
@@ -158,6 +174,59 @@ private slots:
         QCOMPARE(w.filter().rowCount(), 4);
     }
 
+    // Save writes the rows the table shows, says how many in its caption and afterwards,
+    // and opens where the last file went.
+    void saveWritesWhatTheTableShows_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("paused");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("no filter: every row") << "" << false << 5;
+        QTest::newRow("command 68: its rows only") << "68" << false << 1;
+        QTest::newRow("paused: the rows before the pause") << "" << true << 3;
+        QTest::newRow("paused and filtered") << "22" << true << 2;
+    }
+    void saveWritesWhatTheTableShows()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, paused);
+        QFETCH(int, rows);
+        Rig rig;
+        Logbook &book = rig.win->logbook();
+        book.showView(Logbook::View::Traffic);
+        TrafficWindow &w = book.trafficWindow();
+        auto feed = [&](const QByteArray &payload) {
+            book.traffic().record(logs::Direction::Tx, QStringLiteral("USB"), "\x02" + payload + "\x03");
+        };
+        feed("22,");
+        feed("68,");
+        feed("22,");
+        w.txt_COMMAND->setText(command);
+        w.btn_PAUSE->setChecked(paused);
+        feed("22,");
+        feed("19,");
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("traffic.csv"));
+        QString caption, opensIn;
+        rig.prompt.dialogs.enqueue([&](QDialog &d) {
+            caption = d.windowTitle();
+            return fileAnswer(path)(d);
+        });
+        w.btn_SAVE->click();
+        QVERIFY2(caption.contains(QStringLiteral(" %1 rows").arg(rows)), qPrintable(caption));
+        QCOMPARE(fileLines(path).size(), 1 + rows);
+        QCOMPARE(rig.prompt.messages.size(), 1);
+        QVERIFY2(rig.prompt.messages[0].text.startsWith(QStringLiteral("%1 rows saved").arg(rows)),
+                 qPrintable(rig.prompt.messages[0].text));
+        rig.prompt.dialogs.enqueue([&](QDialog &d) {
+            opensIn = static_cast<QFileDialog &>(d).directory().absolutePath();
+            d.reject();
+            return d.result();
+        });
+        w.btn_SAVE->click();
+        QCOMPARE(opensIn, QDir(dir.path()).absolutePath());
+    }
+
     // Rows reach the table once a second; after a batch larger than the table shows, every
     // two seconds; after a small one, once a second again.
     void theTableSlowsDownOnlyWhileRowsOutrunIt()
@@ -229,8 +298,10 @@ private slots:
         rig.win.reset();
         Rig again;
         QVERIFY(again.win->logbook().events().waitForWritten(5000));   // its "started" is in the file
-        again.win->logbook().eventWindow();
         const logs::EventLog &shown = again.win->logbook().events();
+        // The window names the day's own file, not a pattern.
+        QVERIFY(again.win->logbook().eventWindow().lbl_FILE->text().contains(
+            QDir::toNativeSeparators(shown.filePath(QDate::currentDate()))));
         bool hvOn = false;
         for (int i = 0; i < shown.count(); ++i)
             hvOn = hvOn || (shown.at(i).category == logs::EventCategory::Unit && shown.at(i).text == QLatin1String("HV on"));
@@ -283,6 +354,10 @@ private slots:
         rig.trigger("mnu_RECORD");
         QAction *record = find<QAction>(rig.win.get(), "mnu_RECORD");
         QVERIFY(record->isChecked());
+        QLabel *rec = rig.win->healthStrip().lbl_REC;
+        QVERIFY(!rec->isHidden());
+        QCOMPARE(rec->text(), QStringLiteral("REC"));
+        QVERIFY(rec->toolTip().contains(QDir::toNativeSeparators(path)));
 
         Logbook &book = rig.win->logbook();
         QSignalSpy samples(&book, &Logbook::sampleTaken);
@@ -291,6 +366,7 @@ private slots:
         rig.win->cycle().mnu_MANUAL_Click();
         rig.trigger("mnu_RECORD");
         QVERIFY(!record->isChecked());
+        QVERIFY(rec->isHidden());
         QVERIFY(book.recorder().waitForWritten(5000));
 
         const QStringList lines = fileLines(path);
@@ -298,19 +374,22 @@ private slots:
         QCOMPARE(lines[0], logs::sampleCsvHeader());
         const QStringList f = lines[1].split(QLatin1Char(','));
         QCOMPARE(f.size(), logs::SampleCsvColumns);
-        QVERIFY2(QDateTime::fromString(f[0], Qt::ISODateWithMs).isValid(), qPrintable(f[0]));
+        const QDateTime iso = QDateTime::fromString(f[0], Qt::ISODateWithMs);
+        QVERIFY2(iso.isValid(), qPrintable(f[0]));
+        // The same instant as a spreadsheet reads a date-time: local, no zone.
+        QCOMPARE(QDateTime::fromString(f[1], QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")), iso.toLocalTime());
         const double vpc = 17.094, mapc = 600.0 / 70.0 / 4095.0;
         const double expected[] = {2048 * vpc / 1000, 3000 * mapc, 1800 * 0.001221};
         // Six significant digits.
         for (int i = 0; i < 3; ++i)
-            QVERIFY2(qAbs(f[1 + i].toDouble() / expected[i] - 1) < 1e-5 && f[1 + i].size() <= 8, qPrintable(lines[1]));
-        for (int i = 4; i <= 6; ++i)
+            QVERIFY2(qAbs(f[2 + i].toDouble() / expected[i] - 1) < 1e-5 && f[2 + i].size() <= 8, qPrintable(lines[1]));
+        for (int i = 5; i <= 7; ++i)
             QCOMPARE(f[i], QString());
         const double setpoints[] = {1000 * vpc / 1000, 2000 * mapc, 1500 * 0.001221, 800 * 0.0006105};
         for (int i = 0; i < 4; ++i)
-            QVERIFY2(qAbs(f[7 + i].toDouble() / setpoints[i] - 1) < 1e-5 && f[7 + i].size() <= 8, qPrintable(lines[1]));
-        QCOMPARE(f[11], QStringLiteral("70 kV / 600 W"));
-        QCOMPARE(f.mid(12), (QStringList{"0", "1", "0", "0", "0", "0", "0", "0", "0", "0"}));
+            QVERIFY2(qAbs(f[8 + i].toDouble() / setpoints[i] - 1) < 1e-5 && f[8 + i].size() <= 8, qPrintable(lines[1]));
+        QCOMPARE(f[12], QStringLiteral("70 kV / 600 W"));
+        QCOMPARE(f.mid(13), (QStringList{"0", "1", "0", "0", "0", "0", "0", "0", "0", "0"}));
     }
 
     // Values of one run fill the next run's prompts and windows, and nothing more.
@@ -377,6 +456,81 @@ private slots:
         QVERIFY(!rig.s().serial().isOpen());
     }
 
+    void aPlaceFitsItsScreen_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("available");
+        QTest::addColumn<QRect>("fitted");
+        const QRect small(0, 0, 1024, 740);   // 1024 x 768 less a panel
+        QTest::newRow("fits: as it was") << QRect(100, 100, 800, 600) << QRect(0, 0, 1280, 1024)
+                                         << QRect(100, 100, 800, 600);
+        QTest::newRow("800 x 900 on 1024 x 768: shorter, moved up") << QRect(100, 100, 800, 900) << small
+                                                                     << QRect(100, 0, 800, 740);
+        QTest::newRow("past the right edge: moved in") << QRect(900, 100, 400, 300) << small << QRect(624, 100, 400, 300);
+        QTest::newRow("above and left of it: moved in") << QRect(-500, -20, 400, 300) << small << QRect(0, 0, 400, 300);
+        QTest::newRow("larger than a second screen: its size, on it")
+            << QRect(1300, 50, 2000, 1200) << QRect(1280, 0, 1024, 740) << QRect(1280, 0, 1024, 740);
+    }
+    void aPlaceFitsItsScreen()
+    {
+        QFETCH(QRect, frame);
+        QFETCH(QRect, available);
+        QFETCH(QRect, fitted);
+        QCOMPARE(fitOnScreen(frame, available), fitted);
+    }
+
+    // A place remembered on a larger screen is fitted to this one; one remembered on a
+    // screen that is gone is not used; with none, the window takes its content's size.
+    void aRememberedPlaceOpensOnScreen_data()
+    {
+        QTest::addColumn<QString>("screen");   // "-": nothing remembered
+        QTest::addColumn<bool>("restored");
+        QTest::newRow("too large for this screen") << "this" << true;
+        QTest::newRow("on a screen that is gone") << "gone" << false;
+        QTest::newRow("nothing remembered") << "-" << false;
+    }
+    void aRememberedPlaceOpensOnScreen()
+    {
+        QFETCH(QString, screen);
+        QFETCH(bool, restored);
+        const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+        {
+            QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("plv-console"),
+                               plvBuild().id);
+            settings.remove(QStringLiteral("windows"));
+            if (screen != QLatin1String("-")) {
+                QWidget big;
+                big.setGeometry(available.left() + 50, available.top() + 50, available.width() + 600,
+                                available.height() + 400);
+                settings.setValue(QStringLiteral("windows/main/geometry"), big.saveGeometry());
+                settings.setValue(QStringLiteral("windows/main/screen"),
+                                  screen == QLatin1String("gone") ? QStringLiteral("no such screen")
+                                                                  : QGuiApplication::primaryScreen()->name());
+            }
+        }
+        Rig rig;
+        const QRect g = rig.win->geometry();
+        QVERIFY2(available.contains(g), qPrintable(QStringLiteral("%1,%2 %3x%4").arg(g.x()).arg(g.y()).arg(g.width()).arg(g.height())));
+        // Frames are reckoned 8 px wider and 32 px taller than the window before it shows.
+        const QSize room = available.size() - QSize(8, 32);
+        QCOMPARE(g.size(), restored ? room : rig.win->sizeHint().boundedTo(room));
+    }
+
+    // COMM USER offers the serial ports present; a choice from the list opens its device.
+    void commUserTakesAChoiceFromItsList()
+    {
+        Rig rig;
+        QVERIFY(rig.sim.openPty());
+        PeekingPrompter choosing;
+        choosing.answer = rig.sim.ptyPath() + QStringLiteral("  —  simulated unit");
+        setPrompter(&choosing);
+        rig.trigger("mnu_userComm");
+        setPrompter(&rig.prompt);
+        QCOMPARE(choosing.offered, std::optional(serialPortChoices()));
+        QVERIFY(rig.s().serial().isOpen());
+        QVERIFY(rig.sim.ptyPath().endsWith(rig.s().serial().portName()));
+    }
+
     // Manual mode mid-cycle, then automatic again: the cycle goes on where it stopped, and
     // its end is no sample (its first queries were never made); the next whole one is.
     void aCycleResumedMidWayIsNoSample()
@@ -407,20 +561,26 @@ private slots:
     {
         QTest::addColumn<int>("minutes");
         QTest::addColumn<int>("pieces");
-        QTest::newRow("10 minutes: no gap in sight") << 10 << 1;
-        QTest::newRow("an hour at full rate: the recent gap") << 60 << 2;
-        QTest::newRow("a day of buckets: both gaps") << 24 * 60 << 3;
+        QTest::addColumn<bool>("absent");   // no samples at all (manual mode), not samples without values
+        QTest::newRow("10 minutes: no gap in sight") << 10 << 1 << false;
+        QTest::newRow("an hour at full rate: the recent gap") << 60 << 2 << false;
+        QTest::newRow("a day of buckets: both gaps") << 24 * 60 << 3 << false;
+        QTest::newRow("an hour at full rate: manual mode") << 60 << 2 << true;
+        QTest::newRow("a day of buckets: both manual stretches") << 24 * 60 << 3 << true;
     }
     void trendsThinAndBreakAtGaps()
     {
         QFETCH(int, minutes);
         QFETCH(int, pieces);
+        QFETCH(bool, absent);
         using logs::TrendSeries;
         constexpr qint64 minute = 60 * 1000, end = 1'800'000'000'000;
         logs::TrendStore store;
         for (qint64 t = end - 24 * 60 * minute; t <= end; t += 800) {
             const bool missing = (t > end - 300 * minute && t < end - 295 * minute)
                                  || (t > end - 30 * minute && t < end - 25 * minute);
+            if (missing && absent)
+                continue;
             logs::TrendStore::Values v;
             if (!missing)
                 v[size_t(TrendSeries::Kv)] = 35.0 + double(t / 800 % 3);
@@ -433,6 +593,44 @@ private slots:
         QCOMPARE(w.piecesShown(TrendSeries::Kv), pieces);
         QVERIFY2(w.pointsShown(TrendSeries::Kv) <= 2 * (w.width() + 2), qPrintable(QString::number(w.pointsShown(TrendSeries::Kv))));
         QVERIFY(w.pointsShown(TrendSeries::Kv) >= w.width() / 2);
+    }
+
+    // The time axis runs from a tick to a tick of local time, one tick per round step.
+    void trendTicksAtRoundTimes_data()
+    {
+        QTest::addColumn<int>("minutes");
+        QTest::addColumn<qint64>("tick");
+        QTest::newRow("a minute: every 10 s") << 1 << qint64(10'000);
+        QTest::newRow("10 minutes: every minute") << 10 << qint64(60'000);
+        QTest::newRow("an hour: every 10 minutes") << 60 << qint64(600'000);
+        QTest::newRow("a day: every hour") << 24 * 60 << qint64(3'600'000);
+        QTest::newRow("a week: every day") << 7 * 24 * 60 << qint64(86'400'000);
+    }
+    void trendTicksAtRoundTimes()
+    {
+        QFETCH(int, minutes);
+        QFETCH(qint64, tick);
+        logs::TrendStore store;
+        logs::TrendStore::Values v;
+        v[size_t(logs::TrendSeries::Kv)] = 35.0;
+        const qint64 latest = 1'800'000'123'456;   // 2027-01-15, at no round time
+        store.add(latest - 1000, v);
+        store.add(latest, v);
+        TrendsWindow w(store);
+        w.setExportDescription([] { return QStringLiteral("model PLV70-X0600"); });
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.setSpanMinutes(minutes);
+        const QDateTime from = w.timeAxis().min(), to = w.timeAxis().max();
+        const auto local = [](const QDateTime &t) { return t.toMSecsSinceEpoch() + qint64(t.offsetFromUtc()) * 1000; };
+        QCOMPARE(local(from) % tick, 0);
+        QCOMPARE(to.toMSecsSinceEpoch() - from.toMSecsSinceEpoch(), qint64(minutes) * 60'000);
+        QVERIFY(to.toMSecsSinceEpoch() > latest && to.toMSecsSinceEpoch() - latest <= tick);
+        QCOMPARE(w.timeAxis().tickCount(), int(qint64(minutes) * 60'000 / tick) + 1);
+        // The exported picture's title: the range shown and what the console adds.
+        QVERIFY2(w.exportTitle().startsWith(from.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))), qPrintable(w.exportTitle()));
+        QVERIFY(w.exportTitle().contains(to.toString(QStringLiteral("HH:mm:ss"))));
+        QVERIFY(w.exportTitle().endsWith(QLatin1String("model PLV70-X0600")));
     }
 
     // A sample that moves the plot less than a pixel is not drawn at once, but within a

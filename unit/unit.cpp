@@ -133,19 +133,19 @@ bool Unit::togglePassthrough()
     return !m_session.transact("96,", {.pause = Exchange::Pause::Nothing, .rearm = Exchange::Rearm::Nothing}).isEmpty();
 }
 
-void Unit::programModelNumber(const QByteArray &text)
+char Unit::programModelNumber(const QByteArray &text)
 {
-    m_session.transact("93," + text + ',', {.wait = false});
+    return charAt(m_session.transact("93," + text + ',', {.count = Exchange::Count::Nothing}), 5);
 }
 
-void Unit::programHardwareRevision(const QByteArray &text)
+char Unit::programHardwareRevision(const QByteArray &text)
 {
-    m_session.transact("94," + text + ',', {.wait = false});
+    return charAt(m_session.transact("94," + text + ',', {.count = Exchange::Count::Nothing}), 5);
 }
 
-void Unit::programFilamentLimit(int code)
+char Unit::programFilamentLimit(int code)
 {
-    m_session.transact("95," + QByteArray::number(code) + ',', {.wait = false});
+    return charAt(m_session.transact("95," + QByteArray::number(code) + ',', {.count = Exchange::Count::Nothing}), 5);
 }
 
 void Unit::setUnitBaudRate(int code)

@@ -64,10 +64,11 @@ public:
     // CANCEL: the accepted count again, without waiting and without re-arming.
     void resend(Channel c, int count);
     bool togglePassthrough();   // "96,": not paused, not re-armed; true when answered
-    // Service writes: the answer comes back to the receive timer, nobody waits for it.
-    void programModelNumber(const QByteArray &text);
-    void programHardwareRevision(const QByteArray &text);
-    void programFilamentLimit(int code);
+    // Service writes: position 5 of the reply ('$' taken, else the unit's error code,
+    // '\0' no reply); a missing answer is not counted.
+    char programModelNumber(const QByteArray &text);
+    char programHardwareRevision(const QByteArray &text);
+    char programFilamentLimit(int code);
     void setUnitBaudRate(int code);   // "07,": nothing re-armed afterwards
     // The exit sequence: the command alone, no pause, no wait, nothing re-armed.
     void sendOnly(const QByteArray &payload);

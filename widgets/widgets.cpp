@@ -237,15 +237,27 @@ void NumEdit::commitText()
         showValue();
         return;
     }
-    if (v == m_value)
-        return;
-    if (v < m_min || v > m_max) {
+    const auto shown = [this](double limit) {
+        return m_limitDecimals < 0 ? QString::number(limit, 'g', 10) : QString::number(limit, 'f', m_limitDecimals);
+    };
+    double taken = v;
+    if (m_limitDecimals >= 0 && (v < m_min || v > m_max)) {
+        // The limit as the operator reads it stands for the limit itself.
+        const double typed = QLocale::c().toDouble(QString::number(v, 'f', m_limitDecimals));
+        for (const double limit : {m_min, m_max})
+            if (typed == QLocale::c().toDouble(shown(limit)))
+                taken = limit;
+    }
+    if (taken == m_value) {
         showValue();
-        emit refused(tr("Enter a value from %1 to %2.")
-                         .arg(QString::number(m_min, 'g', 10), QString::number(m_max, 'g', 10)));
         return;
     }
-    setValue(v);
+    if (taken < m_min || taken > m_max) {
+        showValue();
+        emit refused(tr("Enter a value from %1 to %2.").arg(shown(m_min), shown(m_max)));
+        return;
+    }
+    setValue(taken);
 }
 
 } // namespace plv

@@ -78,6 +78,9 @@ public:
     void setMinimum(double v) { m_min = v; }
     void setMaximum(double v) { m_max = v; }
     void setSingleStep(double v) { m_step = v; }
+    // Decimals the limits are shown with in a refusal (-1: all digits). An entry that
+    // equals a limit as shown is taken as that limit: 5.000 for a maximum of 4.999995.
+    void setLimitDecimals(int decimals) { m_limitDecimals = decimals; }
 
     // Always notifies, also when the value is unchanged: channel selection and CANCEL
     // rely on the notification to line the other box and the pending count up.
@@ -101,6 +104,7 @@ private:
     void commitText();
     void showValue();
     double m_value = 0, m_min = 0, m_max = 99, m_step = 1;
+    int m_limitDecimals = -1;
 };
 
 } // namespace plv

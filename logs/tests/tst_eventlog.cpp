@@ -179,6 +179,40 @@ private slots:
         QCOMPARE(log.count(), 4);
     }
 
+    void filter_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("category");   // -1: any
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("nothing set shows all") << "" << -1 << QStringList{"HV ON requested", "HV on", "link lost", "HV OFF requested"};
+        QTest::newRow("a word, any case") << "hv o" << -1 << QStringList{"HV ON requested", "HV on", "HV OFF requested"};
+        QTest::newRow("a category") << "" << int(EventCategory::Operator) << QStringList{"HV ON requested", "HV OFF requested"};
+        QTest::newRow("both") << "off" << int(EventCategory::Operator) << QStringList{"HV OFF requested"};
+        QTest::newRow("no match") << "interlock" << int(EventCategory::Unit) << QStringList{};
+    }
+    void filter()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, category);
+        QFETCH(QStringList, shown);
+        QTemporaryDir dir;
+        EventLog log(dir.path());
+        EventLogModel model(&log);
+        EventFilterModel filter(&model);
+        QAbstractItemModelTester tester(&filter);
+        log.log(EventCategory::Operator, "HV ON requested");
+        filter.setText(text);
+        filter.setCategory(category < 0 ? std::nullopt : std::optional(EventCategory(category)));
+        // Events arriving after the filter was set are filtered too.
+        log.log(EventCategory::Unit, "HV on");
+        log.log(EventCategory::Link, "link lost");
+        log.log(EventCategory::Operator, "HV OFF requested");
+        QStringList got;
+        for (int r = 0; r < filter.rowCount(); ++r)
+            got << filter.index(r, EventLogModel::TextColumn).data().toString();
+        QCOMPARE(got, shown);
+    }
+
     void memoryIsBounded()
     {
         QTemporaryDir dir;

@@ -27,7 +27,7 @@ Sample known()
 }
 
 const QString KnownRow = QStringLiteral(
-    "2024-07-01T10:15:30.125+02:00,40.1,1.25,2.2,-15.02,2730,512,40,1.25,3.5,1.5,\"60 kV, 2 mA\",1,1,0,0,0,1,0,0,0,0");
+    "2024-07-01T10:15:30.125+02:00,2024-07-01 10:15:30.125,40.1,1.25,2.2,-15.02,2730,512,40,1.25,3.5,1.5,\"60 kV, 2 mA\",1,1,0,0,0,1,0,0,0,0");
 
 QByteArray readAll(const QString &path)
 {
@@ -66,10 +66,12 @@ private slots:
         qputenv("TZ", zone);
         tzset();
         const QString got = plv::logs::isoTime(time);
+        const QString sheet = spreadsheetTime(time.toMSecsSinceEpoch());
         const QDate day = localDate(time.toMSecsSinceEpoch());
         qputenv("TZ", CET);
         tzset();
         QCOMPARE(got, text);
+        QCOMPARE(sheet, text.left(23).replace(QLatin1Char('T'), QLatin1Char(' ')));
         QCOMPARE(day, QDate::fromString(text.left(10), Qt::ISODate));
     }
 
@@ -96,51 +98,68 @@ private slots:
     {
         Sample s;
         s.time = utc("2024-07-01T08:15:30.125Z");
-        QCOMPARE(sampleCsvRow(s), "2024-07-01T10:15:30.125+02:00" + QString(SampleCsvColumns - 1, ','));
+        const QString times = QStringLiteral("2024-07-01T10:15:30.125+02:00,2024-07-01 10:15:30.125");
+        QCOMPARE(sampleCsvRow(s), times + QString(SampleCsvColumns - 2, ','));
         s.kV = qQNaN();   // a value that cannot be shown is no value either
-        QCOMPARE(sampleCsvRow(s), "2024-07-01T10:15:30.125+02:00" + QString(SampleCsvColumns - 1, ','));
+        QCOMPARE(sampleCsvRow(s), times + QString(SampleCsvColumns - 2, ','));
     }
 
     void headerNamesUnits()
     {
         const QStringList header = sampleCsvHeader().split(',');
         QCOMPARE(header.size(), SampleCsvColumns);
-        QCOMPARE(header.mid(0, 5), (QStringList{"time_iso8601", "kv_kV", "ma_mA", "filament_A", "supply_minus15_V"}));
-        QCOMPARE(header.mid(7, 4), (QStringList{"kv_set_kV", "ma_set_mA", "filament_limit_A", "filament_preheat_A"}));
+        QCOMPARE(header.mid(0, 6),
+                 (QStringList{"time_iso8601", "local_time", "kv_kV", "ma_mA", "filament_A", "supply_minus15_V"}));
+        QCOMPARE(header.mid(8, 4), (QStringList{"kv_set_kV", "ma_set_mA", "filament_limit_A", "filament_preheat_A"}));
     }
 
     void recorder_data()
     {
         QTest::addColumn<QByteArray>("before");   // the file's content; "-" for no file
+        QTest::addColumn<QByteArray>("numbered");   // run-1.csv's content; "-" for no file
+        QTest::addColumn<QString>("taker");      // the file that gets the rows
         QTest::addColumn<bool>("header");
-        QTest::newRow("a new file gets the header") << QByteArray("-") << true;
-        QTest::newRow("an empty file gets the header") << QByteArray() << true;
-        QTest::newRow("a file with rows gets only rows") << sampleCsvHeader().toUtf8() + "\r\n" << false;
+        const QByteArray ours = sampleCsvHeader().toUtf8() + "\r\n";
+        const QByteArray older = "time_iso8601,kv_kV,ma_mA\r\n2024-01-01T00:00:00.000+01:00,1,2\r\n";
+        QTest::newRow("a new file gets the header") << QByteArray("-") << QByteArray("-") << "run.csv" << true;
+        QTest::newRow("an empty file gets the header") << QByteArray() << QByteArray("-") << "run.csv" << true;
+        QTest::newRow("a file with rows gets only rows") << ours << QByteArray("-") << "run.csv" << false;
+        QTest::newRow("other columns: a numbered file instead") << older << QByteArray("-") << "run-1.csv" << true;
+        QTest::newRow("other columns: the numbered file with ours is added to")
+            << older << ours << "run-1.csv" << false;
+        QTest::newRow("other columns twice: the next number") << older << older << "run-2.csv" << true;
     }
     void recorder()
     {
         QFETCH(QByteArray, before);
+        QFETCH(QByteArray, numbered);
+        QFETCH(QString, taker);
         QFETCH(bool, header);
         QTemporaryDir dir;
         const QString path = dir.filePath("run.csv");
-        if (before != "-") {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(before) == before.size());
+        const QString takerPath = dir.filePath(taker);
+        for (const auto &[name, content] : {std::pair{path, before}, std::pair{dir.filePath("run-1.csv"), numbered}}) {
+            QFile f(name);
+            if (content != "-")
+                QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
         }
-        const QByteArray expected = (before == "-" ? QByteArray() : before)
-                                    + (header ? sampleCsvHeader().toUtf8() + "\r\n" : QByteArray())
+        const QByteArray untouched = readAll(takerPath);
+        const QByteArray expected = untouched + (header ? sampleCsvHeader().toUtf8() + "\r\n" : QByteArray())
                                     + KnownRow.toUtf8() + "\r\n" + KnownRow.toUtf8() + "\r\n";
         SampleRecorder rec;
         QSignalSpy changed(&rec, &SampleRecorder::recordingChanged);
         QVERIFY(rec.start(path));
+        QCOMPARE(rec.path(), takerPath);
         rec.record(known());
         rec.record(known());
         QVERIFY(rec.waitForWritten(5000));
-        QCOMPARE(readAll(path), expected);   // still recording, as a killed console leaves it
+        QCOMPARE(readAll(takerPath), expected);   // still recording, as a killed console leaves it
+        if (takerPath != path)
+            QCOMPARE(readAll(path), before);
         rec.stop();
         rec.record(known());   // ignored
         QVERIFY(rec.waitForWritten(5000));
-        QCOMPARE(readAll(path), expected);
+        QCOMPARE(readAll(takerPath), expected);
         QCOMPARE(changed.count(), 2);
     }
 

@@ -4,6 +4,7 @@
 
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <tuple>
 
@@ -101,6 +102,59 @@ private slots:
         QCOMPARE(r[1].timeMs, Start + TrendStore::BucketMs);
         QVERIFY(std::isnan(r[1].min) && std::isnan(r[1].max));
         QCOMPARE(r[2].min, 2.0);
+    }
+
+    // Samples come once a cycle; more than two cycles without one break the line.
+    void gapsBreakTheLine_data()
+    {
+        QTest::addColumn<QList<qint64>>("gaps");   // ms from each sample to the next
+        QTest::addColumn<int>("breaks");
+        const QList<qint64> steady(20, 800);
+        QTest::newRow("a steady cycle: one line") << steady << 0;
+        QTest::newRow("just under two cycles: joined") << steady + QList<qint64>{1599, 800, 800} << 0;
+        QTest::newRow("just over two cycles: broken") << steady + QList<qint64>{1601, 800, 800} << 1;
+        QTest::newRow("a minute of manual mode: broken") << steady + QList<qint64>{60000, 800, 800} << 1;
+        QTest::newRow("a cycle resumed mid-way does not shorten the cycle")
+            << steady + QList<qint64>{100, 800, 800, 1200, 800} << 0;
+        QTest::newRow("a slower link: its own cycle") << QList<qint64>(20, 1500) + QList<qint64>{2900, 3100} << 1;
+    }
+    void gapsBreakTheLine()
+    {
+        QFETCH(QList<qint64>, gaps);
+        QFETCH(int, breaks);
+        TrendStore store;
+        qint64 t = Start;
+        store.add(t, kv(1));
+        for (qint64 g : gaps)
+            store.add(t += g, kv(1));
+        const QList<TrendPoint> p = store.points(TrendSeries::Kv, Start, t + 1);
+        QCOMPARE(int(std::count_if(p.begin(), p.end(), [](const TrendPoint &x) { return std::isnan(x.value); })), breaks);
+        QCOMPARE(p.size(), gaps.size() + 1 + breaks);
+    }
+
+    // HV and faults as changes: what held at the window's start, then each change; a gap
+    // is unknown from the sample before it.
+    void statesAlongTheTime()
+    {
+        TrendStore store;
+        const auto at = [](int second) { return Start + second * 1000; };
+        store.add(at(0), kv(1), 0);
+        store.add(at(1), kv(1), StateHvOn);
+        store.add(at(2), kv(1), StateHvOn);
+        store.add(at(3), kv(1), StateHvOn | StateFault);
+        store.add(at(60), kv(1), 0);   // after a minute without samples
+        const QList<TrendState> s = store.states(at(1) + 500, at(61));
+        const QList<std::pair<qint64, int>> got = [&] {
+            QList<std::pair<qint64, int>> out;
+            for (const TrendState &x : s)
+                out.append({x.timeMs, x.flags});
+            return out;
+        }();
+        QCOMPARE(got, (QList<std::pair<qint64, int>>{{at(1) + 500, StateHvOn},
+                                                     {at(3), StateHvOn | StateFault},
+                                                     {at(3), StateUnknown},
+                                                     {at(60), 0}}));
+        QCOMPARE(store.states(Start - 1000, Start).value(0).flags, quint8(StateUnknown));   // before the first sample
     }
 
     void weekIsBounded()
