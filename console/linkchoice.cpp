@@ -12,10 +12,55 @@
 namespace plv {
 
 LinkChoice::LinkChoice(Session &session, QMenu *portMenu, QWidget *window,
-                       std::function<void(int, const QString &)> showPanel, std::function<void()> afterOpen)
+                       std::function<void(int, const QString &)> showPanel, std::function<void(bool)> afterOpen)
     : QObject(window), m_session(session), m_menu(portMenu), m_window(window), m_showPanel(std::move(showPanel)),
       m_afterOpen(std::move(afterOpen))
 {
+    // The Ethernet link may be handed in (tests); only the real one has an address.
+    auto *tcp = qobject_cast<TcpTransport *>(&m_session.link(Session::LinkKind::Ethernet));
+    TcpReconnect *retries = m_session.tcpReconnect();
+    if (!tcp || !retries)
+        return;
+    connect(tcp, &TcpTransport::errorOccurred, this, [this, retries](const QString &d) {
+        // A socket the operator has since left for another link is nobody's concern, and
+        // the console's own retries report through the strip and the event log.
+        if (!m_session.isEthernet() || m_session.ended() || retries->retrying())
+            return;
+        prompter().notify(m_window, QStringLiteral("TCP Error: %1 (%2)").arg(d, tcpWhere()), QString(),
+                          Prompter::Icon::None);
+    });
+    connect(retries, &TcpReconnect::attemptFailed, this, [this](bool refused, const QString &) {
+        const LinkDown reason = refused ? LinkDown::Refused : LinkDown::FailedToOpen;
+        if (m_lastRetry != reason)
+            emit retryFailed(reason, tcpWhere());
+        m_lastRetry = reason;
+    });
+    // Behind a transaction in progress, like an operator's choice.
+    connect(retries, &TcpReconnect::reconnected, this, [this] { m_session.operate([this] { tcpReconnected(); }); });
+}
+
+QString LinkChoice::tcpWhere() const
+{
+    TcpTransport &tcp = m_session.tcp();
+    return QStringLiteral("%1:%2").arg(tcp.host()).arg(tcp.remotePort());
+}
+
+void LinkChoice::leaveLink()
+{
+    m_session.endSequences();
+    m_session.stopReconnecting();
+    m_lastRetry.reset();
+}
+
+void LinkChoice::tcpReconnected()
+{
+    m_lastRetry.reset();
+    if (!m_session.isEthernet() || !m_session.tcp().isConnected())
+        return;
+    emit reconnected(LinkKind::Ethernet, tcpWhere());
+    m_session.tmr_NETRCVTMR->start();
+    // The mode it was in: the automatic cycle kept running (and missing) meanwhile.
+    m_afterOpen(m_session.AutoUpdate);
 }
 
 void LinkChoice::buildMenu(const AddItem &add)
@@ -39,7 +84,7 @@ void LinkChoice::setRemembered(const QString &host, const QString &port, const Q
 
 void LinkChoice::mnu_DISCONNECT_Click()
 {
-    m_session.endSequences();
+    leaveLink();
     emit disconnected();
     m_session.tmr_RCVTIMER->stop();
     m_session.tmr_NETRCVTMR->stop();
@@ -48,9 +93,7 @@ void LinkChoice::mnu_DISCONNECT_Click()
     QString where;
     switch (m_session.linkKind()) {
     case Session::LinkKind::Serial: where = m_session.serial().portName(); break;
-    case Session::LinkKind::Ethernet:
-        where = QStringLiteral("%1:%2").arg(m_session.tcp().host()).arg(m_session.tcp().remotePort());
-        break;
+    case Session::LinkKind::Ethernet: where = tcpWhere(); break;
     case Session::LinkKind::Usb: where = QStringLiteral("USB"); break;
     }
     m_session.link().close();
@@ -68,12 +111,12 @@ void LinkChoice::check(QAction *item)
 
 void LinkChoice::invalidPort()
 {
-    prompter().message(m_window, tr("InValid Comm. Port"), QString(), Prompter::Icon::Information);
+    prompter().notify(m_window, tr("InValid Comm. Port"), QString(), Prompter::Icon::Information);
 }
 
 void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString &fixedPort)
 {
-    m_session.endSequences();
+    leaveLink();
     m_session.tmr_RCVTIMER->stop();
     check(item);
     QString portText = fixedPort, device;
@@ -116,7 +159,7 @@ void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString 
     m_session.CommMode = mode;
     m_session.tmr_RCVTIMER->start();
     m_session.tmr_NETRCVTMR->stop();
-    m_afterOpen();
+    m_afterOpen(true);
 }
 
 void LinkChoice::mnu_comm1_Click() { serialChoice(items[0], QStringLiteral("comm1"), QStringLiteral("1")); }
@@ -125,7 +168,7 @@ void LinkChoice::mnu_userComm_Click() { serialChoice(items[2], QStringLiteral("c
 
 void LinkChoice::mnu_ethernet_Click()
 {
-    m_session.endSequences();
+    leaveLink();
     if (!m_remoteHost)
         m_remoteHost = new RemoteHostDialog(m_window);   // kept for the life of the console
     m_remoteHost->prepare();
@@ -155,7 +198,7 @@ void LinkChoice::mnu_ethernet_Click()
     const bool connected = m_session.waitForConnection(10000);
     if (m_session.ended())
         return;
-    const QString where = QStringLiteral("%1:%2").arg(tcp.host()).arg(tcp.remotePort());
+    const QString where = tcpWhere();
     if (connected)
         emit opened(LinkKind::Ethernet, where);
     else
@@ -166,12 +209,12 @@ void LinkChoice::mnu_ethernet_Click()
     // status request and automatic start would only run into their time-outs.
     if (!connected)
         return;
-    m_afterOpen();
+    m_afterOpen(true);
 }
 
 void LinkChoice::mnu_USB_Click()
 {
-    m_session.endSequences();
+    leaveLink();
     check(items[4]);
     m_showPanel(0, tr("USB Comms"));
     m_session.CommMode = QStringLiteral("USB");
@@ -182,7 +225,7 @@ void LinkChoice::mnu_USB_Click()
     m_session.tmr_NETRCVTMR->stop();
     if (!usb.libraryLoaded()) {
         items[4]->setChecked(false);
-        prompter().message(m_window, tr("The USB bridge library could not be loaded, so no USB unit can be reached."),
+        prompter().notify(m_window, tr("The USB bridge library could not be loaded, so no USB unit can be reached."),
                            QString(), Prompter::Icon::Information);
         return;
     }
@@ -191,12 +234,12 @@ void LinkChoice::mnu_USB_Click()
         // cannot go out.
         emit failed(LinkDown::FailedToOpen, QStringLiteral("USB"));
         items[4]->setChecked(false);
-        prompter().message(m_window, tr("The port number which you entered does not exist. Please try again!"),
+        prompter().notify(m_window, tr("The port number which you entered does not exist. Please try again!"),
                            QString(), Prompter::Icon::Information);
         return;
     }
     emit opened(LinkKind::Usb, QStringLiteral("USB"));
-    m_afterOpen();
+    m_afterOpen(true);
 }
 
 } // namespace plv

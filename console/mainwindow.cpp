@@ -42,6 +42,7 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     m_watch = new LinkWatch(*this, *m_panel->strip);
     connect(m_links, &LinkChoice::opened, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::failed, m_watch, &LinkWatch::linkFailed);
+    connect(m_links, &LinkChoice::reconnected, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
     m_logbook = new Logbook(*this, m_viewMenu);
     m_remembered = new Remembered(*this, *m_logbook);
@@ -69,9 +70,9 @@ void MainWindow::buildMenus()
     m_portMenu = menuBar()->addMenu(tr("&Ports"));
     m_portMenu->setObjectName(QStringLiteral("PortMenu"));
     m_links = new LinkChoice(*m_session, m_portMenu, this, [this](int i, const QString &t) { m_statusBar->show(i, t); },
-                             [this] {
+                             [this](bool automatic) {
                                  m_panel->status->btn_REQSTAT_Click();
-                                 if (m_session->nextTransaction())
+                                 if (automatic && m_session->nextTransaction())
                                      m_cycle->mnu_AUTOUPDATE_Click();
                              });
     m_links->buildMenu([this](QMenu *m, const char *n, const QString &c, std::function<void()> h) {
@@ -167,15 +168,6 @@ void MainWindow::connectSession()
     connect(m_session, &Session::commErrorsShown, this,
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
     connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
-    // The Ethernet link may be handed in (tests); only the real one has an address.
-    if (auto *tcp = qobject_cast<TcpTransport *>(&m_session->link(Session::LinkKind::Ethernet)))
-        connect(tcp, &TcpTransport::errorOccurred, this, [this, tcp](const QString &d) {
-            // A socket the operator has since left for another link is nobody's concern.
-            if (!m_session->isEthernet() || m_ended)
-                return;
-            prompter().message(this, QStringLiteral("TCP Error: %1 (%2:%3)").arg(d, tcp->host()).arg(tcp->remotePort()),
-                               QString(), Prompter::Icon::None);
-        });
     auto lastError = [this](const QString &code) { extras().txt_LASTERROR->setText(code); };
     connect(m_session, &Session::replyFault, this, lastError);
     connect(m_panel->controls, &ControlsPanel::lastError, this, lastError);

@@ -75,6 +75,14 @@ Session::Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock)
     connect(tmr_RCVTIMER, &ReceiveTimer::tick, this, &Session::serialTick);
     connect(tmr_NETRCVTMR, &ReceiveTimer::tick, this, &Session::netTick);
     connect(tmr_COMMWDT, &QTimer::timeout, this, &Session::watchdogTick);
+    if (auto *tcp = qobject_cast<TcpTransport *>(m_links[1])) {
+        m_reconnect = new TcpReconnect(*tcp, window);
+        connect(tcp, &TcpTransport::disconnectedByPeer, this, [this] {
+            if (isEthernet() && !m_ended)
+                m_reconnect->start();
+        });
+        connect(m_reconnect, &TcpReconnect::reconnected, this, [this] { m_netFramer.clear(); });
+    }
 }
 
 QByteArray Session::ProcessOutputString(const QByteArray &payload) const
@@ -86,7 +94,10 @@ void Session::outputOutputString(const QByteArray &payload)
 {
     if (m_ended)
         return;   // the links are closed: nothing leaves any more
-    m_awaitedEcho = payload.left(2);
+    // A command sent while another's reply is awaited (the exit sequence's) must not
+    // change what that wait takes for its reply.
+    if (!waiting())
+        m_awaitedEcho = payload.left(2);
     const QByteArray frame = ProcessOutputString(payload);
     emit txFrame(frame);
     Transport &out = link();
@@ -111,12 +122,48 @@ void Session::outputOutputString(const QByteArray &payload)
 void Session::discardWaiting(LinkKind kind, const QString &reason)
 {
     Transport &in = link(kind);
-    if (in.bytesAvailable() > 0) {
-        const QByteArray bytes = in.readAll();
-        if (!bytes.isEmpty())
-            emit inputDiscarded(kind, bytes, reason);
-    }
+    if (in.bytesAvailable() > 0)
+        dropInput(kind, in.readAll(), reason);
     in.discardInput();
+}
+
+namespace {
+// Where complete status frames ("22" echoed) lie in 'bytes': [STX, ETX] index pairs.
+QList<std::pair<qsizetype, qsizetype>> statusFramesIn(const QByteArray &bytes)
+{
+    QList<std::pair<qsizetype, qsizetype>> found;
+    qsizetype from = 0;
+    for (qsizetype etx = bytes.indexOf(ETX); etx >= 0; etx = bytes.indexOf(ETX, from)) {
+        const qsizetype stx = bytes.lastIndexOf(STX, etx);
+        if (stx >= from && bytes.mid(stx + 1, 2) == "22")
+            found.append({stx, etx});
+        from = etx + 1;
+    }
+    return found;
+}
+} // namespace
+
+void Session::dropInput(LinkKind kind, const QByteArray &bytes, const QString &reason, qsizetype reportFrom)
+{
+    QByteArray rest;
+    qsizetype at = 0;
+    for (const auto &[stx, etx] : statusFramesIn(bytes)) {
+        unsolicitedFrame(bytes.mid(stx, etx - stx + 1), kind == LinkKind::Ethernet);
+        rest += bytes.mid(std::max(at, reportFrom), stx - std::max(at, reportFrom));
+        at = etx + 1;
+    }
+    rest += bytes.mid(std::max(at, reportFrom));
+    if (!rest.isEmpty())
+        emit inputDiscarded(kind, rest, reason);
+}
+
+void Session::unsolicitedFrame(const QByteArray &frame, bool viaEthernet)
+{
+    emit rxText(frame, false);
+    // Only a status frame is decoded as status: line noise ending in an ETX, or a late
+    // reply to another command, read by position could light "HV ON".
+    if (frame.startsWith(STX) && frame.mid(1, 2) == "22")
+        emit unsolicitedStatus(frame, viaEthernet);
 }
 
 QByteArray Session::nextSerialChar()
@@ -257,9 +304,13 @@ QByteArray Session::WaitForReply()
     else
         m_afterEtx = rest;   // left for the two reads after the loop
 
+    QByteArray lead;   // the serial reads after the loop: read past the reply, not dropped
     if (!eth && !usb) {
-        keep(reply, nextSerialChar());
-        emit msCommBuffer(nextSerialChar());
+        lead = nextSerialChar();
+        keep(reply, lead);
+        const QByteArray buffer = nextSerialChar();
+        lead += buffer;
+        emit msCommBuffer(buffer);
         // Started once and left running: restarting it at every wait would keep its
         // tick from ever coming while the update cycle runs.
         if (!tmr_COMMWDT->isActive())
@@ -268,12 +319,19 @@ QByteArray Session::WaitForReply()
     emit rxText(reply, true);
     emit exchanged(m_awaitedEcho, reply);
     tmr_RCVTIMER->start();
-    if (!m_afterEtx.isEmpty())
-        emit inputDiscarded(LinkKind::Serial, std::exchange(m_afterEtx, {}), QStringLiteral("after the reply"));
-    if (m_serial->isOpen())
-        discardWaiting(LinkKind::Serial, QStringLiteral("after the reply"));
+    if (eth) {
+        // The reply keeps the whole read; a status frame behind it is status all the same.
+        for (const auto &[stx, etx] : statusFramesIn(rest))
+            unsolicitedFrame(rest.mid(stx, etx - stx + 1), true);
+    }
+    QByteArray after = lead + std::exchange(m_afterEtx, {});
+    if (m_serial->isOpen()) {
+        after += m_serial->readAll();
+        m_serial->discardInput();
+    }
+    dropInput(LinkKind::Serial, after, QStringLiteral("after the reply"), lead.size());
 
-    if (!m_deferred.isEmpty() && m_waitDepth == 0)
+    if ((!m_deferred.isEmpty() || !m_urgent.isEmpty()) && m_waitDepth == 0)
         QMetaObject::invokeMethod(this, &Session::runDeferred, Qt::QueuedConnection);
     return reply;
 }
@@ -291,7 +349,7 @@ void Session::pause()
         tmr_UPDATE->stop();
 }
 
-void Session::rearm()
+void Session::rearmReceiveTimer()
 {
     if (m_ended)
         return;
@@ -299,6 +357,13 @@ void Session::rearm()
         tmr_RCVTIMER->start();
     else
         tmr_NETRCVTMR->start();
+}
+
+void Session::rearm()
+{
+    if (m_ended)
+        return;
+    rearmReceiveTimer();
     if (AutoUpdate)
         tmr_UPDATE->start();
 }
@@ -323,8 +388,8 @@ QByteArray Session::transact(const QByteArray &payload, const Exchange &how)
     }
     if (how.rearm == E::Rearm::All)
         rearm();
-    else if (how.rearm == E::Rearm::UpdateTimer && AutoUpdate && !m_ended)
-        tmr_UPDATE->start();
+    else if (how.rearm == E::Rearm::ReceiveTimer)
+        rearmReceiveTimer();
     return reply;
 }
 
@@ -355,6 +420,7 @@ void Session::closeLinks(bool tcpAlways)
         link(LinkKind::Ethernet).close();
     link(LinkKind::Usb).close();   // the bridge stays loaded; nothing more is written to it
     tmr_COMMWDT->stop();
+    stopReconnecting();
 }
 
 void Session::showCommErrors(bool leadingSpace)
@@ -381,7 +447,7 @@ void Session::operateFirst(std::function<void()> action)
     if (m_ended)
         return;
     if (waiting()) {
-        m_deferred.prepend(std::move(action));
+        m_urgent.append(std::move(action));
         return;
     }
     action();
@@ -389,16 +455,23 @@ void Session::operateFirst(std::function<void()> action)
 
 void Session::runDeferred()
 {
-    const auto pending = std::exchange(m_deferred, {});
-    for (const auto &action : pending)
-        operate(action);   // deferred again if an earlier one is now waiting
+    // Each is queued again, in its own list, if an earlier one is now waiting.
+    for (const auto &action : std::exchange(m_urgent, {}))
+        operateFirst(action);
+    for (const auto &action : std::exchange(m_deferred, {}))
+        operate(action);
 }
 
-bool Session::nextTransaction()
+bool Session::runBetween(bool urgentOnly)
 {
     const quint64 epoch = m_sequenceEpoch;
-    if (!m_ended && !waiting() && !m_deferred.isEmpty()) {
-        runDeferred();
+    if (!m_ended && !waiting() && (!m_urgent.isEmpty() || (!urgentOnly && !m_deferred.isEmpty()))) {
+        if (urgentOnly) {
+            for (const auto &action : std::exchange(m_urgent, {}))
+                operateFirst(action);
+        } else {
+            runDeferred();
+        }
         // What ran re-armed the timers; the sequence goes on paused, as it was.
         if (!m_ended && epoch == m_sequenceEpoch)
             pause();
@@ -410,12 +483,14 @@ void Session::end()
 {
     m_ended = true;
     m_deferred.clear();
+    m_urgent.clear();
     m_clock->wake();
     emit ending();
     tmr_UPDATE->stop();
     tmr_COMMWDT->stop();
     tmr_RCVTIMER->stop();
     tmr_NETRCVTMR->stop();
+    stopReconnecting();
 }
 
 void Session::serialTick()
@@ -427,21 +502,20 @@ void Session::serialTick()
         const QByteArray chunk = m_serial->read(1);
         if (chunk.isEmpty())
             break;
-        // The framer drops a frame without its ETX when an STX or its size limit comes.
-        const QByteArray &held = m_framer.pending();
-        const char c = chunk[0];
-        if (!held.isEmpty() && (c == STX || (c != ETX && held.size() >= SerialFramer::kLimit)))
-            emit inputDiscarded(LinkKind::Serial, c == STX ? held : held + c,
-                                c == STX ? QStringLiteral("no ETX before the next STX")
-                                         : QStringLiteral("no ETX within %1 bytes").arg(SerialFramer::kLimit));
-        if (const auto frame = m_framer.feed(chunk[0])) {
-            emit rxText(*frame, false);
-            // Only a status frame is decoded as status: line noise ending in an ETX, or a
-            // late reply to another command, read by position could light "HV ON".
-            if (frame->startsWith(STX) && frame->mid(1, 2) == "22")
-                emit unsolicitedStatus(*frame, false);
-        }
+        frameByte(LinkKind::Serial, m_framer, chunk[0]);
     }
+}
+
+void Session::frameByte(LinkKind kind, SerialFramer &framer, char c)
+{
+    // The framer drops a frame without its ETX when an STX or its size limit comes.
+    const QByteArray &held = framer.pending();
+    if (!held.isEmpty() && (c == STX || (c != ETX && held.size() >= SerialFramer::kLimit)))
+        emit inputDiscarded(kind, c == STX ? held : held + c,
+                            c == STX ? QStringLiteral("no ETX before the next STX")
+                                     : QStringLiteral("no ETX within %1 bytes").arg(SerialFramer::kLimit));
+    if (const auto frame = framer.feed(c))
+        unsolicitedFrame(*frame, kind == LinkKind::Ethernet);
 }
 
 void Session::netTick()
@@ -449,17 +523,10 @@ void Session::netTick()
     if (waiting() || !isEthernet())
         return;
     while (tmr_NETRCVTMR->isActive() && !waiting() && m_links[1]->bytesAvailable() > 0) {
-        // Frames are not assembled across reads on this link: a piece without an ETX is
-        // dropped, as the unit's own tools have always done.
-        const QByteArray chunk = m_links[1]->readAll();
-        if (!chunk.contains(ETX)) {
-            emit inputDiscarded(LinkKind::Ethernet, chunk, QStringLiteral("no ETX in the piece read"));
-            continue;
-        }
-        emit rxText(chunk, false);
-        m_framer.clear();
-        if (chunk.mid(1, 2) == "22")   // a late reply to another command is shown only
-            emit unsolicitedStatus(chunk, true);
+        // Assembled across reads like the serial link's: a status frame that TCP
+        // delivers in two pieces is not lost.
+        for (const char c : m_links[1]->readAll())
+            frameByte(LinkKind::Ethernet, m_netFramer, c);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "link/cycletimer.h"
 #include "protocol/serialframer.h"
 #include "link/serialtransport.h"
+#include "link/tcpreconnect.h"
 #include "link/tcptransport.h"
 #include "link/usbtransport.h"
 
@@ -113,8 +114,17 @@ public:
     // failed, at most 'timeoutMs'; a connection still pending then is given up.
     bool waitForConnection(int timeoutMs);
     // The exit paths: the serial port, the TCP connection when Ethernet is chosen (or
-    // always), and the USB link; the watchdog stops for good.
+    // always), and the USB link; the watchdog and the TCP retries stop for good.
     void closeLinks(bool tcpAlways);
+
+    // The Ethernet link comes back by itself when the unit closes a live connection;
+    // null when the Ethernet link is not a real TCP one (tests).
+    TcpReconnect *tcpReconnect() const { return m_reconnect; }
+    void stopReconnecting()
+    {
+        if (m_reconnect)
+            m_reconnect->stop();
+    }
 
     ReceiveTimer *tmr_RCVTIMER;
     ReceiveTimer *tmr_NETRCVTMR;
@@ -144,7 +154,9 @@ public:
     struct Exchange {
         enum class Pause { All, ReceiveTimers, Nothing };
         enum class Count { IfEmptyAndShow, IfEmpty, Nothing };
-        enum class Rearm { All, UpdateTimer, Nothing };
+        // ReceiveTimer: the current link's receive timer only, so that a status frame the
+        // unit sends afterwards is still read. Nothing: the first of the status pair.
+        enum class Rearm { All, ReceiveTimer, Nothing };
         Pause pause = Pause::All;
         bool wait = true;   // false: the reply is left to the receive timer, or to nobody
         Count count = Count::IfEmptyAndShow;
@@ -165,12 +177,15 @@ public:
     void operate(std::function<void()> action);
     // Like operate(), but ahead of every queued action: the emergency HV off.
     void operateFirst(std::function<void()> action);
+    // Between the two transactions of one step (the status pair): only what came through
+    // operateFirst() runs now; other queued actions wait until the step has ended.
+    void runUrgent() { runBetween(true); }
 
     // A handler that runs several transactions calls this before each one after the
     // first: queued operator actions run now, between transactions, and the result
     // says whether the sequence may go on (false once the operator's choice ended it
     // or the program is ending).
-    bool nextTransaction();
+    bool nextTransaction() { return runBetween(false); }
     // The operator chose something that ends any running sequence (manual mode, a new
     // link, an exit path): none of its later transactions is sent.
     void endSequences() { ++m_sequenceEpoch; }
@@ -207,6 +222,15 @@ private:
     void watchdogTick();
     QByteArray nextSerialChar();
     void runDeferred();
+    bool runBetween(bool urgentOnly);
+    void rearmReceiveTimer();
+    // One byte of unsolicited input on 'kind' through its framer.
+    void frameByte(LinkKind kind, SerialFramer &framer, char c);
+    // A frame picked up outside a transaction: shown, and decoded when it is a status frame.
+    void unsolicitedFrame(const QByteArray &frame, bool viaEthernet);
+    // Input that is dropped: a status frame in it still reaches the lamps; the rest from
+    // 'reportFrom' on is reported as discarded.
+    void dropInput(LinkKind kind, const QByteArray &bytes, const QString &reason, qsizetype reportFrom = 0);
     bool isAwaitedReply(const QByteArray &frame) const;
     void notTheReply(const QByteArray &frame);
     void checkReplyChecksum(const QByteArray &frame);
@@ -215,8 +239,10 @@ private:
 
     Transport *m_links[3];
     Transport *m_serial;   // the serial link: its watchdog and receive timer
+    TcpReconnect *m_reconnect = nullptr;
     std::unique_ptr<WaitClock> m_clock;
     SerialFramer m_framer;        // unsolicited frames on the serial link
+    SerialFramer m_netFramer;     // and on the Ethernet link, assembled across reads
     QByteArray m_afterEtx;        // serial characters read past a reply's ETX
     int m_waitDepth = 0;
     QByteArray m_awaitedEcho;     // command number of the last command sent
@@ -225,6 +251,7 @@ private:
     bool m_serialConfigured = false;
     int m_replyTimeoutMs = kSerialTcpTimeoutMs;
     QList<std::function<void()>> m_deferred;
+    QList<std::function<void()>> m_urgent;   // operateFirst(): run before m_deferred
 };
 
 } // namespace plv

@@ -5,20 +5,31 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <memory>
 
 namespace plv {
 namespace {
 
 class RealPrompter : public Prompter {
 public:
+    static QMessageBox *box(QWidget *parent, const QString &text, const QString &title, Icon icon)
+    {
+        return new QMessageBox(icon == Icon::Information ? QMessageBox::Information
+                               : icon == Icon::Warning   ? QMessageBox::Warning
+                                                         : QMessageBox::NoIcon,
+                               title.isEmpty() ? QApplication::applicationDisplayName() : title, text,
+                               QMessageBox::Ok, parent);
+    }
     void message(QWidget *parent, const QString &text, const QString &title, Icon icon) override
     {
-        QMessageBox box(icon == Icon::Information ? QMessageBox::Information
-                        : icon == Icon::Warning   ? QMessageBox::Warning
-                                                  : QMessageBox::NoIcon,
-                        title.isEmpty() ? QApplication::applicationDisplayName() : title, text,
-                        QMessageBox::Ok, parent);
-        box.exec();
+        std::unique_ptr<QMessageBox>(box(parent, text, title, icon))->exec();
+    }
+    void notify(QWidget *parent, const QString &text, const QString &title, Icon icon) override
+    {
+        QMessageBox *b = box(parent, text, title, icon);
+        b->setAttribute(Qt::WA_DeleteOnClose);
+        b->setWindowModality(Qt::NonModal);
+        b->show();
     }
     bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) override
     {

@@ -210,7 +210,12 @@ private slots:
         QVERIFY(rig.waitForCommands(10));
         QCOMPARE(s.CommErrors, 0);
 
-        serial ? rig.sim.closeSerial() : rig.sim.resetConnections();
+        if (serial) {
+            rig.sim.closeSerial();
+        } else {
+            rig.sim.resetConnections();
+            rig.sim.stopTcp();   // gone for good: the console's retries are refused
+        }
         c.ctr_AutoUpdate = 5;   // status, then hours: two counted errors in three exchanges
         const int before = s.CommErrors;
         QElapsedTimer wall;
@@ -242,21 +247,28 @@ private slots:
     void operatorActionDuringAWait_data()
     {
         QTest::addColumn<bool>("serial");
-        QTest::addColumn<bool>("automatic");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QList<QByteArray>>("wire");
         QTest::newRow("tcp: request status clicked during update data")
-            << false << false << QList<QByteArray>{"19,", "22,", "68,"};
+            << false << "reqstat" << QList<QByteArray>{"19,", "22,", "68,"};
         QTest::newRow("pty: request status clicked during update data")
-            << true << false << QList<QByteArray>{"19,", "22,", "68,"};
-        // The status step asks twice: the reset runs between its two exchanges.
-        QTest::newRow("tcp: fault reset operated during the cycle's status step")
-            << false << true << QList<QByteArray>{"22,", "31,", "68,"};
+            << true << "reqstat" << QList<QByteArray>{"19,", "22,", "68,"};
+        // The status step is one step: an operator action waits for its second exchange.
+        QTest::newRow("tcp: fault reset operated during the cycle's status step runs after the pair")
+            << false << "reset" << QList<QByteArray>{"22,", "68,", "31,"};
+        QTest::newRow("tcp: manual mode chosen during the cycle's status step runs after the pair")
+            << false << "manual" << QList<QByteArray>{"22,", "68,"};
+        QTest::newRow("pty: manual mode chosen during the cycle's status step runs after the pair")
+            << true << "manual" << QList<QByteArray>{"22,", "68,"};
+        QTest::newRow("tcp: the emergency HV OFF goes between the pair")
+            << false << "hvoff" << QList<QByteArray>{"22,", "98,0,", "68,"};
     }
     void operatorActionDuringAWait()
     {
         QFETCH(bool, serial);
-        QFETCH(bool, automatic);
+        QFETCH(QString, action);
         QFETCH(QList<QByteArray>, wire);
+        const bool automatic = action != "reqstat";
         ScriptedRig rig(serial);
         rig.link->respond = [serial](const QByteArray &p) { return Answer{{1, unitFrame(p.left(3) + "$,", serial)}}; };
         if (automatic) {
@@ -273,8 +285,12 @@ private slots:
                 acted = true;
                 // The operator acts as the command goes out, while its reply is awaited.
                 rig.clock->at(rig.clock->nowMs(), [&] {
-                    if (automatic)
+                    if (action == "reset")
                         emit rig.win->controls().btn_RSTTIME->operated();
+                    else if (action == "manual")
+                        rig.trigger("mnu_MANUAL");
+                    else if (action == "hvoff")
+                        rig.s().operateFirst([&] { rig.win->controls().hvOff(); });
                     else
                         find<QPushButton>(rig.win.get(), "btn_REQSTAT")->click();
                 });
@@ -282,11 +298,21 @@ private slots:
             return Answer{{200, unitFrame(p.left(3) + "$,", serial)}};
         };
         connect(rig.link, &Transport::readyRead, this, [&] { events << "reply"; });
+        // Every command of a sequence goes out with the update cycle paused, also after a
+        // queued action that ran in between (and re-armed it).
+        QList<bool> cycleRunningAtSend;
+        connect(&rig.s(), &Session::txFrame, this, [&] { cycleRunningAtSend << rig.s().tmr_UPDATE->isActive(); });
 
         if (!automatic)
             rig.win->readbacks().UpdateData();
         const int n = int(wire.size());
         QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 2 * n, 10000);   // the cycle's steps come on its real timer
+        if (action == "manual") {
+            QTRY_VERIFY(!rig.s().AutoUpdate);
+            // The pair ended and left the link's receive timer running for the unit's reports.
+            QVERIFY((serial ? rig.s().tmr_RCVTIMER : rig.s().tmr_NETRCVTMR)->isActive());
+        }
+        QCOMPARE(cycleRunningAtSend.mid(0, n), QList<bool>(n, false));
         rig.win->cycle().mnu_MANUAL_Click();
         QStringList expected;
         for (const QByteArray &p : wire)
@@ -300,16 +326,19 @@ private slots:
     // transaction ends; manual mode chosen meanwhile ends the automatic start for good.
     void aSequenceYieldsBetweenTransactions_data()
     {
-        QTest::addColumn<bool>("hv");                   // else Manual Update Mode
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QList<QByteArray>>("wire");    // the frames sent, from the first
         QTest::addColumn<bool>("automatic");
         QTest::newRow("HV switch goes out after the first silent query")
-            << true << QList<QByteArray>{"19,", "98,1,", "20,", "24,"} << true;
-        QTest::newRow("manual mode ends the automatic start") << false << QList<QByteArray>{"19,"} << false;
+            << "hv" << QList<QByteArray>{"19,", "98,1,", "20,", "24,"} << true;
+        QTest::newRow("manual mode ends the automatic start") << "manual" << QList<QByteArray>{"19,"} << false;
+        // Neither mode half-entered: tick, flag, cycle and query buttons agree on manual.
+        QTest::newRow("a link choice that fails ends the automatic start in manual mode")
+            << "failedLink" << QList<QByteArray>{"19,"} << false;
     }
     void aSequenceYieldsBetweenTransactions()
     {
-        QFETCH(bool, hv);
+        QFETCH(QString, action);
         QFETCH(QList<QByteArray>, wire);
         QFETCH(bool, automatic);
         ScriptedRig rig(false);
@@ -320,15 +349,21 @@ private slots:
         QList<QByteArray> sent;
         connect(&rig.s(), &Session::txFrame, this, [&](const QByteArray &f) { sent << f.mid(1, f.size() - 2); });
         rig.clock->at(300, [&] {
-            if (hv)
+            if (action == "hv") {
                 emit rig.win->controls().btn_HVONOFF->operated();
-            else
+            } else if (action == "manual") {
                 rig.trigger("mnu_MANUAL");
+            } else {
+                rig.prompt.inputs.enqueue(QStringLiteral("/dev/ttyNOSUCH"));
+                rig.trigger("mnu_userComm");
+            }
         });
         rig.trigger("mnu_AUTOUPDATE");
         QCOMPARE(rig.s().AutoUpdate, automatic);
         QCOMPARE(rig.s().tmr_UPDATE->isActive(), automatic);
         QCOMPARE(find<QAction>(rig.win.get(), "mnu_MANUAL")->isChecked(), !automatic);
+        QCOMPARE(find<QAction>(rig.win.get(), "mnu_AUTOUPDATE")->isChecked(), automatic);
+        QCOMPARE(find<QPushButton>(rig.win.get(), "btn_REQSTAT")->isEnabled(), !automatic);
         rig.win->cycle().mnu_MANUAL_Click();
         QCOMPARE(sent.mid(0, wire.size()), wire);
         if (!automatic)

@@ -9,10 +9,12 @@
 #include "panels/controlspanel.h"
 #include "panels/statuspanel.h"
 #include "panels/infopanel.h"
+#include "panels/setpointeditor.h"
 
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -383,24 +385,84 @@ private slots:
             QCOMPARE(textColor(st.lbl_INTRLKSTAT), QColor(255, 0, 0));
     }
 
-    // On Ethernet a frame is never assembled across reads: the piece without an ETX is
-    // dropped, and the piece with it is decoded from its own position 5.
-    void tcpFrameInTwoReadsIsLost()
+    // A status frame the unit sends on its own reaches the lamps wherever it lands: split
+    // over reads, behind a reply, in input dropped before a command or after a reply,
+    // and after the commands whose answer nobody waits for.
+    void statusFrameIsNeverLost_data()
     {
-        Rig rig;
-        QVERIFY(rig.attachTcp());
-        QTcpSocket &sock = rig.s().tcp().socket();
-        QSignalSpy arrived(&sock, &QIODevice::readyRead);
-        const QByteArray first = "\x02" "22,1,1", second = ",1,0,\x03";
-        rig.sim.sendRaw(first);
-        QVERIFY(arrived.wait(5000));
-        QTRY_COMPARE_WITH_TIMEOUT(sock.bytesAvailable(), qint64(0), 5000);
-        rig.sim.sendRaw(second);
-        QTRY_COMPARE_WITH_TIMEOUT(rig.panel(3), renderFrame(second), 5000);
+        QTest::addColumn<bool>("serial");
+        QTest::addColumn<QString>("when");
+        QTest::newRow("tcp: split over two reads") << false << "split";
+        QTest::newRow("tcp: in the read that brings a reply") << false << "behindReply";
+        QTest::newRow("pty: right behind a reply") << true << "behindReply";
+        QTest::newRow("tcp: waiting when a command goes out") << false << "beforeCommand";
+        QTest::newRow("pty: waiting when a command goes out") << true << "beforeCommand";
+        QTest::newRow("tcp: after CANCEL") << false << "cancel";
+        QTest::newRow("pty: after CANCEL") << true << "cancel";
+        QTest::newRow("tcp: after TRY OUT") << false << "tryOut";
+        QTest::newRow("tcp: after PROGRAM") << false << "program";
+        QTest::newRow("tcp: after the unit baud rate is saved") << false << "baud";
+    }
+    void statusFrameIsNeverLost()
+    {
+        QFETCH(bool, serial);
+        QFETCH(QString, when);
+        ScriptedRig rig(serial);
+        Session &s = rig.s();
+        const QByteArray status = unitFrame("22,0,1,1,0,", serial), reply = unitFrame("23,SW 8,", serial);
+        const QByteArray ack = unitFrame("10,$,", serial);
+        auto arrive = [&](const QByteArray &bytes) {
+            rig.link->arriveAt(rig.clock->nowMs() + 5, bytes);
+            rig.advanceTo(rig.clock->nowMs() + 10);
+        };
+        SetpointEditor &ed = rig.win->editor();
+        if (when == "split") {
+            arrive(status.left(5));
+            arrive(status.mid(5));
+        } else if (when == "behindReply") {
+            rig.link->answers << Answer{{5, reply + status}};
+            QCOMPARE(exchange(s, "23,").left(reply.size()), reply);
+        } else if (when == "beforeCommand") {
+            s.pause();
+            arrive(status);
+            rig.link->answers << Answer{{5, reply}};
+            QCOMPARE(exchange(s, "23,"), reply);
+        } else {
+            rig.link->respond = [&](const QByteArray &) { return Answer{{1, ack}}; };
+            if (when == "cancel") {
+                ed.btn_CANCEL->click();
+            } else if (when == "tryOut") {
+                ed.btn_UPDATE->click();
+            } else if (when == "program") {
+                ed.btn_ACCEPT->click();
+            } else {
+                rig.prompt.dialogs.enqueue([](QDialog &d) {
+                    static_cast<UnitBaudRateDialog &>(d).save->click();
+                    return d.result();
+                });
+                rig.trigger("mnu_BaudRate");
+            }
+            arrive(ack);   // a late answer is picked up as well
+            arrive(status);
+        }
+        rig.advanceTo(rig.clock->nowMs() + 1);
         StatusPanel &st = rig.win->status();
-        QVERIFY(!st.led_HVSTAT->value());
-        QCOMPARE(st.lbl_HVSTAT->text(), QStringLiteral("HV OFF"));
-        QCOMPARE(st.lbl_INTRLKSTAT->text(), QStringLiteral("INTERLOCK"));
+        QCOMPARE(st.lbl_INTRLKSTAT->text(), QStringLiteral("Interlock Open"));
+        QCOMPARE(st.lbl_FAULT->text(), QStringLiteral("P.S. FAULT"));
+    }
+
+    // A command sent during another's wait (the exit sequence's) leaves that wait
+    // expecting its own reply: the other's acknowledgement is set aside.
+    void aSendDuringAWaitKeepsItsReply()
+    {
+        ScriptedRig rig(false);
+        const QByteArray reply = unitFrame("23,SW 8,", false);
+        rig.link->answers << Answer{{50, reply}} << Answer{{5, unitFrame("10,$,", false)}};
+        QSignalSpy exchanged(&rig.s(), &Session::exchanged);
+        rig.clock->at(10, [&] { rig.s().outputOutputString("10,0,"); });
+        QCOMPARE(exchange(rig.s(), "23,"), reply);
+        QCOMPARE(exchanged.first().first().toByteArray(), QByteArray("23"));
+        QCOMPARE(rig.s().EchoMismatches, 1);
     }
 
     // A reply to another command that comes after its wait ended is shown, never read

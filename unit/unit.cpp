@@ -107,9 +107,7 @@ TryOut Unit::tryOut(Channel c, int count)
     const auto command = setpointCommand(c, count);
     if (!command)
         return out;   // a count the unit cannot take is never sent
-    // The reply wait re-arms the serial receive timer itself: only the update timer here.
-    const QByteArray r = m_session.transact(*command, {.count = Exchange::Count::Nothing,
-                                                       .rearm = Exchange::Rearm::UpdateTimer});
+    const QByteArray r = m_session.transact(*command, {.count = Exchange::Count::Nothing});
     out.sent = true;
     out.status = charAt(r, 5);
     if (!r.isEmpty())
@@ -121,11 +119,9 @@ TryOut Unit::tryOut(Channel c, int count)
 
 void Unit::resend(Channel c, int count)
 {
-    const Exchange how{.pause = Exchange::Pause::ReceiveTimers, .wait = false, .rearm = Exchange::Rearm::Nothing};
-    if (const auto command = setpointCommand(c, count))
+    const Exchange how{.pause = Exchange::Pause::ReceiveTimers, .wait = false, .rearm = Exchange::Rearm::ReceiveTimer};
+    if (const auto command = setpointCommand(c, count))   // a count the unit cannot take is never sent
         m_session.transact(*command, how);
-    else
-        m_session.pauseReceiveTimers();   // a count the unit cannot take is never sent
 }
 
 bool Unit::togglePassthrough()
@@ -150,7 +146,7 @@ void Unit::programFilamentLimit(int code)
 
 void Unit::setUnitBaudRate(int code)
 {
-    m_session.transact("07," + QByteArray::number(code) + ',', {.wait = false, .rearm = Exchange::Rearm::Nothing});
+    m_session.transact("07," + QByteArray::number(code) + ',', {.wait = false, .rearm = Exchange::Rearm::ReceiveTimer});
 }
 
 void Unit::sendOnly(const QByteArray &payload)
