@@ -58,7 +58,6 @@ void LinkChoice::tcpReconnected()
     if (!m_session.isEthernet() || !m_session.tcp().isConnected())
         return;
     emit reconnected(LinkKind::Ethernet, tcpWhere());
-    m_session.tmr_NETRCVTMR->start();
     // The mode it was in: the automatic cycle kept running (and missing) meanwhile.
     m_afterOpen(m_session.AutoUpdate);
 }
@@ -86,17 +85,13 @@ void LinkChoice::mnu_DISCONNECT_Click()
 {
     leaveLink();
     emit disconnected();
-    m_session.tmr_RCVTIMER->stop();
-    m_session.tmr_NETRCVTMR->stop();
-    m_session.tmr_COMMWDT->stop();
-    m_session.setSerialConfigured(false);   // so the watchdog never reopens the port
     QString where;
     switch (m_session.linkKind()) {
     case Session::LinkKind::Serial: where = m_session.serial().portName(); break;
     case Session::LinkKind::Ethernet: where = tcpWhere(); break;
     case Session::LinkKind::Usb: where = QStringLiteral("USB"); break;
     }
-    m_session.link().close();
+    m_session.closeLink();
     check(nullptr);
     m_showPanel(0, QStringLiteral("SET PORT!"));
     m_showPanel(1, QStringLiteral("Comm Ch."));
@@ -117,7 +112,7 @@ void LinkChoice::invalidPort()
 void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString &fixedPort)
 {
     leaveLink();
-    m_session.tmr_RCVTIMER->stop();
+    m_session.tmr_RCVTIMER->stop();   // while the prompts are up
     check(item);
     QString portText = fixedPort, device;
     if (fixedPort.isEmpty()) {
@@ -137,28 +132,24 @@ void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString 
         device = serialDeviceForNumber(fixedPort.toInt());
     }
 
-    SerialTransport &serial = m_session.serial();
+    Session::LinkTarget target;
+    target.device = device;
+    target.serialMode = mode;
     GuiBaudRateDialog rate(m_window);
     if (prompter().exec(rate) == QDialog::Accepted) {
-        serial.setSettings(rate.settings());
+        target.settings = rate.settings();
         m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + rate.settings());
     }
 
-    serial.close();
     CommPortNum = portText.trimmed();
-    serial.setPortName(device);
-    if (!serial.open()) {
+    if (!m_session.useLink(LinkKind::Serial, target).open) {
         emit failed(LinkDown::FailedToOpen, device);
         invalidPort();
         return;
     }
     emit opened(LinkKind::Serial, device);
-    m_session.setSerialConfigured(true);
-    m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + serial.settings());
+    m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + m_session.serial().settings());
     m_showPanel(1, QStringLiteral("Comm Port:  ") + CommPortNum);
-    m_session.CommMode = mode;
-    m_session.tmr_RCVTIMER->start();
-    m_session.tmr_NETRCVTMR->stop();
     m_afterOpen(true);
 }
 
@@ -177,34 +168,27 @@ void LinkChoice::mnu_ethernet_Click()
         m_remoteHost->txtHost->setText(m_rememberedHost);
         m_remoteHost->txtPortNumber->setText(m_rememberedPort);
     }
-    TcpTransport &tcp = m_session.tcp();
+    Session::LinkTarget target;   // Cancel: the address accepted before
     if (prompter().exec(*m_remoteHost) == QDialog::Accepted) {
         emit ethernetAccepted(m_remoteHost->acceptedHost(), m_remoteHost->acceptedPort());
         m_showPanel(1, QStringLiteral("IP: ") + m_remoteHost->acceptedHost());
-        tcp.setRemote(m_remoteHost->acceptedHost(), quint16(m_remoteHost->acceptedPort().toUInt()));
+        target.host = m_remoteHost->acceptedHost();
+        target.port = quint16(m_remoteHost->acceptedPort().toUInt());
     } else if (m_remoteHost->portRefused()) {
         invalidPort();
         return;
     }
     check(items[3]);
-    m_session.tmr_RCVTIMER->stop();
-    m_session.tmr_NETRCVTMR->stop();
     m_showPanel(0, tr("Ethernet Comms"));
-    m_session.CommMode = QStringLiteral("ethernet");
-
-    tcp.open();
-    // At most 10 s for the connection, with the event loop running; a refused or
-    // failed attempt ends the wait early.
-    const bool connected = m_session.waitForConnection(10000);
+    // A refused or failed attempt ends the connection wait early.
+    const Session::LinkOpened link = m_session.useLink(LinkKind::Ethernet, target);
     if (m_session.ended())
         return;
-    const QString where = tcpWhere();
+    const bool connected = link.open;
     if (connected)
-        emit opened(LinkKind::Ethernet, where);
+        emit opened(LinkKind::Ethernet, tcpWhere());
     else
-        emit failed(tcp.socket().error() == QAbstractSocket::ConnectionRefusedError ? LinkDown::Refused : LinkDown::FailedToOpen,
-                    where);
-    m_session.tmr_NETRCVTMR->start();
+        emit failed(link.refused ? LinkDown::Refused : LinkDown::FailedToOpen, tcpWhere());
     // A connection that was refused, failed or never completed is not queried: its
     // status request and automatic start would only run into their time-outs.
     if (!connected)
@@ -217,12 +201,9 @@ void LinkChoice::mnu_USB_Click()
     leaveLink();
     check(items[4]);
     m_showPanel(0, tr("USB Comms"));
-    m_session.CommMode = QStringLiteral("USB");
     m_showPanel(1, QStringLiteral("USB HID  "));
+    m_session.useLink(LinkKind::Usb);   // no device found shows no message of its own
     UsbTransport &usb = m_session.usb();
-    usb.find();   // no device found shows no message of its own
-    m_session.tmr_RCVTIMER->start();
-    m_session.tmr_NETRCVTMR->stop();
     if (!usb.libraryLoaded()) {
         items[4]->setChecked(false);
         prompter().notify(m_window, tr("The USB bridge library could not be loaded, so no USB unit can be reached."),

@@ -8,33 +8,6 @@
 
 namespace plv {
 
-ReceiveTimer::ReceiveTimer(const QString &name, QObject *parent) : QObject(parent)
-{
-    setObjectName(name);
-}
-
-void ReceiveTimer::setActive(bool on)
-{
-    if (on == m_active)
-        return;
-    m_active = on;
-    emit activeChanged(on);
-    if (on)
-        poke();   // data that waited while the timer was off is picked up now
-}
-
-void ReceiveTimer::poke()
-{
-    if (!m_active || m_tickQueued)
-        return;
-    m_tickQueued = true;
-    QMetaObject::invokeMethod(this, [this] {
-        m_tickQueued = false;
-        if (m_active)
-            emit tick();
-    }, Qt::QueuedConnection);
-}
-
 void SteadyClock::sleep(Transport &link, qint64 deadlineMs)
 {
     QEventLoop loop;
@@ -57,9 +30,6 @@ void SteadyClock::wake()
 
 Session::Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock)
     : QObject(window),
-      tmr_RCVTIMER(new ReceiveTimer(QStringLiteral("tmr_RCVTIMER"), window)),
-      tmr_NETRCVTMR(new ReceiveTimer(QStringLiteral("tmr_NETRCVTMR"), window)),
-      tmr_COMMWDT(new QTimer(window)),
       tmr_UPDATE(new CycleTimer(QStringLiteral("tmr_UPDATE"), 66, window)),
       m_links{links.serial ? links.serial : new SerialTransport(this),
               links.ethernet ? links.ethernet : new TcpTransport(this), links.usb ? links.usb : new UsbTransport(this)},
@@ -67,21 +37,26 @@ Session::Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock)
       m_clock(clock ? std::move(clock) : std::make_unique<SteadyClock>())
 {
     setObjectName(QStringLiteral("session"));
-    tmr_COMMWDT->setObjectName(QStringLiteral("tmr_COMMWDT"));
-    tmr_COMMWDT->setInterval(5000);
-
-    connect(m_links[0], &Transport::readyRead, tmr_RCVTIMER, &ReceiveTimer::poke);
-    connect(m_links[1], &Transport::readyRead, tmr_NETRCVTMR, &ReceiveTimer::poke);
-    connect(tmr_RCVTIMER, &ReceiveTimer::tick, this, &Session::serialTick);
-    connect(tmr_NETRCVTMR, &ReceiveTimer::tick, this, &Session::netTick);
-    connect(tmr_COMMWDT, &QTimer::timeout, this, &Session::watchdogTick);
+    m_receiver = new Receiver(*m_links[0], *m_links[1], window, [this] { return waiting(); }, [this] { return linkKind(); });
+    tmr_RCVTIMER = m_receiver->serialTimer;
+    tmr_NETRCVTMR = m_receiver->netTimer;
+    connect(m_receiver, &Receiver::frameShown, this, [this](const QByteArray &frame) { emit rxText(frame, false); });
+    connect(m_receiver, &Receiver::unsolicitedStatus, this, &Session::unsolicitedStatus);
+    connect(m_receiver, &Receiver::inputDiscarded, this, &Session::inputDiscarded);
+    m_watchdog = new SerialWatchdog(*m_serial, window, [this] { return CommStatusFlag; });
+    tmr_COMMWDT = m_watchdog->timer();
+    connect(m_watchdog, &SerialWatchdog::reopened, this, &Session::serialReopened);
     if (auto *tcp = qobject_cast<TcpTransport *>(m_links[1])) {
         m_reconnect = new TcpReconnect(*tcp, window);
         connect(tcp, &TcpTransport::disconnectedByPeer, this, [this] {
             if (isEthernet() && !m_ended)
                 m_reconnect->start();
         });
-        connect(m_reconnect, &TcpReconnect::reconnected, this, [this] { m_netFramer.clear(); });
+        connect(m_reconnect, &TcpReconnect::reconnected, this, [this] {
+            m_receiver->newConnection();
+            if (isEthernet() && !m_ended)
+                tmr_NETRCVTMR->start();
+        });
     }
 }
 
@@ -123,47 +98,8 @@ void Session::discardWaiting(LinkKind kind, const QString &reason)
 {
     Transport &in = link(kind);
     if (in.bytesAvailable() > 0)
-        dropInput(kind, in.readAll(), reason);
+        m_receiver->dropInput(kind, in.readAll(), reason);
     in.discardInput();
-}
-
-namespace {
-// Where complete status frames ("22" echoed) lie in 'bytes': [STX, ETX] index pairs.
-QList<std::pair<qsizetype, qsizetype>> statusFramesIn(const QByteArray &bytes)
-{
-    QList<std::pair<qsizetype, qsizetype>> found;
-    qsizetype from = 0;
-    for (qsizetype etx = bytes.indexOf(ETX); etx >= 0; etx = bytes.indexOf(ETX, from)) {
-        const qsizetype stx = bytes.lastIndexOf(STX, etx);
-        if (stx >= from && bytes.mid(stx + 1, 2) == "22")
-            found.append({stx, etx});
-        from = etx + 1;
-    }
-    return found;
-}
-} // namespace
-
-void Session::dropInput(LinkKind kind, const QByteArray &bytes, const QString &reason, qsizetype reportFrom)
-{
-    QByteArray rest;
-    qsizetype at = 0;
-    for (const auto &[stx, etx] : statusFramesIn(bytes)) {
-        unsolicitedFrame(bytes.mid(stx, etx - stx + 1), kind == LinkKind::Ethernet);
-        rest += bytes.mid(std::max(at, reportFrom), stx - std::max(at, reportFrom));
-        at = etx + 1;
-    }
-    rest += bytes.mid(std::max(at, reportFrom));
-    if (!rest.isEmpty())
-        emit inputDiscarded(kind, rest, reason);
-}
-
-void Session::unsolicitedFrame(const QByteArray &frame, bool viaEthernet)
-{
-    emit rxText(frame, false);
-    // Only a status frame is decoded as status: line noise ending in an ETX, or a late
-    // reply to another command, read by position could light "HV ON".
-    if (frame.startsWith(STX) && frame.mid(1, 2) == "22")
-        emit unsolicitedStatus(frame, viaEthernet);
 }
 
 QByteArray Session::nextSerialChar()
@@ -321,15 +257,14 @@ QByteArray Session::WaitForReply()
     tmr_RCVTIMER->start();
     if (eth) {
         // The reply keeps the whole read; a status frame behind it is status all the same.
-        for (const auto &[stx, etx] : statusFramesIn(rest))
-            unsolicitedFrame(rest.mid(stx, etx - stx + 1), true);
+        m_receiver->statusBehindReply(rest);
     }
     QByteArray after = lead + std::exchange(m_afterEtx, {});
     if (m_serial->isOpen()) {
         after += m_serial->readAll();
         m_serial->discardInput();
     }
-    dropInput(LinkKind::Serial, after, QStringLiteral("after the reply"), lead.size());
+    m_receiver->dropInput(LinkKind::Serial, after, QStringLiteral("after the reply"), lead.size());
 
     if ((!m_deferred.isEmpty() || !m_urgent.isEmpty()) && m_waitDepth == 0)
         QMetaObject::invokeMethod(this, &Session::runDeferred, Qt::QueuedConnection);
@@ -393,6 +328,65 @@ QByteArray Session::transact(const QByteArray &payload, const Exchange &how)
     return reply;
 }
 
+Session::LinkOpened Session::useLink(LinkKind kind, const LinkTarget &target)
+{
+    LinkOpened out;
+    switch (kind) {
+    case LinkKind::Serial: {
+        tmr_RCVTIMER->stop();
+        SerialTransport &port = serial();
+        port.close();
+        port.setPortName(target.device);
+        if (!target.settings.isEmpty())
+            port.setSettings(target.settings);
+        if (!port.open()) {
+            out.error = port.port().errorString();
+            return out;
+        }
+        setSerialConfigured(true);
+        CommMode = target.serialMode;
+        tmr_RCVTIMER->start();
+        tmr_NETRCVTMR->stop();
+        out.open = true;
+        return out;
+    }
+    case LinkKind::Ethernet: {
+        pauseReceiveTimers();
+        CommMode = QStringLiteral("ethernet");
+        TcpTransport &net = tcp();
+        if (!target.host.isEmpty())
+            net.setRemote(target.host, target.port);
+        m_receiver->newConnection();
+        net.open();
+        out.open = waitForConnection(10000);
+        if (m_ended)
+            return {};
+        if (!out.open) {
+            const QAbstractSocket::SocketError e = net.socket().error();
+            out.refused = e == QAbstractSocket::ConnectionRefusedError;
+            out.error = e == QAbstractSocket::UnknownSocketError ? QStringLiteral("no connection within 10 s")
+                                                                 : net.socket().errorString();
+        }
+        tmr_NETRCVTMR->start();
+        return out;
+    }
+    case LinkKind::Usb: {
+        CommMode = QStringLiteral("USB");
+        UsbTransport &bridge = usb();
+        bridge.find();   // no device found is the caller's to report
+        tmr_RCVTIMER->start();
+        tmr_NETRCVTMR->stop();
+        out.open = bridge.isOpen();
+        if (!bridge.libraryLoaded())
+            out.error = QStringLiteral("the USB bridge library is not loaded");
+        else if (!out.open)
+            out.error = QStringLiteral("no USB unit found");
+        return out;
+    }
+    }
+    return out;
+}
+
 bool Session::waitForConnection(int timeoutMs)
 {
     auto *tcp = qobject_cast<TcpTransport *>(m_links[1]);
@@ -421,6 +415,15 @@ void Session::closeLinks(bool tcpAlways)
     link(LinkKind::Usb).close();   // the bridge stays loaded; nothing more is written to it
     tmr_COMMWDT->stop();
     stopReconnecting();
+}
+
+void Session::closeLink()
+{
+    pauseReceiveTimers();
+    tmr_COMMWDT->stop();
+    setSerialConfigured(false);
+    stopReconnecting();
+    link().close();
 }
 
 void Session::showCommErrors(bool leadingSpace)
@@ -491,61 +494,6 @@ void Session::end()
     tmr_RCVTIMER->stop();
     tmr_NETRCVTMR->stop();
     stopReconnecting();
-}
-
-void Session::serialTick()
-{
-    // The reply wait owns the link while it runs.
-    if (waiting() || isEthernet() || isUsb())
-        return;
-    while (tmr_RCVTIMER->isActive() && !waiting() && m_serial->bytesAvailable() > 0) {
-        const QByteArray chunk = m_serial->read(1);
-        if (chunk.isEmpty())
-            break;
-        frameByte(LinkKind::Serial, m_framer, chunk[0]);
-    }
-}
-
-void Session::frameByte(LinkKind kind, SerialFramer &framer, char c)
-{
-    // The framer drops a frame without its ETX when an STX or its size limit comes.
-    const QByteArray &held = framer.pending();
-    if (!held.isEmpty() && (c == STX || (c != ETX && held.size() >= SerialFramer::kLimit)))
-        emit inputDiscarded(kind, c == STX ? held : held + c,
-                            c == STX ? QStringLiteral("no ETX before the next STX")
-                                     : QStringLiteral("no ETX within %1 bytes").arg(SerialFramer::kLimit));
-    if (const auto frame = framer.feed(c))
-        unsolicitedFrame(*frame, kind == LinkKind::Ethernet);
-}
-
-void Session::netTick()
-{
-    if (waiting() || !isEthernet())
-        return;
-    while (tmr_NETRCVTMR->isActive() && !waiting() && m_links[1]->bytesAvailable() > 0) {
-        // Assembled across reads like the serial link's: a status frame that TCP
-        // delivers in two pieces is not lost.
-        for (const char c : m_links[1]->readAll())
-            frameByte(LinkKind::Ethernet, m_netFramer, c);
-    }
-}
-
-void Session::watchdogTick()
-{
-    if (m_ended)
-        return;
-    tmr_COMMWDT->stop();
-    if (m_serialConfigured) {
-        if (CommStatusFlag) {
-            if (!m_serial->isOpen() && m_serial->open())
-                emit serialReopened();
-        } else if (m_serial->isOpen()) {
-            m_serial->close();
-        } else {
-            m_serial->open();
-        }
-    }
-    tmr_COMMWDT->start();
 }
 
 } // namespace plv
