@@ -59,7 +59,7 @@ void LinkChoice::tcpReconnected()
         return;
     emit reconnected(LinkKind::Ethernet, tcpWhere());
     // The mode it was in: the automatic cycle kept running (and missing) meanwhile.
-    m_afterOpen(m_session.AutoUpdate);
+    m_afterOpen(m_session.AutoUpdate());
 }
 
 void LinkChoice::buildMenu(const AddItem &add)

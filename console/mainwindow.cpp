@@ -84,7 +84,7 @@ void MainWindow::buildMenus()
     mnu_EXTRAS = addItem(controls, "mnu_EXTRAS", tr("E&xtras Window"), [this] {
         extras().show();
         extras().raise();
-        extras().txt_COMMERRORS->setText(QString::number(m_session->CommErrors));
+        extras().txt_COMMERRORS->setText(QString::number(m_session->CommErrors()));
     });
     mnu_PASSTHRU = addItem(controls, "mnu_PASSTHRU", tr("&Toggle Passthrough"), [this] { m_unit->togglePassthrough(); });
     mnu_AUTOUPDATE = addItem(controls, "mnu_AUTOUPDATE", tr("&Auto Update Mode"), [this] { m_cycle->mnu_AUTOUPDATE_Click(); });
@@ -184,14 +184,13 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
     m_exit->tmr_EXIT->stop();
     m_cycle->ctr_AutoUpdate = 0;
     m_rating->selectDefault();
-    m_session->AutoUpdate = false;
+    m_session->setAutoUpdate(false);
     m_session->tmr_UPDATE->stop();
-    m_session->CommErrors = 0;
     mnu_EXTRAS->setEnabled(false);
     mnu_EXTRAS->setVisible(false);
     m_panel->controls->btn_HVONOFF->setValue(false);
     m_session->tmr_COMMWDT->stop();
-    m_session->CommStatusFlag = true;
+    m_session->replyDecoded();
     mnu_PASSTHRU->setEnabled(false);
     mnu_PASSTHRU->setVisible(false);
     // Channel A is selected when the window opens: give the scaled box its limits now.

@@ -43,7 +43,7 @@ Session::Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock)
     connect(m_receiver, &Receiver::frameShown, this, [this](const QByteArray &frame) { emit rxText(frame, false); });
     connect(m_receiver, &Receiver::unsolicitedStatus, this, &Session::unsolicitedStatus);
     connect(m_receiver, &Receiver::inputDiscarded, this, &Session::inputDiscarded);
-    m_watchdog = new SerialWatchdog(*m_serial, window, [this] { return CommStatusFlag; });
+    m_watchdog = new SerialWatchdog(*m_serial, window, [this] { return m_commStatusFlag; });
     tmr_COMMWDT = m_watchdog->timer();
     connect(m_watchdog, &SerialWatchdog::reopened, this, &Session::serialReopened);
     if (auto *tcp = qobject_cast<TcpTransport *>(m_links[1])) {
@@ -121,12 +121,12 @@ bool Session::isAwaitedReply(const QByteArray &frame) const
 
 void Session::notTheReply(const QByteArray &frame)
 {
-    ++EchoMismatches;
+    ++m_echoMismatches;
     emit inputDiscarded(linkKind(), frame,
                         QStringLiteral("not the reply to %1").arg(QString::fromLatin1(m_awaitedEcho)));
     emit replyFault(QStringLiteral("Reply echoes %1 while %2 is awaited (%3 so far)")
                         .arg(renderFrame(frame.mid(1, 2)), QString::fromLatin1(m_awaitedEcho))
-                        .arg(EchoMismatches));
+                        .arg(m_echoMismatches));
     if (frame.startsWith(STX) && frame.mid(1, 2) == "22")
         emit unsolicitedStatus(frame, isEthernet());
 }
@@ -141,10 +141,10 @@ void Session::checkReplyChecksum(const QByteArray &frame)
     const char want = checksumChar(frame.mid(1, frame.size() - 3));
     if (got == want)
         return;
-    ++ChecksumMismatches;
+    ++m_checksumMismatches;
     emit replyFault(QStringLiteral("Reply checksum %1, expected %2 (%3 so far)")
                         .arg(renderFrame(QByteArray(1, got)), renderFrame(QByteArray(1, want)))
-                        .arg(ChecksumMismatches));
+                        .arg(m_checksumMismatches));
 }
 
 QByteArray Session::WaitForReply()
@@ -280,7 +280,7 @@ void Session::pauseReceiveTimers()
 void Session::pause()
 {
     pauseReceiveTimers();
-    if (AutoUpdate)
+    if (m_autoUpdate)
         tmr_UPDATE->stop();
 }
 
@@ -299,7 +299,7 @@ void Session::rearm()
     if (m_ended)
         return;
     rearmReceiveTimer();
-    if (AutoUpdate)
+    if (m_autoUpdate)
         tmr_UPDATE->start();
 }
 
@@ -344,7 +344,7 @@ Session::LinkOpened Session::useLink(LinkKind kind, const LinkTarget &target)
             return out;
         }
         setSerialConfigured(true);
-        CommMode = target.serialMode;
+        m_commMode = target.serialMode;
         tmr_RCVTIMER->start();
         tmr_NETRCVTMR->stop();
         out.open = true;
@@ -352,7 +352,7 @@ Session::LinkOpened Session::useLink(LinkKind kind, const LinkTarget &target)
     }
     case LinkKind::Ethernet: {
         pauseReceiveTimers();
-        CommMode = QStringLiteral("ethernet");
+        m_commMode = QStringLiteral("ethernet");
         TcpTransport &net = tcp();
         if (!target.host.isEmpty())
             net.setRemote(target.host, target.port);
@@ -371,7 +371,7 @@ Session::LinkOpened Session::useLink(LinkKind kind, const LinkTarget &target)
         return out;
     }
     case LinkKind::Usb: {
-        CommMode = QStringLiteral("USB");
+        m_commMode = QStringLiteral("USB");
         UsbTransport &bridge = usb();
         bridge.find();   // no device found is the caller's to report
         tmr_RCVTIMER->start();
@@ -428,8 +428,8 @@ void Session::closeLink()
 
 void Session::showCommErrors(bool leadingSpace)
 {
-    QString text = QString::number(CommErrors);
-    if (leadingSpace && CommErrors >= 0)
+    QString text = QString::number(m_commErrors);
+    if (leadingSpace && m_commErrors >= 0)
         text.prepend(QLatin1Char(' '));
     emit commErrorsShown(text);
 }

@@ -71,13 +71,15 @@ public:
     Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock);
 
     // Link mode: "comm1", "comm2", "ethernet", "USB", or empty before the first choice.
-    // Only "ethernet" and "USB" are tested; anything else is the serial port.
-    QString CommMode;
+    // Only "ethernet" and "USB" are tested; anything else is the serial port. useLink()
+    // sets it; a link set up in code (tests, benchmarks) sets the text alone.
+    QString CommMode() const { return m_commMode; }
+    void setCommMode(const QString &mode) { m_commMode = mode; }
     using LinkKind = plv::LinkKind;
     LinkKind linkKind() const
     {
-        return CommMode == QLatin1String("ethernet") ? LinkKind::Ethernet
-               : CommMode == QLatin1String("USB")    ? LinkKind::Usb
+        return m_commMode == QLatin1String("ethernet") ? LinkKind::Ethernet
+               : m_commMode == QLatin1String("USB")    ? LinkKind::Usb
                                                      : LinkKind::Serial;
     }
     bool isEthernet() const { return linkKind() == LinkKind::Ethernet; }
@@ -136,13 +138,18 @@ public:
     ReceiveTimer *tmr_NETRCVTMR;
     QTimer *tmr_COMMWDT;
 
-    bool AutoUpdate = false;
-    int CommErrors = 0;
-    bool CommStatusFlag = true;
+    // Automatic update mode: transactions re-arm tmr_UPDATE while it is on.
+    bool AutoUpdate() const { return m_autoUpdate; }
+    void setAutoUpdate(bool on) { m_autoUpdate = on; }
+    // Transactions that got no reply; never reset.
+    int CommErrors() const { return m_commErrors; }
+    // Set by every handler that decoded a reply; the watchdog reads it.
+    bool CommStatusFlag() const { return m_commStatusFlag; }
+    void replyDecoded() { m_commStatusFlag = true; }
     // Frames that were not the awaited reply (wrong echo) and replies whose checksum
     // character is off, as shown in the diagnostics window.
-    int EchoMismatches = 0;
-    int ChecksumMismatches = 0;
+    int EchoMismatches() const { return m_echoMismatches; }
+    int ChecksumMismatches() const { return m_checksumMismatches; }
 
     QByteArray ProcessOutputString(const QByteArray &payload) const;
     void outputOutputString(const QByteArray &payload);
@@ -172,7 +179,7 @@ public:
     QByteArray transact(const QByteArray &payload, const Exchange &how);
     QByteArray transact(const QByteArray &payload) { return transact(payload, Exchange{}); }
 
-    void countError() { ++CommErrors; }
+    void countError() { ++m_commErrors; }
     // Writes the counter into the diagnostics window (through commErrorsShown).
     void showCommErrors(bool leadingSpace = false);
 
@@ -232,6 +239,12 @@ private:
     // Drops what waits on 'kind', saying so when anything did.
     void discardWaiting(LinkKind kind, const QString &reason);
 
+    QString m_commMode;
+    bool m_autoUpdate = false;
+    int m_commErrors = 0;
+    bool m_commStatusFlag = true;
+    int m_echoMismatches = 0;
+    int m_checksumMismatches = 0;
     Transport *m_links[3];
     Transport *m_serial;   // the serial link: its watchdog and receive timer
     Receiver *m_receiver;

@@ -112,7 +112,7 @@ private slots:
         rig.win->info().PollTotalHours();
         QCOMPARE(rig.clock->nowMs(), returnsAt);
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(reply));
-        QCOMPARE(rig.s().CommErrors, reply.isEmpty() ? 1 : 0);
+        QCOMPARE(rig.s().CommErrors(), reply.isEmpty() ? 1 : 0);
         if (statusFirst)
             QCOMPARE(rig.win->status().lbl_INTRLKSTAT->text(), QStringLiteral("Interlock Open"));
         // The late reply lands outside any wait: the receive timer shows it.
@@ -120,11 +120,11 @@ private slots:
         if (late)
             QCOMPARE(rig.panel(3), renderFrame(unitFrame(kHours, serial)));
 
-        const int errors = rig.s().CommErrors;
+        const int errors = rig.s().CommErrors();
         rig.link->answers << Answer{{1, unitFrame(kHours, serial)}};
         rig.win->info().PollTotalHours();
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame(kHours, serial)));
-        QCOMPARE(rig.s().CommErrors, errors);
+        QCOMPARE(rig.s().CommErrors(), errors);
         QCOMPARE(rig.wire(), (QList<QByteArray>{"21,", "21,"}));
     }
 
@@ -200,7 +200,7 @@ private slots:
             s.serial().setPortName(ttyLink);
             QVERIFY(s.serial().open());
             s.setSerialConfigured(true);
-            s.CommMode = "comm1";
+            s.setCommMode("comm1");
             s.tmr_RCVTIMER->start();
         } else {
             QVERIFY(rig.attachTcp());
@@ -208,7 +208,7 @@ private slots:
         UpdateCycle &c = rig.win->cycle();
         c.mnu_AUTOUPDATE_Click();
         QVERIFY(rig.waitForCommands(10));
-        QCOMPARE(s.CommErrors, 0);
+        QCOMPARE(s.CommErrors(), 0);
 
         if (serial) {
             rig.sim.closeSerial();
@@ -217,14 +217,14 @@ private slots:
             rig.sim.stopTcp();   // gone for good: the console's retries are refused
         }
         c.ctr_AutoUpdate = 5;   // status, then hours: two counted errors in three exchanges
-        const int before = s.CommErrors;
+        const int before = s.CommErrors();
         QElapsedTimer wall;
         wall.start();
         const qint64 cpu0 = cpuMs();
-        QTRY_VERIFY_WITH_TIMEOUT(s.CommErrors >= before + 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.CommErrors() >= before + 2, 20000);
         const qint64 cpu = cpuMs() - cpu0, spent = wall.elapsed();
         QVERIFY2(cpu * 2 < spent, qPrintable(QString("cpu %1 ms over %2 ms").arg(cpu).arg(spent)));
-        QVERIFY(s.AutoUpdate);
+        QVERIFY(s.AutoUpdate());
 
         if (!serial)
             return;
@@ -235,9 +235,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(s.serial().isOpen(), 12000);
         QVERIFY(rig.waitForCommands(2, 10000));
         c.mnu_MANUAL_Click();
-        const int errors = s.CommErrors;
+        const int errors = s.CommErrors();
         rig.win->info().PollTotalHours();
-        QCOMPARE(s.CommErrors, errors);
+        QCOMPARE(s.CommErrors(), errors);
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame(kHours, true)));
         QCOMPARE(rig.sim.badChecksums(), 0);
     }
@@ -308,7 +308,7 @@ private slots:
         const int n = int(wire.size());
         QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 2 * n, 10000);   // the cycle's steps come on its real timer
         if (action == "manual") {
-            QTRY_VERIFY(!rig.s().AutoUpdate);
+            QTRY_VERIFY(!rig.s().AutoUpdate());
             // The pair ended and left the link's receive timer running for the unit's reports.
             QVERIFY((serial ? rig.s().tmr_RCVTIMER : rig.s().tmr_NETRCVTMR)->isActive());
         }
@@ -319,7 +319,7 @@ private slots:
             expected << "cmd " + QString::fromLatin1(p) << "reply";
         QCOMPARE(events.mid(0, 2 * n), expected);
         QCOMPARE(rig.wire().mid(0, n), wire);
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
     }
 
     // A handler's sequence lets a queued operator action run as soon as the current
@@ -359,7 +359,7 @@ private slots:
             }
         });
         rig.trigger("mnu_AUTOUPDATE");
-        QCOMPARE(rig.s().AutoUpdate, automatic);
+        QCOMPARE(rig.s().AutoUpdate(), automatic);
         QCOMPARE(rig.s().tmr_UPDATE->isActive(), automatic);
         QCOMPARE(find<QAction>(rig.win.get(), "mnu_MANUAL")->isChecked(), !automatic);
         QCOMPARE(find<QAction>(rig.win.get(), "mnu_AUTOUPDATE")->isChecked(), automatic);

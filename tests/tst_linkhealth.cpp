@@ -47,7 +47,7 @@ bool choose(Rig &rig, bool serial)
         });
         rig.trigger("mnu_ethernet");
     }
-    return rig.s().AutoUpdate;
+    return rig.s().AutoUpdate();
 }
 
 QString linkText(Rig &rig) { return rig.win->healthStrip().lbl_LINKHEALTH->text(); }
@@ -226,7 +226,7 @@ private slots:
         QVERIFY(rig.sim.listenTcp(port));
         QTRY_VERIFY_WITH_TIMEOUT(linkText(rig).startsWith("CONNECTED"), 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!kv->property("stale").toBool(), 5000);
-        QVERIFY(rig.s().AutoUpdate && rig.s().tmr_UPDATE->isActive());
+        QVERIFY(rig.s().AutoUpdate() && rig.s().tmr_UPDATE->isActive());
         QVERIFY(!retry->isActive());
         QCOMPARE(rig.wire().mid(0, 2), (QList<QByteArray>{"22,", "68,"}));
         static const QRegularExpression query(QStringLiteral("^(1[4-79]|2[0-6]|68),$"));
@@ -244,7 +244,7 @@ private slots:
         rig.trigger("mnu_DISCONNECT");
         Session &s = rig.s();
         QVERIFY(!s.serial().isOpen());
-        QVERIFY(!s.AutoUpdate && !s.tmr_UPDATE->isActive() && !s.tmr_COMMWDT->isActive());
+        QVERIFY(!s.AutoUpdate() && !s.tmr_UPDATE->isActive() && !s.tmr_COMMWDT->isActive());
         QVERIFY(!s.tmr_RCVTIMER->isActive());
         QCOMPARE(rig.panel(1), QStringLiteral("SET PORT!"));
         QCOMPARE(rig.panel(2), QStringLiteral("Comm Ch."));

@@ -124,7 +124,8 @@ private slots:
         Rig rig;
         QVERIFY(enterPassword(rig, QStringLiteral("qbt")));
         rig.win->extras().close();
-        rig.s().CommErrors = 7;
+        for (int i = 0; i < 7; ++i)
+            rig.s().countError();
         rig.trigger("mnu_EXTRAS");
         QVERIFY(rig.win->extras().isVisible());
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), QStringLiteral("7"));
@@ -150,7 +151,7 @@ private slots:
         rig.trigger("mnu_PASSTHRU");
         QCOMPARE(rig.wire(), QList<QByteArray>{"96,"});
         QCOMPARE(rig.sim.passthrough(), !silent);
-        QCOMPARE(rig.s().CommErrors, silent ? 1 : 0);
+        QCOMPARE(rig.s().CommErrors(), silent ? 1 : 0);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), silent ? QStringLiteral("1") : QString());
         QVERIFY(rig.prompt.messages.isEmpty());
     }
@@ -260,7 +261,7 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.attachSerial());
-        rig.s().AutoUpdate = true;
+        rig.s().setAutoUpdate(true);
         bool stillUnlocked = false;
         inUnlockedConfig(rig, [&](ConfigDialog &c) {
             rig.prompt.inputs << QStringLiteral("PLV01") << QStringLiteral("B02") << QStringLiteral("2.5");

@@ -313,7 +313,7 @@ private slots:
         QLineEdit *box = rig.win->dacs().box(Channel(channel));
         QCOMPARE(box->text(), text);
         QCOMPARE(boxColor(box), color);
-        QCOMPARE(rig.s().CommErrors, errors);
+        QCOMPARE(rig.s().CommErrors(), errors);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), QStringLiteral(" %1").arg(errors));
         QCOMPARE(rig.win->extras().txt_LASTERROR->text(), lastError);
         if (answer == QLatin1String("unit"))
@@ -394,7 +394,7 @@ private slots:
         QCOMPARE(ed.ctrl_BITVAL->value(), double(accepted));
         QCOMPARE(ed.NewDAC[0], accepted);
         QCOMPARE(rig.win->dacs().box(Channel::A)->text(), shown);
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
     }
 
     void aSetpointTriedProgrammedAndReadBack_data()
@@ -424,7 +424,7 @@ private slots:
         QCOMPARE(box->text(), QStringLiteral("35.01 kV"));
         const QByteArray set = "10," + QByteArray::number(count) + ',';
         QCOMPARE(rig.wire(), (QList<QByteArray>{set, set, "14,"}));
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
     }
 
     // ---- setpoint readbacks
@@ -467,7 +467,7 @@ private slots:
         QCOMPARE(rig.wire(), QList<QByteArray>{QByteArray::number(14 + channel) + ','});
         QCOMPARE(box->text(), text.isEmpty() ? QStringLiteral("No Comms") : text);
         QCOMPARE(boxColor(box), text.isEmpty() ? kRed : kWhite);
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
         ReceiveTimer *rearmed = link == QLatin1String("tcp") ? rig.s().tmr_NETRCVTMR : rig.s().tmr_RCVTIMER;
         QVERIFY(rearmed->isActive());
     }

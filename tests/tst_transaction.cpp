@@ -134,15 +134,15 @@ private slots:
         const QByteArray stale = unitFrame("10,$,", true), status = unitFrame("22,0,0,0,1,", true);
         rig.usb->reports << stale << status;
         QCOMPARE(exchange(rig.s(), "22,"), status);
-        QCOMPARE(rig.s().EchoMismatches, 1);
+        QCOMPARE(rig.s().EchoMismatches(), 1);
         QVERIFY2(rig.win->extras().txt_LASTERROR->text().contains("10"), qPrintable(rig.win->extras().txt_LASTERROR->text()));
-        QCOMPARE(rig.s().ChecksumMismatches, 0);
+        QCOMPARE(rig.s().ChecksumMismatches(), 0);
 
         QByteArray badSum = unitFrame("23,SW 8,", true);
         badSum[badSum.size() - 2] = '!';
         rig.usb->reports << badSum;
         QCOMPARE(exchange(rig.s(), "23,"), badSum);
-        QCOMPARE(rig.s().ChecksumMismatches, 1);
+        QCOMPARE(rig.s().ChecksumMismatches(), 1);
         QVERIFY(rig.win->extras().txt_LASTERROR->text().contains("checksum"));
     }
 
@@ -164,7 +164,7 @@ private slots:
         QCOMPARE(rig.clock->nowMs(), kWaitGivesUpAtMs);
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(partial));
         QCOMPARE(rig.win->info().txt_SWREV->text(), QStringLiteral("SW 8.0.1234"));
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
     }
 
     // Wherever the reply is cut, the wait puts it together and ends with its last piece.
@@ -187,7 +187,7 @@ private slots:
         rig.link->answers << Answer{{10, frame.left(at)}, {20, frame.mid(at)}};
         QCOMPARE(exchange(rig.s(), "21,"), frame);
         QCOMPARE(rig.clock->nowMs(), 20);
-        QCOMPARE(rig.s().EchoMismatches, 0);
+        QCOMPARE(rig.s().EchoMismatches(), 0);
     }
 
     // A frame that does not echo the command is set aside; the wait goes on for the
@@ -230,7 +230,7 @@ private slots:
         rig.link->answers << answer;
         QCOMPARE(exchange(rig.s(), "21,"), answered ? frame : QByteArray());
         QCOMPARE(rig.clock->nowMs(), returnsAt);
-        QCOMPARE(rig.s().EchoMismatches, 1);
+        QCOMPARE(rig.s().EchoMismatches(), 1);
         QVERIFY2(rig.win->extras().txt_LASTERROR->text().contains("22"),
                  qPrintable(rig.win->extras().txt_LASTERROR->text()));
         // The stray frame was the unit's status: it is shown as such.
@@ -279,7 +279,7 @@ private slots:
         QCOMPARE(rig.clock->nowMs(), kWaitGivesUpAtMs);
         QCOMPARE(rig.link->payloads(), QList<QByteArray>{"21,"});
         QCOMPARE(rig.panel(3), QStringLiteral("RX: "));
-        QCOMPARE(rig.s().CommErrors, 1);
+        QCOMPARE(rig.s().CommErrors(), 1);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), QStringLiteral("1"));
     }
 
@@ -306,7 +306,7 @@ private slots:
         const qint64 took = clock.elapsed();
         QVERIFY2(took >= timeoutMs && took < boundMs, qPrintable(QString::number(took)));
         QCOMPARE(rig.panel(3), QStringLiteral("RX: "));
-        QCOMPARE(rig.s().CommErrors, 1);
+        QCOMPARE(rig.s().CommErrors(), 1);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), QStringLiteral("1"));
     }
 
@@ -462,7 +462,7 @@ private slots:
         rig.clock->at(10, [&] { rig.s().outputOutputString("10,0,"); });
         QCOMPARE(exchange(rig.s(), "23,"), reply);
         QCOMPARE(exchanged.first().first().toByteArray(), QByteArray("23"));
-        QCOMPARE(rig.s().EchoMismatches, 1);
+        QCOMPARE(rig.s().EchoMismatches(), 1);
     }
 
     // A reply to another command that comes after its wait ended is shown, never read
@@ -508,7 +508,7 @@ private slots:
         QFETCH(bool, checksum);
         QObject window;
         Session s(&window);
-        s.CommMode = mode;
+        s.setCommMode(mode);
         for (const QByteArray &payload : {QByteArray("22,"), QByteArray("99,7,"), QByteArray()})
             QCOMPARE(s.ProcessOutputString(payload), frameCommand(payload, checksum));
     }
@@ -554,7 +554,7 @@ private slots:
         QFETCH(QString, mode);
         QFETCH(QByteArray, frame);
         Rig rig;
-        rig.s().CommMode = mode;
+        rig.s().setCommMode(mode);
         rig.s().outputOutputString("22,");
         QCOMPARE(rig.panel(4), QStringLiteral("TX: ") + renderFrame(frame));
         QVERIFY(rig.usb->written.isEmpty());

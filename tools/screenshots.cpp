@@ -115,7 +115,7 @@ bool shoot(const BuildData &build, const QString &dir)
     win.grab().save(dir + QStringLiteral("/%1-main.png").arg(build.id));
     if (build.id == QLatin1String("plv")) {
         ExtrasWindow &x = win.extras();
-        x.txt_COMMERRORS->setText(QString::number(s.CommErrors));
+        x.txt_COMMERRORS->setText(QString::number(s.CommErrors()));
         x.show();
         QTest::qWait(100);
         x.grab().save(dir + QStringLiteral("/extras.png"));

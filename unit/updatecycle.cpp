@@ -29,7 +29,7 @@ void UpdateCycle::mnu_AUTOUPDATE_Click()
     }
     if (!m_session.nextTransaction())
         return stopped();
-    m_session.AutoUpdate = true;
+    m_session.setAutoUpdate(true);
     m_session.tmr_UPDATE->start();
 }
 
@@ -37,7 +37,7 @@ void UpdateCycle::mnu_MANUAL_Click()
 {
     ++m_modeChoices;
     m_session.endSequences();
-    m_session.AutoUpdate = false;
+    m_session.setAutoUpdate(false);
     emit modeChanged(false);
     m_session.tmr_UPDATE->stop();
 }
