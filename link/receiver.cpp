@@ -89,6 +89,12 @@ void Receiver::statusBehindReply(const QByteArray &rest)
 {
     for (const auto &[stx, etx] : statusFramesIn(rest))
         unsolicitedFrame(rest.mid(stx, etx - stx + 1), true);
+    // A frame begun in that read is finished by the receive timer's next reads.
+    m_netFramer.clear();
+    const qsizetype begun = rest.indexOf(STX, rest.lastIndexOf(ETX) + 1);
+    if (begun >= 0)
+        for (const char c : rest.mid(begun))
+            m_netFramer.feed(c);
 }
 
 void Receiver::serialTick()

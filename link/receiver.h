@@ -48,7 +48,8 @@ public:
     // Input that is dropped: a status frame in it still reaches the lamps; the rest from
     // 'reportFrom' on is reported as discarded.
     void dropInput(LinkKind kind, const QByteArray &bytes, const QString &reason, qsizetype reportFrom = 0);
-    // Ethernet: status frames in what the read that completed a reply brought behind it.
+    // Ethernet: status frames in what the read that completed a reply brought behind it,
+    // and the start of one that the next reads complete.
     void statusBehindReply(const QByteArray &rest);
     void newConnection() { m_netFramer.clear(); }
 

@@ -395,6 +395,7 @@ private slots:
         QTest::newRow("tcp: split over two reads") << false << "split";
         QTest::newRow("tcp: in the read that brings a reply") << false << "behindReply";
         QTest::newRow("pty: right behind a reply") << true << "behindReply";
+        QTest::newRow("tcp: begun in the read that brings a reply") << false << "begunBehindReply";
         QTest::newRow("tcp: waiting when a command goes out") << false << "beforeCommand";
         QTest::newRow("pty: waiting when a command goes out") << true << "beforeCommand";
         QTest::newRow("tcp: after CANCEL") << false << "cancel";
@@ -422,6 +423,10 @@ private slots:
         } else if (when == "behindReply") {
             rig.link->answers << Answer{{5, reply + status}};
             QCOMPARE(exchange(s, "23,").left(reply.size()), reply);
+        } else if (when == "begunBehindReply") {
+            rig.link->answers << Answer{{5, reply + status.left(5)}};
+            QCOMPARE(exchange(s, "23,").left(reply.size()), reply);
+            arrive(status.mid(5));
         } else if (when == "beforeCommand") {
             s.pause();
             arrive(status);
