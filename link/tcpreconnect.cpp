@@ -20,14 +20,16 @@ void TcpReconnect::start()
     m_retrying = true;
     m_attempting = false;
     m_backoff.reset();
-    m_timer->start(m_backoff.next());
+    if (m_timer)
+        m_timer->start(m_backoff.next());
 }
 
 void TcpReconnect::stop()
 {
     m_retrying = false;
     m_attempting = false;
-    m_timer->stop();
+    if (m_timer)
+        m_timer->stop();
 }
 
 void TcpReconnect::attempt()
@@ -51,7 +53,7 @@ void TcpReconnect::settled()
     }
     const QAbstractSocket::SocketError error = m_tcp.socket().error();
     emit attemptFailed(error == QAbstractSocket::ConnectionRefusedError, m_tcp.socket().errorString());
-    if (m_retrying)
+    if (m_retrying && m_timer)
         m_timer->start(m_backoff.next());
 }
 

@@ -6,8 +6,8 @@
 #include "link/backoff.h"
 
 #include <QObject>
-
-class QTimer;
+#include <QPointer>
+#include <QTimer>
 
 namespace plv {
 
@@ -34,7 +34,7 @@ private:
     void settled();
 
     TcpTransport &m_tcp;
-    QTimer *m_timer;
+    QPointer<QTimer> m_timer;   // the window's: it may go first when the console ends
     Backoff m_backoff;
     bool m_retrying = false;
     bool m_attempting = false;
