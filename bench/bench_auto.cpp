@@ -105,14 +105,14 @@ int main(int argc, char *argv[])
                     std::printf("automatic mode over TCP: %.3f s CPU in %.3f s = %.3f %%, %d commands sent, "
                                 "%d comm errors\n",
                                 double(c1 - c0) / 1e9, double(t1 - t0) / 1e9,
-                                100.0 * double(c1 - c0) / double(t1 - t0), sent, s.CommErrors);
+                                100.0 * double(c1 - c0) / double(t1 - t0), sent, s.CommErrors());
                     std::fflush(stdout);
                     s.operate([&] { window.cycle().mnu_MANUAL_Click(); });
                     QCoreApplication::quit();
                 });
             });
         });
-        s.CommMode = QStringLiteral("ethernet");
+        s.setCommMode(QStringLiteral("ethernet"));
         s.tcp().setRemote(QStringLiteral("127.0.0.1"), port);
         s.tcp().connectToUnit();
         QTimer::singleShot(10000, &window, [&] {

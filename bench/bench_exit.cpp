@@ -113,7 +113,7 @@ int main(int argc, char *argv[])
                 return;
             }
             s.setSerialConfigured(true);
-            s.CommMode = QStringLiteral("comm1");
+            s.setCommMode(QStringLiteral("comm1"));
             s.tmr_NETRCVTMR->stop();
             s.tmr_RCVTIMER->start();
             automatic();
@@ -124,7 +124,7 @@ int main(int argc, char *argv[])
             s.tmr_NETRCVTMR->start();
             automatic();
         });
-        s.CommMode = QStringLiteral("ethernet");
+        s.setCommMode(QStringLiteral("ethernet"));
         s.tcp().setRemote(QStringLiteral("127.0.0.1"), quint16(tcpPort.toUInt()));
         s.tcp().connectToUnit();
     });

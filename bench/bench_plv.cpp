@@ -781,7 +781,7 @@ bool attachTcp(plv::Session &s, quint16 port)
 {
     s.tcp().setRemote(QStringLiteral("127.0.0.1"), port);
     s.tcp().connectToUnit();
-    s.CommMode = QStringLiteral("ethernet");
+    s.setCommMode(QStringLiteral("ethernet"));
     if (!waitFor([&] { return s.tcp().isConnected(); }, 5000))
         return false;
     s.tmr_RCVTIMER->stop();
@@ -795,7 +795,7 @@ bool attachSerial(plv::Session &s, const QString &pty)
     if (!s.serial().open())
         return false;
     s.setSerialConfigured(true);
-    s.CommMode = QStringLiteral("comm1");
+    s.setCommMode(QStringLiteral("comm1"));
     s.tmr_NETRCVTMR->stop();
     s.tmr_RCVTIMER->start();
     return true;
@@ -944,7 +944,7 @@ AutoRun automaticMode(const Options &o, const Sizes &z, plv::MainWindow &win, Un
             cur = {};
         }
     });
-    const int errors0 = s.CommErrors;
+    const int errors0 = s.CommErrors();
     u.clearStamps();
     s.operate([&] {
         win.status().btn_REQSTAT_Click();
@@ -960,7 +960,7 @@ AutoRun automaticMode(const Options &o, const Sizes &z, plv::MainWindow &win, Un
     }
     const int64_t cpu1 = cpuNs(), t1 = nowNs();
     recording = false;
-    r.commErrors = s.CommErrors - errors0;
+    r.commErrors = s.CommErrors() - errors0;
     QObject::disconnect(c1);
     QObject::disconnect(c2);
     QObject::disconnect(c4);
@@ -1052,8 +1052,8 @@ void trafficMemoryFigure(const Sizes &z, plv::MainWindow &win)
     plv::Session &s = win.session();
     plv::Logbook &book = win.logbook();
     plv::logs::TrafficLog &log = book.traffic();
-    const QString mode = s.CommMode;
-    s.CommMode = QStringLiteral("ethernet");
+    const QString mode = s.CommMode();
+    s.setCommMode(QStringLiteral("ethernet"));
     book.showView(plv::Logbook::View::Traffic);
     log.clear();
     runFor(300);
@@ -1091,7 +1091,7 @@ void trafficMemoryFigure(const Sizes &z, plv::MainWindow &win)
     addRow("CPU per row once the ring turns, window open", fmt("%.1f us", double(c2 - c1) / 1e3 / double(turning)),
            "(context)", -1);
     book.hideViews();
-    s.CommMode = mode;
+    s.setCommMode(mode);
 }
 
 void tcpFigures(const Options &o, const Sizes &z, plv::MainWindow &win)

@@ -212,49 +212,35 @@ bool Client::openLink()
         m_session->setReplyTimeoutMs(*m_o.timeoutMs);
     switch (m_o.link) {
     case LinkType::Tcp: {
-        m_session->CommMode = QStringLiteral("ethernet");
-        TcpTransport &tcp = m_session->tcp();
-        tcp.setRemote(m_o.host, m_o.port);
-        tcp.open();
-        // The console's connection wait: a refusal ends it at once.
-        if (!m_session->waitForConnection(10000)) {
-            const QString why = tcp.socket().error() == QAbstractSocket::UnknownSocketError
-                                    ? QStringLiteral("no connection within 10 s")
-                                    : tcp.socket().errorString();
-            say(QStringLiteral("cannot connect: %1").arg(why));
-            return false;
-        }
-        m_session->tmr_NETRCVTMR->start();
-        return true;
+        Session::LinkTarget target;
+        target.host = m_o.host;
+        target.port = m_o.port;
+        const auto link = m_session->useLink(LinkKind::Ethernet, target);
+        if (!link.open)
+            say(QStringLiteral("cannot connect: %1").arg(link.error));
+        return link.open;
     }
     case LinkType::Serial: {
-        m_session->CommMode = QStringLiteral("comm1");
-        SerialTransport &serial = m_session->serial();
-        serial.setSettings(QStringLiteral("%1,n,8,1").arg(m_o.baud));
-        serial.setPortName(m_o.serialDevice);
-        if (!serial.open()) {
-            say(QStringLiteral("cannot open: %1").arg(serial.port().errorString()));
-            return false;
-        }
-        m_session->tmr_RCVTIMER->start();
-        return true;
+        Session::LinkTarget target;
+        target.device = m_o.serialDevice;
+        target.settings = QStringLiteral("%1,n,8,1").arg(m_o.baud);
+        const auto link = m_session->useLink(LinkKind::Serial, target);
+        if (!link.open)
+            say(QStringLiteral("cannot open: %1").arg(link.error));
+        return link.open;
     }
     case LinkType::Usb: {
-        m_session->CommMode = QStringLiteral("USB");
         QString error;
         auto bridge = loadTessel(&error);
         if (!bridge) {
             say(QStringLiteral("the USB bridge library could not be loaded: %1").arg(error));
             return false;
         }
-        UsbTransport &usb = m_session->usb();
-        usb.setClient(std::move(bridge));
-        if (!usb.find()) {
+        m_session->usb().setClient(std::move(bridge));
+        const auto link = m_session->useLink(LinkKind::Usb);
+        if (!link.open)
             say(QStringLiteral("no USB unit found"));
-            return false;
-        }
-        m_session->tmr_RCVTIMER->start();
-        return true;
+        return link.open;
     }
     case LinkType::None: break;
     }

@@ -13,10 +13,54 @@
 namespace plv {
 
 LinkChoice::LinkChoice(Session &session, QMenu *portMenu, QWidget *window,
-                       std::function<void(int, const QString &)> showPanel, std::function<void()> afterOpen)
+                       std::function<void(int, const QString &)> showPanel, std::function<void(bool)> afterOpen)
     : QObject(window), m_session(session), m_menu(portMenu), m_window(window), m_showPanel(std::move(showPanel)),
       m_afterOpen(std::move(afterOpen))
 {
+    // The Ethernet link may be handed in (tests); only the real one has an address.
+    auto *tcp = qobject_cast<TcpTransport *>(&m_session.link(Session::LinkKind::Ethernet));
+    TcpReconnect *retries = m_session.tcpReconnect();
+    if (!tcp || !retries)
+        return;
+    connect(tcp, &TcpTransport::errorOccurred, this, [this, retries](const QString &d) {
+        // A socket the operator has since left for another link is nobody's concern, and
+        // the console's own retries report through the strip and the event log.
+        if (!m_session.isEthernet() || m_session.ended() || retries->retrying())
+            return;
+        prompter().notify(m_window, QStringLiteral("TCP Error: %1 (%2)").arg(d, tcpWhere()), QString(),
+                          Prompter::Icon::None);
+    });
+    connect(retries, &TcpReconnect::attemptFailed, this, [this](bool refused, const QString &) {
+        const LinkDown reason = refused ? LinkDown::Refused : LinkDown::FailedToOpen;
+        if (m_lastRetry != reason)
+            emit retryFailed(reason, tcpWhere());
+        m_lastRetry = reason;
+    });
+    // Behind a transaction in progress, like an operator's choice.
+    connect(retries, &TcpReconnect::reconnected, this, [this] { m_session.operate([this] { tcpReconnected(); }); });
+}
+
+QString LinkChoice::tcpWhere() const
+{
+    TcpTransport &tcp = m_session.tcp();
+    return QStringLiteral("%1:%2").arg(tcp.host()).arg(tcp.remotePort());
+}
+
+void LinkChoice::leaveLink()
+{
+    m_session.endSequences();
+    m_session.stopReconnecting();
+    m_lastRetry.reset();
+}
+
+void LinkChoice::tcpReconnected()
+{
+    m_lastRetry.reset();
+    if (!m_session.isEthernet() || !m_session.tcp().isConnected())
+        return;
+    emit reconnected(LinkKind::Ethernet, tcpWhere());
+    // The mode it was in: the automatic cycle kept running (and missing) meanwhile.
+    m_afterOpen(m_session.AutoUpdate());
 }
 
 void LinkChoice::buildMenu(const AddItem &add)
@@ -40,21 +84,15 @@ void LinkChoice::setRemembered(const QString &host, const QString &port, const Q
 
 void LinkChoice::mnu_DISCONNECT_Click()
 {
-    m_session.endSequences();
+    leaveLink();
     emit disconnected();
-    m_session.tmr_RCVTIMER->stop();
-    m_session.tmr_NETRCVTMR->stop();
-    m_session.tmr_COMMWDT->stop();
-    m_session.setSerialConfigured(false);   // so the watchdog never reopens the port
     QString where;
     switch (m_session.linkKind()) {
     case Session::LinkKind::Serial: where = m_session.serial().portName(); break;
-    case Session::LinkKind::Ethernet:
-        where = QStringLiteral("%1:%2").arg(m_session.tcp().host()).arg(m_session.tcp().remotePort());
-        break;
+    case Session::LinkKind::Ethernet: where = tcpWhere(); break;
     case Session::LinkKind::Usb: where = QStringLiteral("USB"); break;
     }
-    m_session.link().close();
+    m_session.closeLink();
     check(nullptr);
     m_showPanel(0, QStringLiteral("SET PORT!"));
     m_showPanel(1, QStringLiteral("Comm Ch."));
@@ -69,7 +107,7 @@ void LinkChoice::check(QAction *item)
 
 void LinkChoice::invalidPort()
 {
-    prompter().message(m_window, tr("InValid Comm. Port"), QString(), Prompter::Icon::Information);
+    prompter().notify(m_window, tr("InValid Comm. Port"), QString(), Prompter::Icon::Information);
 }
 
 namespace {
@@ -92,8 +130,8 @@ QString portFromChoice(const QString &entry)
 
 void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString &fixedPort)
 {
-    m_session.endSequences();
-    m_session.tmr_RCVTIMER->stop();
+    leaveLink();
+    m_session.tmr_RCVTIMER->stop();   // while the prompts are up
     check(item);
     QString portText = fixedPort, device;
     if (fixedPort.isEmpty()) {
@@ -115,29 +153,25 @@ void LinkChoice::serialChoice(QAction *item, const QString &mode, const QString 
         device = serialDeviceForNumber(fixedPort.toInt());
     }
 
-    SerialTransport &serial = m_session.serial();
+    Session::LinkTarget target;
+    target.device = device;
+    target.serialMode = mode;
     GuiBaudRateDialog rate(m_window);
     if (prompter().exec(rate) == QDialog::Accepted) {
-        serial.setSettings(rate.settings());
+        target.settings = rate.settings();
         m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + rate.settings());
     }
 
-    serial.close();
     CommPortNum = portText.trimmed();
-    serial.setPortName(device);
-    if (!serial.open()) {
+    if (!m_session.useLink(LinkKind::Serial, target).open) {
         emit failed(LinkDown::FailedToOpen, device);
         invalidPort();
         return;
     }
     emit opened(LinkKind::Serial, device);
-    m_session.setSerialConfigured(true);
-    m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + serial.settings());
+    m_showPanel(0, QStringLiteral("Comm Port Setting:  ") + m_session.serial().settings());
     m_showPanel(1, QStringLiteral("Comm Port:  ") + CommPortNum);
-    m_session.CommMode = mode;
-    m_session.tmr_RCVTIMER->start();
-    m_session.tmr_NETRCVTMR->stop();
-    m_afterOpen();
+    m_afterOpen(true);
 }
 
 void LinkChoice::mnu_comm1_Click() { serialChoice(items[0], QStringLiteral("comm1"), QStringLiteral("1")); }
@@ -146,7 +180,7 @@ void LinkChoice::mnu_userComm_Click() { serialChoice(items[2], QStringLiteral("c
 
 void LinkChoice::mnu_ethernet_Click()
 {
-    m_session.endSequences();
+    leaveLink();
     if (!m_remoteHost)
         m_remoteHost = new RemoteHostDialog(m_window);   // kept for the life of the console
     m_remoteHost->prepare();
@@ -155,55 +189,45 @@ void LinkChoice::mnu_ethernet_Click()
         m_remoteHost->txtHost->setText(m_rememberedHost);
         m_remoteHost->txtPortNumber->setText(m_rememberedPort);
     }
-    TcpTransport &tcp = m_session.tcp();
+    Session::LinkTarget target;   // Cancel: the address accepted before
     if (prompter().exec(*m_remoteHost) == QDialog::Accepted) {
         emit ethernetAccepted(m_remoteHost->acceptedHost(), m_remoteHost->acceptedPort());
         m_showPanel(1, QStringLiteral("IP: ") + m_remoteHost->acceptedHost());
-        tcp.setRemote(m_remoteHost->acceptedHost(), quint16(m_remoteHost->acceptedPort().toUInt()));
+        target.host = m_remoteHost->acceptedHost();
+        target.port = quint16(m_remoteHost->acceptedPort().toUInt());
     } else if (m_remoteHost->portRefused()) {
         invalidPort();
         return;
     }
     check(items[3]);
-    m_session.tmr_RCVTIMER->stop();
-    m_session.tmr_NETRCVTMR->stop();
     m_showPanel(0, tr("Ethernet Comms"));
-    m_session.CommMode = QStringLiteral("ethernet");
-
-    tcp.open();
-    // At most 10 s for the connection, with the event loop running; a refused or
-    // failed attempt ends the wait early.
-    const bool connected = m_session.waitForConnection(10000);
+    // A refused or failed attempt ends the connection wait early.
+    const Session::LinkOpened link = m_session.useLink(LinkKind::Ethernet, target);
     if (m_session.ended())
         return;
-    const QString where = QStringLiteral("%1:%2").arg(tcp.host()).arg(tcp.remotePort());
+    const bool connected = link.open;
     if (connected)
-        emit opened(LinkKind::Ethernet, where);
+        emit opened(LinkKind::Ethernet, tcpWhere());
     else
-        emit failed(tcp.socket().error() == QAbstractSocket::ConnectionRefusedError ? LinkDown::Refused : LinkDown::FailedToOpen,
-                    where);
-    m_session.tmr_NETRCVTMR->start();
+        emit failed(link.refused ? LinkDown::Refused : LinkDown::FailedToOpen, tcpWhere());
     // A connection that was refused, failed or never completed is not queried: its
     // status request and automatic start would only run into their time-outs.
     if (!connected)
         return;
-    m_afterOpen();
+    m_afterOpen(true);
 }
 
 void LinkChoice::mnu_USB_Click()
 {
-    m_session.endSequences();
+    leaveLink();
     check(items[4]);
     m_showPanel(0, tr("USB Comms"));
-    m_session.CommMode = QStringLiteral("USB");
     m_showPanel(1, QStringLiteral("USB HID  "));
+    m_session.useLink(LinkKind::Usb);   // no device found shows no message of its own
     UsbTransport &usb = m_session.usb();
-    usb.find();   // no device found shows no message of its own
-    m_session.tmr_RCVTIMER->start();
-    m_session.tmr_NETRCVTMR->stop();
     if (!usb.libraryLoaded()) {
         items[4]->setChecked(false);
-        prompter().message(m_window, tr("The USB bridge library could not be loaded, so no USB unit can be reached."),
+        prompter().notify(m_window, tr("The USB bridge library could not be loaded, so no USB unit can be reached."),
                            QString(), Prompter::Icon::Information);
         return;
     }
@@ -212,12 +236,12 @@ void LinkChoice::mnu_USB_Click()
         // cannot go out.
         emit failed(LinkDown::FailedToOpen, QStringLiteral("USB"));
         items[4]->setChecked(false);
-        prompter().message(m_window, tr("The port number which you entered does not exist. Please try again!"),
+        prompter().notify(m_window, tr("The port number which you entered does not exist. Please try again!"),
                            QString(), Prompter::Icon::Information);
         return;
     }
     emit opened(LinkKind::Usb, QStringLiteral("USB"));
-    m_afterOpen();
+    m_afterOpen(true);
 }
 
 } // namespace plv

@@ -9,6 +9,7 @@
 #include <QString>
 #include <array>
 #include <functional>
+#include <optional>
 
 class QAction;
 class QMenu;
@@ -28,9 +29,9 @@ class LinkChoice : public QObject {
     Q_OBJECT
 public:
     // 'showPanel' writes status bar panel 0 or 1; 'afterOpen' runs the status request
-    // and the automatic start.
+    // and, when asked, the automatic start.
     LinkChoice(Session &session, QMenu *portMenu, QWidget *window, std::function<void(int, const QString &)> showPanel,
-               std::function<void()> afterOpen);
+               std::function<void(bool automatic)> afterOpen);
 
     void mnu_comm1_Click();
     void mnu_comm2_Click();
@@ -53,6 +54,10 @@ signals:
     void opened(plv::LinkKind kind, const QString &where);
     void failed(plv::LinkDown reason, const QString &where);
     void disconnected();   // by the operator: automatic mode must stop
+    // The Ethernet link the unit closed is back, or an attempt to bring it back ended
+    // otherwise than the one before (the first failure is the loss itself).
+    void reconnected(plv::LinkKind kind, const QString &where);
+    void retryFailed(plv::LinkDown reason, const QString &where);
     void ethernetAccepted(const QString &host, const QString &port);   // OK in Remote Host
     void userEntryMade(const QString &entry);                          // COMM USER's box
 
@@ -60,12 +65,18 @@ private:
     void check(QAction *item);
     void invalidPort();
     void serialChoice(QAction *item, const QString &mode, const QString &fixedPort);
+    // What every choice and Disconnect do first: the running sequence and the TCP
+    // retries of the link being left end.
+    void leaveLink();
+    void tcpReconnected();
+    QString tcpWhere() const;
 
     Session &m_session;
     QMenu *m_menu;
     QWidget *m_window;
     std::function<void(int, const QString &)> m_showPanel;
-    std::function<void()> m_afterOpen;
+    std::function<void(bool)> m_afterOpen;
+    std::optional<LinkDown> m_lastRetry;   // outcome of the last failed TCP retry
     RemoteHostDialog *m_remoteHost = nullptr;
     QString m_lastUserEntry;   // COMM USER starts from the last entry
     QString m_rememberedHost, m_rememberedPort;

@@ -118,6 +118,9 @@ Logbook::Logbook(MainWindow &window, QMenu *viewMenu, const QString &eventFolder
                                          ? tr("Disconnect: %1").arg(where)
                                          : tr("link chosen: %1, %2").arg(where, linkDownText(reason)));
     });
+    connect(&links, &LinkChoice::retryFailed, this, [this](LinkDown reason, const QString &where) {
+        log(EventCategory::Link, tr("reconnecting to %1: %2").arg(where, linkDownText(reason)));
+    });
     connect(&window.linkWatch(), &LinkWatch::healthChanged, this, &Logbook::healthChanged);
     connect(&window.cycle(), &UpdateCycle::modeChanged, this, [this](bool automatic) {
         if (m_automatic != automatic)

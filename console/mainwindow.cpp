@@ -42,6 +42,7 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     m_watch = new LinkWatch(*this, *m_panel->strip);
     connect(m_links, &LinkChoice::opened, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::failed, m_watch, &LinkWatch::linkFailed);
+    connect(m_links, &LinkChoice::reconnected, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
     m_logbook = new Logbook(*this, m_viewMenu);
     m_remembered = new Remembered(*this, *m_logbook);
@@ -70,9 +71,9 @@ void MainWindow::buildMenus()
     m_portMenu = menuBar()->addMenu(tr("&Ports"));
     m_portMenu->setObjectName(QStringLiteral("PortMenu"));
     m_links = new LinkChoice(*m_session, m_portMenu, this, [this](int i, const QString &t) { m_statusBar->show(i, t); },
-                             [this] {
+                             [this](bool automatic) {
                                  m_panel->status->btn_REQSTAT_Click();
-                                 if (m_session->nextTransaction())
+                                 if (automatic && m_session->nextTransaction())
                                      m_cycle->mnu_AUTOUPDATE_Click();
                              });
     m_links->buildMenu([this](QMenu *m, const char *n, const QString &c, std::function<void()> h) {
@@ -84,7 +85,7 @@ void MainWindow::buildMenus()
     mnu_EXTRAS = addItem(controls, "mnu_EXTRAS", tr("E&xtras Window"), [this] {
         extras().show();
         extras().raise();
-        extras().txt_COMMERRORS->setText(QString::number(m_session->CommErrors));
+        extras().txt_COMMERRORS->setText(QString::number(m_session->CommErrors()));
     });
     mnu_PASSTHRU = addItem(controls, "mnu_PASSTHRU", tr("&Toggle Passthrough"), [this] { m_unit->togglePassthrough(); });
     mnu_AUTOUPDATE = addItem(controls, "mnu_AUTOUPDATE", tr("&Auto Update Mode"), [this] { m_cycle->mnu_AUTOUPDATE_Click(); });
@@ -173,15 +174,6 @@ void MainWindow::connectSession()
             m_extras->showMissedReply(m_lastMissedReply);
     });
     connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
-    // The Ethernet link may be handed in (tests); only the real one has an address.
-    if (auto *tcp = qobject_cast<TcpTransport *>(&m_session->link(Session::LinkKind::Ethernet)))
-        connect(tcp, &TcpTransport::errorOccurred, this, [this, tcp](const QString &d) {
-            // A socket the operator has since left for another link is nobody's concern.
-            if (!m_session->isEthernet() || m_ended)
-                return;
-            prompter().message(this, QStringLiteral("TCP Error: %1 (%2:%3)").arg(d, tcp->host()).arg(tcp->remotePort()),
-                               QString(), Prompter::Icon::None);
-        });
     auto lastError = [this](const QString &code) { extras().txt_LASTERROR->setText(code); };
     connect(m_session, &Session::replyFault, this, lastError);
     connect(m_panel->controls, &ControlsPanel::lastError, this, lastError);
@@ -198,14 +190,13 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
     m_exit->tmr_EXIT->stop();
     m_cycle->ctr_AutoUpdate = 0;
     m_rating->selectDefault();
-    m_session->AutoUpdate = false;
+    m_session->setAutoUpdate(false);
     m_session->tmr_UPDATE->stop();
-    m_session->CommErrors = 0;
     mnu_EXTRAS->setEnabled(false);
     mnu_EXTRAS->setVisible(false);
     m_panel->controls->btn_HVONOFF->setValue(false);
     m_session->tmr_COMMWDT->stop();
-    m_session->CommStatusFlag = true;
+    m_session->replyDecoded();
     mnu_PASSTHRU->setEnabled(false);
     mnu_PASSTHRU->setVisible(false);
     // Channel A is selected when the window opens: give the scaled box its limits now.

@@ -19,6 +19,7 @@
 // "since" is the wall time of the last good reply, or of the link opening when no
 // reply has come on this link.
 #include "health/clock.h"
+#include "protocol/linkkind.h"
 
 #include <QObject>
 #include <QString>
@@ -26,7 +27,6 @@
 
 namespace plv {
 
-enum class LinkKind { Serial, Ethernet, Usb };
 enum class LinkDown { FailedToOpen, Refused, ClosedByUnit, Disconnected };
 
 QString linkKindText(LinkKind kind);        // "Serial", "Ethernet", "USB"

@@ -8,33 +8,6 @@
 
 namespace plv {
 
-ReceiveTimer::ReceiveTimer(const QString &name, QObject *parent) : QObject(parent)
-{
-    setObjectName(name);
-}
-
-void ReceiveTimer::setActive(bool on)
-{
-    if (on == m_active)
-        return;
-    m_active = on;
-    emit activeChanged(on);
-    if (on)
-        poke();   // data that waited while the timer was off is picked up now
-}
-
-void ReceiveTimer::poke()
-{
-    if (!m_active || m_tickQueued)
-        return;
-    m_tickQueued = true;
-    QMetaObject::invokeMethod(this, [this] {
-        m_tickQueued = false;
-        if (m_active)
-            emit tick();
-    }, Qt::QueuedConnection);
-}
-
 void SteadyClock::sleep(Transport &link, qint64 deadlineMs)
 {
     QEventLoop loop;
@@ -57,9 +30,6 @@ void SteadyClock::wake()
 
 Session::Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock)
     : QObject(window),
-      tmr_RCVTIMER(new ReceiveTimer(QStringLiteral("tmr_RCVTIMER"), window)),
-      tmr_NETRCVTMR(new ReceiveTimer(QStringLiteral("tmr_NETRCVTMR"), window)),
-      tmr_COMMWDT(new QTimer(window)),
       tmr_UPDATE(new CycleTimer(QStringLiteral("tmr_UPDATE"), 66, window)),
       m_links{links.serial ? links.serial : new SerialTransport(this),
               links.ethernet ? links.ethernet : new TcpTransport(this), links.usb ? links.usb : new UsbTransport(this)},
@@ -67,14 +37,27 @@ Session::Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock)
       m_clock(clock ? std::move(clock) : std::make_unique<SteadyClock>())
 {
     setObjectName(QStringLiteral("session"));
-    tmr_COMMWDT->setObjectName(QStringLiteral("tmr_COMMWDT"));
-    tmr_COMMWDT->setInterval(5000);
-
-    connect(m_links[0], &Transport::readyRead, tmr_RCVTIMER, &ReceiveTimer::poke);
-    connect(m_links[1], &Transport::readyRead, tmr_NETRCVTMR, &ReceiveTimer::poke);
-    connect(tmr_RCVTIMER, &ReceiveTimer::tick, this, &Session::serialTick);
-    connect(tmr_NETRCVTMR, &ReceiveTimer::tick, this, &Session::netTick);
-    connect(tmr_COMMWDT, &QTimer::timeout, this, &Session::watchdogTick);
+    m_receiver = new Receiver(*m_links[0], *m_links[1], window, [this] { return waiting(); }, [this] { return linkKind(); });
+    tmr_RCVTIMER = m_receiver->serialTimer;
+    tmr_NETRCVTMR = m_receiver->netTimer;
+    connect(m_receiver, &Receiver::frameShown, this, [this](const QByteArray &frame) { emit rxText(frame, false); });
+    connect(m_receiver, &Receiver::unsolicitedStatus, this, &Session::unsolicitedStatus);
+    connect(m_receiver, &Receiver::inputDiscarded, this, &Session::inputDiscarded);
+    m_watchdog = new SerialWatchdog(*m_serial, window, [this] { return m_commStatusFlag; });
+    tmr_COMMWDT = m_watchdog->timer();
+    connect(m_watchdog, &SerialWatchdog::reopened, this, &Session::serialReopened);
+    if (auto *tcp = qobject_cast<TcpTransport *>(m_links[1])) {
+        m_reconnect = new TcpReconnect(*tcp, window);
+        connect(tcp, &TcpTransport::disconnectedByPeer, this, [this] {
+            if (isEthernet() && !m_ended)
+                m_reconnect->start();
+        });
+        connect(m_reconnect, &TcpReconnect::reconnected, this, [this] {
+            m_receiver->newConnection();
+            if (isEthernet() && !m_ended)
+                tmr_NETRCVTMR->start();
+        });
+    }
 }
 
 QByteArray Session::ProcessOutputString(const QByteArray &payload) const
@@ -86,7 +69,10 @@ void Session::outputOutputString(const QByteArray &payload)
 {
     if (m_ended)
         return;   // the links are closed: nothing leaves any more
-    m_awaitedEcho = payload.left(2);
+    // A command sent while another's reply is awaited (the exit sequence's) must not
+    // change what that wait takes for its reply.
+    if (!waiting())
+        m_awaitedEcho = payload.left(2);
     const QByteArray frame = ProcessOutputString(payload);
     emit txFrame(frame);
     Transport &out = link();
@@ -111,11 +97,8 @@ void Session::outputOutputString(const QByteArray &payload)
 void Session::discardWaiting(LinkKind kind, const QString &reason)
 {
     Transport &in = link(kind);
-    if (in.bytesAvailable() > 0) {
-        const QByteArray bytes = in.readAll();
-        if (!bytes.isEmpty())
-            emit inputDiscarded(kind, bytes, reason);
-    }
+    if (in.bytesAvailable() > 0)
+        m_receiver->dropInput(kind, in.readAll(), reason);
     in.discardInput();
 }
 
@@ -138,12 +121,12 @@ bool Session::isAwaitedReply(const QByteArray &frame) const
 
 void Session::notTheReply(const QByteArray &frame)
 {
-    ++EchoMismatches;
+    ++m_echoMismatches;
     emit inputDiscarded(linkKind(), frame,
                         QStringLiteral("not the reply to %1").arg(QString::fromLatin1(m_awaitedEcho)));
     emit replyFault(QStringLiteral("Reply echoes %1 while %2 is awaited (%3 so far)")
                         .arg(renderFrame(frame.mid(1, 2)), QString::fromLatin1(m_awaitedEcho))
-                        .arg(EchoMismatches));
+                        .arg(m_echoMismatches));
     if (frame.startsWith(STX) && frame.mid(1, 2) == "22")
         emit unsolicitedStatus(frame, isEthernet());
 }
@@ -158,10 +141,10 @@ void Session::checkReplyChecksum(const QByteArray &frame)
     const char want = checksumChar(frame.mid(1, frame.size() - 3));
     if (got == want)
         return;
-    ++ChecksumMismatches;
+    ++m_checksumMismatches;
     emit replyFault(QStringLiteral("Reply checksum %1, expected %2 (%3 so far)")
                         .arg(renderFrame(QByteArray(1, got)), renderFrame(QByteArray(1, want)))
-                        .arg(ChecksumMismatches));
+                        .arg(m_checksumMismatches));
 }
 
 QByteArray Session::WaitForReply()
@@ -257,9 +240,13 @@ QByteArray Session::WaitForReply()
     else
         m_afterEtx = rest;   // left for the two reads after the loop
 
+    QByteArray lead;   // the serial reads after the loop: read past the reply, not dropped
     if (!eth && !usb) {
-        keep(reply, nextSerialChar());
-        emit msCommBuffer(nextSerialChar());
+        lead = nextSerialChar();
+        keep(reply, lead);
+        const QByteArray buffer = nextSerialChar();
+        lead += buffer;
+        emit msCommBuffer(buffer);
         // Started once and left running: restarting it at every wait would keep its
         // tick from ever coming while the update cycle runs.
         if (!tmr_COMMWDT->isActive())
@@ -268,12 +255,18 @@ QByteArray Session::WaitForReply()
     emit rxText(reply, true);
     emit exchanged(m_awaitedEcho, reply);
     tmr_RCVTIMER->start();
-    if (!m_afterEtx.isEmpty())
-        emit inputDiscarded(LinkKind::Serial, std::exchange(m_afterEtx, {}), QStringLiteral("after the reply"));
-    if (m_serial->isOpen())
-        discardWaiting(LinkKind::Serial, QStringLiteral("after the reply"));
+    if (eth) {
+        // The reply keeps the whole read; a status frame behind it is status all the same.
+        m_receiver->statusBehindReply(rest);
+    }
+    QByteArray after = lead + std::exchange(m_afterEtx, {});
+    if (m_serial->isOpen()) {
+        after += m_serial->readAll();
+        m_serial->discardInput();
+    }
+    m_receiver->dropInput(LinkKind::Serial, after, QStringLiteral("after the reply"), lead.size());
 
-    if (!m_deferred.isEmpty() && m_waitDepth == 0)
+    if ((!m_deferred.isEmpty() || !m_urgent.isEmpty()) && m_waitDepth == 0)
         QMetaObject::invokeMethod(this, &Session::runDeferred, Qt::QueuedConnection);
     return reply;
 }
@@ -287,11 +280,11 @@ void Session::pauseReceiveTimers()
 void Session::pause()
 {
     pauseReceiveTimers();
-    if (AutoUpdate)
+    if (m_autoUpdate)
         tmr_UPDATE->stop();
 }
 
-void Session::rearm()
+void Session::rearmReceiveTimer()
 {
     if (m_ended)
         return;
@@ -299,7 +292,14 @@ void Session::rearm()
         tmr_RCVTIMER->start();
     else
         tmr_NETRCVTMR->start();
-    if (AutoUpdate)
+}
+
+void Session::rearm()
+{
+    if (m_ended)
+        return;
+    rearmReceiveTimer();
+    if (m_autoUpdate)
         tmr_UPDATE->start();
 }
 
@@ -323,9 +323,68 @@ QByteArray Session::transact(const QByteArray &payload, const Exchange &how)
     }
     if (how.rearm == E::Rearm::All)
         rearm();
-    else if (how.rearm == E::Rearm::UpdateTimer && AutoUpdate && !m_ended)
-        tmr_UPDATE->start();
+    else if (how.rearm == E::Rearm::ReceiveTimer)
+        rearmReceiveTimer();
     return reply;
+}
+
+Session::LinkOpened Session::useLink(LinkKind kind, const LinkTarget &target)
+{
+    LinkOpened out;
+    switch (kind) {
+    case LinkKind::Serial: {
+        tmr_RCVTIMER->stop();
+        SerialTransport &port = serial();
+        port.close();
+        port.setPortName(target.device);
+        if (!target.settings.isEmpty())
+            port.setSettings(target.settings);
+        if (!port.open()) {
+            out.error = port.port().errorString();
+            return out;
+        }
+        setSerialConfigured(true);
+        m_commMode = target.serialMode;
+        tmr_RCVTIMER->start();
+        tmr_NETRCVTMR->stop();
+        out.open = true;
+        return out;
+    }
+    case LinkKind::Ethernet: {
+        pauseReceiveTimers();
+        m_commMode = QStringLiteral("ethernet");
+        TcpTransport &net = tcp();
+        if (!target.host.isEmpty())
+            net.setRemote(target.host, target.port);
+        m_receiver->newConnection();
+        net.open();
+        out.open = waitForConnection(10000);
+        if (m_ended)
+            return {};
+        if (!out.open) {
+            const QAbstractSocket::SocketError e = net.socket().error();
+            out.refused = e == QAbstractSocket::ConnectionRefusedError;
+            out.error = e == QAbstractSocket::UnknownSocketError ? QStringLiteral("no connection within 10 s")
+                                                                 : net.socket().errorString();
+        }
+        tmr_NETRCVTMR->start();
+        return out;
+    }
+    case LinkKind::Usb: {
+        m_commMode = QStringLiteral("USB");
+        UsbTransport &bridge = usb();
+        bridge.find();   // no device found is the caller's to report
+        tmr_RCVTIMER->start();
+        tmr_NETRCVTMR->stop();
+        out.open = bridge.isOpen();
+        if (!bridge.libraryLoaded())
+            out.error = QStringLiteral("the USB bridge library is not loaded");
+        else if (!out.open)
+            out.error = QStringLiteral("no USB unit found");
+        return out;
+    }
+    }
+    return out;
 }
 
 bool Session::waitForConnection(int timeoutMs)
@@ -355,12 +414,22 @@ void Session::closeLinks(bool tcpAlways)
         link(LinkKind::Ethernet).close();
     link(LinkKind::Usb).close();   // the bridge stays loaded; nothing more is written to it
     tmr_COMMWDT->stop();
+    stopReconnecting();
+}
+
+void Session::closeLink()
+{
+    pauseReceiveTimers();
+    tmr_COMMWDT->stop();
+    setSerialConfigured(false);
+    stopReconnecting();
+    link().close();
 }
 
 void Session::showCommErrors(bool leadingSpace)
 {
-    QString text = QString::number(CommErrors);
-    if (leadingSpace && CommErrors >= 0)
+    QString text = QString::number(m_commErrors);
+    if (leadingSpace && m_commErrors >= 0)
         text.prepend(QLatin1Char(' '));
     emit commErrorsShown(text);
 }
@@ -381,7 +450,7 @@ void Session::operateFirst(std::function<void()> action)
     if (m_ended)
         return;
     if (waiting()) {
-        m_deferred.prepend(std::move(action));
+        m_urgent.append(std::move(action));
         return;
     }
     action();
@@ -389,16 +458,23 @@ void Session::operateFirst(std::function<void()> action)
 
 void Session::runDeferred()
 {
-    const auto pending = std::exchange(m_deferred, {});
-    for (const auto &action : pending)
-        operate(action);   // deferred again if an earlier one is now waiting
+    // Each is queued again, in its own list, if an earlier one is now waiting.
+    for (const auto &action : std::exchange(m_urgent, {}))
+        operateFirst(action);
+    for (const auto &action : std::exchange(m_deferred, {}))
+        operate(action);
 }
 
-bool Session::nextTransaction()
+bool Session::runBetween(bool urgentOnly)
 {
     const quint64 epoch = m_sequenceEpoch;
-    if (!m_ended && !waiting() && !m_deferred.isEmpty()) {
-        runDeferred();
+    if (!m_ended && !waiting() && (!m_urgent.isEmpty() || (!urgentOnly && !m_deferred.isEmpty()))) {
+        if (urgentOnly) {
+            for (const auto &action : std::exchange(m_urgent, {}))
+                operateFirst(action);
+        } else {
+            runDeferred();
+        }
         // What ran re-armed the timers; the sequence goes on paused, as it was.
         if (!m_ended && epoch == m_sequenceEpoch)
             pause();
@@ -410,75 +486,14 @@ void Session::end()
 {
     m_ended = true;
     m_deferred.clear();
+    m_urgent.clear();
     m_clock->wake();
     emit ending();
     tmr_UPDATE->stop();
     tmr_COMMWDT->stop();
     tmr_RCVTIMER->stop();
     tmr_NETRCVTMR->stop();
-}
-
-void Session::serialTick()
-{
-    // The reply wait owns the link while it runs.
-    if (waiting() || isEthernet() || isUsb())
-        return;
-    while (tmr_RCVTIMER->isActive() && !waiting() && m_serial->bytesAvailable() > 0) {
-        const QByteArray chunk = m_serial->read(1);
-        if (chunk.isEmpty())
-            break;
-        // The framer drops a frame without its ETX when an STX or its size limit comes.
-        const QByteArray &held = m_framer.pending();
-        const char c = chunk[0];
-        if (!held.isEmpty() && (c == STX || (c != ETX && held.size() >= SerialFramer::kLimit)))
-            emit inputDiscarded(LinkKind::Serial, c == STX ? held : held + c,
-                                c == STX ? QStringLiteral("no ETX before the next STX")
-                                         : QStringLiteral("no ETX within %1 bytes").arg(SerialFramer::kLimit));
-        if (const auto frame = m_framer.feed(chunk[0])) {
-            emit rxText(*frame, false);
-            // Only a status frame is decoded as status: line noise ending in an ETX, or a
-            // late reply to another command, read by position could light "HV ON".
-            if (frame->startsWith(STX) && frame->mid(1, 2) == "22")
-                emit unsolicitedStatus(*frame, false);
-        }
-    }
-}
-
-void Session::netTick()
-{
-    if (waiting() || !isEthernet())
-        return;
-    while (tmr_NETRCVTMR->isActive() && !waiting() && m_links[1]->bytesAvailable() > 0) {
-        // Frames are not assembled across reads on this link: a piece without an ETX is
-        // dropped, as the unit's own tools have always done.
-        const QByteArray chunk = m_links[1]->readAll();
-        if (!chunk.contains(ETX)) {
-            emit inputDiscarded(LinkKind::Ethernet, chunk, QStringLiteral("no ETX in the piece read"));
-            continue;
-        }
-        emit rxText(chunk, false);
-        m_framer.clear();
-        if (chunk.mid(1, 2) == "22")   // a late reply to another command is shown only
-            emit unsolicitedStatus(chunk, true);
-    }
-}
-
-void Session::watchdogTick()
-{
-    if (m_ended)
-        return;
-    tmr_COMMWDT->stop();
-    if (m_serialConfigured) {
-        if (CommStatusFlag) {
-            if (!m_serial->isOpen() && m_serial->open())
-                emit serialReopened();
-        } else if (m_serial->isOpen()) {
-            m_serial->close();
-        } else {
-            m_serial->open();
-        }
-    }
-    tmr_COMMWDT->start();
+    stopReconnecting();
 }
 
 } // namespace plv

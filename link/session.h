@@ -1,12 +1,16 @@
 #pragma once
-// The link to the unit and the transaction rule: framing and sending a command,
-// waiting for its reply, the receive timers that pick up frames arriving outside a
-// transaction, the serial watchdog and the communication counters. Protocol code
-// never touches a widget: what the status bar and the diagnostics window show leaves
-// here as signals.
+// The link to the unit and the transaction rule: choosing a link, framing and sending a
+// command, waiting for its reply, the operator-action queue, and the communication
+// counters. What arrives outside a transaction is the Receiver's, the serial port's
+// upkeep the SerialWatchdog's, a lost TCP link's return the TcpReconnect's. Protocol
+// code never touches a widget: what the status bar and the diagnostics window show
+// leaves here as signals.
 #include "link/cycletimer.h"
-#include "protocol/serialframer.h"
+#include "link/receiver.h"
+#include "link/watchdog.h"
+#include "protocol/linkkind.h"
 #include "link/serialtransport.h"
+#include "link/tcpreconnect.h"
 #include "link/tcptransport.h"
 #include "link/usbtransport.h"
 
@@ -45,29 +49,6 @@ private:
     QEventLoop *m_loop = nullptr;
 };
 
-// A 1 ms receive timer in name only: it does its work when data arrives, so nothing
-// ticks while the line is quiet. 'active' is the enabled flag the console keeps.
-class ReceiveTimer : public QObject {
-    Q_OBJECT
-    Q_PROPERTY(bool active READ isActive NOTIFY activeChanged)
-    Q_PROPERTY(int interval READ interval CONSTANT)
-public:
-    ReceiveTimer(const QString &name, QObject *parent);
-    bool isActive() const { return m_active; }
-    int interval() const { return 1; }
-    void start() { setActive(true); }
-    void stop() { setActive(false); }
-    void setActive(bool on);
-signals:
-    void activeChanged(bool on);
-    void tick();   // work to do: armed again, or data arrived while armed
-public:
-    void poke();   // data arrived
-private:
-    bool m_active = false;
-    bool m_tickQueued = false;
-};
-
 class Session : public QObject {
     Q_OBJECT
 public:
@@ -90,13 +71,15 @@ public:
     Session(QObject *window, Links links, std::unique_ptr<WaitClock> clock);
 
     // Link mode: "comm1", "comm2", "ethernet", "USB", or empty before the first choice.
-    // Only "ethernet" and "USB" are tested; anything else is the serial port.
-    QString CommMode;
-    enum class LinkKind { Serial, Ethernet, Usb };
+    // Only "ethernet" and "USB" are tested; anything else is the serial port. useLink()
+    // sets it; a link set up in code (tests, benchmarks) sets the text alone.
+    QString CommMode() const { return m_commMode; }
+    void setCommMode(const QString &mode) { m_commMode = mode; }
+    using LinkKind = plv::LinkKind;
     LinkKind linkKind() const
     {
-        return CommMode == QLatin1String("ethernet") ? LinkKind::Ethernet
-               : CommMode == QLatin1String("USB")    ? LinkKind::Usb
+        return m_commMode == QLatin1String("ethernet") ? LinkKind::Ethernet
+               : m_commMode == QLatin1String("USB")    ? LinkKind::Usb
                                                      : LinkKind::Serial;
     }
     bool isEthernet() const { return linkKind() == LinkKind::Ethernet; }
@@ -109,25 +92,64 @@ public:
     TcpTransport &tcp() { return *qobject_cast<TcpTransport *>(m_links[1]); }
     UsbTransport &usb() { return *qobject_cast<UsbTransport *>(m_links[2]); }
 
+    // Where useLink() goes: the serial device, its line settings ("115200,n,8,1"; empty
+    // keeps those set before) and mode text ("comm1" or "comm2"); the TCP host and port
+    // (an empty host keeps the address set before).
+    struct LinkTarget {
+        QString device;
+        QString settings;
+        QString serialMode = QStringLiteral("comm1");
+        QString host;
+        quint16 port = 0;
+    };
+    struct LinkOpened {
+        bool open = false;
+        bool refused = false;   // TCP: the unit refused the connection
+        QString error;          // why it did not open
+    };
+    // The one way a link is chosen, for the console and plvctl alike: the transport is set
+    // up and opened (TCP waits up to 10 s with the event loop running), the mode recorded
+    // and the matching receive timer armed. Serial: on failure the mode stays as it was.
+    // Ethernet and USB: the mode changes whatever the outcome. A link left for another
+    // stays open; only Disconnect and the exit paths close one.
+    LinkOpened useLink(LinkKind kind, const LinkTarget &target);
+    LinkOpened useLink(LinkKind kind) { return useLink(kind, LinkTarget{}); }
+
     // Waits, with the event loop running, until the Ethernet connection is made or has
     // failed, at most 'timeoutMs'; a connection still pending then is given up.
     bool waitForConnection(int timeoutMs);
     // The exit paths: the serial port, the TCP connection when Ethernet is chosen (or
-    // always), and the USB link; the watchdog stops for good.
+    // always), and the USB link; the watchdog and the TCP retries stop for good.
     void closeLinks(bool tcpAlways);
+    // Disconnect: the chosen link closes, and nothing reads, reopens or reconnects it.
+    void closeLink();
 
-    ReceiveTimer *tmr_RCVTIMER;
+    // The Ethernet link comes back by itself when the unit closes a live connection;
+    // null when the Ethernet link is not a real TCP one (tests).
+    TcpReconnect *tcpReconnect() const { return m_reconnect; }
+    void stopReconnecting()
+    {
+        if (m_reconnect)
+            m_reconnect->stop();
+    }
+
+    CycleTimer *tmr_UPDATE;
+    ReceiveTimer *tmr_RCVTIMER;    // the receive side's, and the watchdog's
     ReceiveTimer *tmr_NETRCVTMR;
     QTimer *tmr_COMMWDT;
-    CycleTimer *tmr_UPDATE;
 
-    bool AutoUpdate = false;
-    int CommErrors = 0;
-    bool CommStatusFlag = true;
+    // Automatic update mode: transactions re-arm tmr_UPDATE while it is on.
+    bool AutoUpdate() const { return m_autoUpdate; }
+    void setAutoUpdate(bool on) { m_autoUpdate = on; }
+    // Transactions that got no reply; never reset.
+    int CommErrors() const { return m_commErrors; }
+    // Set by every handler that decoded a reply; the watchdog reads it.
+    bool CommStatusFlag() const { return m_commStatusFlag; }
+    void replyDecoded() { m_commStatusFlag = true; }
     // Frames that were not the awaited reply (wrong echo) and replies whose checksum
     // character is off, as shown in the diagnostics window.
-    int EchoMismatches = 0;
-    int ChecksumMismatches = 0;
+    int EchoMismatches() const { return m_echoMismatches; }
+    int ChecksumMismatches() const { return m_checksumMismatches; }
 
     QByteArray ProcessOutputString(const QByteArray &payload) const;
     void outputOutputString(const QByteArray &payload);
@@ -144,7 +166,9 @@ public:
     struct Exchange {
         enum class Pause { All, ReceiveTimers, Nothing };
         enum class Count { IfEmptyAndShow, IfEmpty, Nothing };
-        enum class Rearm { All, UpdateTimer, Nothing };
+        // ReceiveTimer: the current link's receive timer only, so that a status frame the
+        // unit sends afterwards is still read. Nothing: the first of the status pair.
+        enum class Rearm { All, ReceiveTimer, Nothing };
         Pause pause = Pause::All;
         bool wait = true;   // false: the reply is left to the receive timer, or to nobody
         Count count = Count::IfEmptyAndShow;
@@ -155,7 +179,7 @@ public:
     QByteArray transact(const QByteArray &payload, const Exchange &how);
     QByteArray transact(const QByteArray &payload) { return transact(payload, Exchange{}); }
 
-    void countError() { ++CommErrors; }
+    void countError() { ++m_commErrors; }
     // Writes the counter into the diagnostics window (through commErrorsShown).
     void showCommErrors(bool leadingSpace = false);
 
@@ -165,12 +189,15 @@ public:
     void operate(std::function<void()> action);
     // Like operate(), but ahead of every queued action: the emergency HV off.
     void operateFirst(std::function<void()> action);
+    // Between the two transactions of one step (the status pair): only what came through
+    // operateFirst() runs now; other queued actions wait until the step has ended.
+    void runUrgent() { runBetween(true); }
 
     // A handler that runs several transactions calls this before each one after the
     // first: queued operator actions run now, between transactions, and the result
     // says whether the sequence may go on (false once the operator's choice ended it
     // or the program is ending).
-    bool nextTransaction();
+    bool nextTransaction() { return runBetween(false); }
     // The operator chose something that ends any running sequence (manual mode, a new
     // link, an exit path): none of its later transactions is sent.
     void endSequences() { ++m_sequenceEpoch; }
@@ -181,8 +208,8 @@ public:
     bool ended() const { return m_ended; }
 
     // Serial watchdog's notion of the port to reopen.
-    bool serialConfigured() const { return m_serialConfigured; }
-    void setSerialConfigured(bool on) { m_serialConfigured = on; }
+    bool serialConfigured() const { return m_watchdog->configured(); }
+    void setSerialConfigured(bool on) { m_watchdog->setConfigured(on); }
 
 signals:
     void txFrame(const QByteArray &frame);                 // status bar panel 4, "TX: "
@@ -197,34 +224,41 @@ signals:
     void unsolicitedStatus(const QByteArray &message, bool viaEthernet);
     // Input thrown away on 'link': bytes waiting before a command or after a reply, a
     // piece without an ETX, bytes before an STX, a frame that does not echo the command.
-    void inputDiscarded(plv::Session::LinkKind link, const QByteArray &bytes, const QString &reason);
+    void inputDiscarded(plv::LinkKind link, const QByteArray &bytes, const QString &reason);
     // A frame the link would not take (not open, or the write failed).
     void sendFailed(const QByteArray &frame);
 
 private:
-    void serialTick();
-    void netTick();
-    void watchdogTick();
     QByteArray nextSerialChar();
     void runDeferred();
+    bool runBetween(bool urgentOnly);
+    void rearmReceiveTimer();
     bool isAwaitedReply(const QByteArray &frame) const;
     void notTheReply(const QByteArray &frame);
     void checkReplyChecksum(const QByteArray &frame);
     // Drops what waits on 'kind', saying so when anything did.
     void discardWaiting(LinkKind kind, const QString &reason);
 
+    QString m_commMode;
+    bool m_autoUpdate = false;
+    int m_commErrors = 0;
+    bool m_commStatusFlag = true;
+    int m_echoMismatches = 0;
+    int m_checksumMismatches = 0;
     Transport *m_links[3];
     Transport *m_serial;   // the serial link: its watchdog and receive timer
+    Receiver *m_receiver;
+    SerialWatchdog *m_watchdog;
+    TcpReconnect *m_reconnect = nullptr;
     std::unique_ptr<WaitClock> m_clock;
-    SerialFramer m_framer;        // unsolicited frames on the serial link
     QByteArray m_afterEtx;        // serial characters read past a reply's ETX
     int m_waitDepth = 0;
     QByteArray m_awaitedEcho;     // command number of the last command sent
     quint64 m_sequenceEpoch = 0;
     bool m_ended = false;
-    bool m_serialConfigured = false;
     int m_replyTimeoutMs = kSerialTcpTimeoutMs;
     QList<std::function<void()>> m_deferred;
+    QList<std::function<void()>> m_urgent;   // operateFirst(): run before m_deferred
 };
 
 } // namespace plv

@@ -5,6 +5,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <memory>
 
 namespace plv {
 namespace {
@@ -18,14 +19,24 @@ QString caption(const QString &title)
 
 class RealPrompter : public Prompter {
 public:
+    static QMessageBox *box(QWidget *parent, const QString &text, const QString &title, Icon icon)
+    {
+        return new QMessageBox(icon == Icon::Information ? QMessageBox::Information
+                               : icon == Icon::Warning   ? QMessageBox::Warning
+                                                         : QMessageBox::NoIcon,
+                               caption(title), text,
+                               QMessageBox::Ok, parent);
+    }
     void message(QWidget *parent, const QString &text, const QString &title, Icon icon) override
     {
-        QMessageBox box(icon == Icon::Information ? QMessageBox::Information
-                        : icon == Icon::Warning   ? QMessageBox::Warning
-                                                  : QMessageBox::NoIcon,
-                        caption(title), text,
-                        QMessageBox::Ok, parent);
-        box.exec();
+        std::unique_ptr<QMessageBox>(box(parent, text, title, icon))->exec();
+    }
+    void notify(QWidget *parent, const QString &text, const QString &title, Icon icon) override
+    {
+        QMessageBox *b = box(parent, text, title, icon);
+        b->setAttribute(Qt::WA_DeleteOnClose);
+        b->setWindowModality(Qt::NonModal);
+        b->show();
     }
     bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) override
     {
@@ -51,7 +62,7 @@ public:
         if (!text.isEmpty() && !items.contains(text))
             items.prepend(text);
         bool ok = false;
-        text = QInputDialog::getItem(parent, title.isEmpty() ? QApplication::applicationDisplayName() : title, prompt,
+        text = QInputDialog::getItem(parent, caption(title), prompt,
                                      items, std::max<int>(0, int(items.indexOf(text))), true, &ok);
         if (!ok)
             text.clear();

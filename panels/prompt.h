@@ -16,6 +16,12 @@ public:
     enum class Icon { None, Information, Warning };
     virtual ~Prompter() = default;
     virtual void message(QWidget *parent, const QString &text, const QString &title, Icon icon) = 0;
+    // A message that must not hold the console up (a link failure while the update
+    // cycle and the emergency HV OFF go on): shown without a nested event loop.
+    virtual void notify(QWidget *parent, const QString &text, const QString &title, Icon icon)
+    {
+        message(parent, text, title, icon);
+    }
     // Returns false when the operator cancelled; 'text' then holds nothing.
     virtual bool input(QWidget *parent, const QString &prompt, const QString &title, QString &text) = 0;
     // The same for a password or key: masked while typed.

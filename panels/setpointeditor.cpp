@@ -193,8 +193,7 @@ std::optional<int> SetpointEditor::sendPending(std::optional<Channel> c, Action 
             emit refused(tr("A count of %1 is outside the unit's range of 0 to %2: nothing was sent.")
                              .arg(count).arg(kMaxCount));
         m_session.showCommErrors(true);
-        if (m_session.AutoUpdate && !m_session.ended())
-            m_session.tmr_UPDATE->start();
+        m_session.rearm();
         return std::nullopt;
     }
     QLineEdit *box = m_results.box(*c);
@@ -229,13 +228,11 @@ void SetpointEditor::program()
 void SetpointEditor::cancel()
 {
     const auto c = selected();
-    if (!c) {
-        m_session.pauseReceiveTimers();
+    if (!c)
         return;
-    }
     ctrl_BITVAL->setValue(OldDAC[int(*c)]);
     emit sending(*c, OldDAC[int(*c)], Action::Cancel);
-    // The accepted count again; its reply is left to the next send to discard.
+    // The accepted count again; its reply is left to the receive timer.
     m_unit.resend(*c, OldDAC[int(*c)]);
 }
 

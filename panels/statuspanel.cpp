@@ -119,9 +119,9 @@ void StatusPanel::btn_REQSTAT_Click()
         emit mainStatusRead(st, false);
     }
 
-    // Two transactions: a queued operator action runs between them.
-    if (!m_session.nextTransaction())
-        return;
+    // The pair is one step: only the emergency HV OFF goes between "22," and "68,";
+    // anything else queued, a mode or link choice among it, runs after the flags.
+    m_session.runUrgent();
     const auto flags = m_unit.readFaultFlags();
     for (int i = 0; i < 6; ++i) {
         if (!flags[i])

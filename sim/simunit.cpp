@@ -100,6 +100,13 @@ bool SimUnit::listenTcp(quint16 port, const QHostAddress &address)
     return true;
 }
 
+void SimUnit::stopTcp()
+{
+    if (m_server)
+        m_server->close();
+    dropConnections();
+}
+
 quint16 SimUnit::tcpPort() const { return m_server ? m_server->serverPort() : 0; }
 QHostAddress SimUnit::tcpAddress() const { return m_server ? m_server->serverAddress() : QHostAddress(); }
 

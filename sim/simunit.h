@@ -63,6 +63,8 @@ public:
     // Links
     bool listenTcp(quint16 port = 0, const QHostAddress &address = QHostAddress::LocalHost);
     quint16 tcpPort() const;
+    // The TCP side goes away (connections dropped, no longer listening) until listenTcp().
+    void stopTcp();
     QHostAddress tcpAddress() const;
     int tcpClientCount() const;
     bool openPty(const QString &symlinkPath = {});

@@ -83,7 +83,7 @@ bool Rig::attachTcp()
     Session &session = s();
     session.tcp().setRemote(QStringLiteral("127.0.0.1"), sim.tcpPort());
     session.tcp().connectToUnit();
-    session.CommMode = QStringLiteral("ethernet");
+    session.setCommMode(QStringLiteral("ethernet"));
     if (!QTest::qWaitFor([&] { return session.tcp().isConnected() && sim.tcpClientCount() == 1; }, 5000))
         return false;
     session.tmr_NETRCVTMR->start();
@@ -99,7 +99,7 @@ bool Rig::attachSerial()
     if (!session.serial().open())
         return false;
     session.setSerialConfigured(true);
-    session.CommMode = QStringLiteral("comm1");
+    session.setCommMode(QStringLiteral("comm1"));
     session.tmr_RCVTIMER->start();
     return true;
 }
@@ -108,7 +108,7 @@ bool Rig::attachUsb()
 {
     usb->present = true;
     Session &session = s();
-    session.CommMode = QStringLiteral("USB");
+    session.setCommMode(QStringLiteral("USB"));
     if (!session.usb().find())
         return false;
     session.tmr_RCVTIMER->start();
@@ -137,10 +137,10 @@ ScriptedRig::ScriptedRig(bool serial, const BuildData &build)
     link->open();
     if (serial) {
         session.setSerialConfigured(true);
-        session.CommMode = QStringLiteral("comm1");
+        session.setCommMode(QStringLiteral("comm1"));
         session.tmr_RCVTIMER->start();
     } else {
-        session.CommMode = QStringLiteral("ethernet");
+        session.setCommMode(QStringLiteral("ethernet"));
         session.tmr_NETRCVTMR->start();
     }
     QCoreApplication::processEvents();   // the receive timer's first tick, with nothing to read

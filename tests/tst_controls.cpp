@@ -104,7 +104,7 @@ private slots:
         if (labelColor.isValid())
             QCOMPARE(textColor(status.lbl_HVSTAT), labelColor);
         QCOMPARE(rig.win->extras().txt_LASTERROR->text(), lastError);
-        QCOMPARE(rig.s().CommErrors, errors);
+        QCOMPARE(rig.s().CommErrors(), errors);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), QString::number(errors));
         if (answer == QLatin1String("unit"))
             QCOMPARE(rig.sim.hvOn(), switchOn);
@@ -278,7 +278,7 @@ private slots:
         operate(lr);
         QCOMPARE(rig.wire(), QList<QByteArray>{sent});
         QCOMPARE(lr->value(), remoteAfter);
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
         if (answer == QLatin1String("unit"))
             QCOMPARE(rig.sim.remote(), remoteAfter);
     }
@@ -305,7 +305,7 @@ private slots:
         QCOMPARE(shown[0][0].toBool(), true);
         QVERIFY(!reset->value());
         QCOMPARE(reset->text(), QStringLiteral("RESET"));
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
         QCOMPARE(rig.sim.fault(), answer != QLatin1String("unit"));
     }
 
@@ -334,7 +334,7 @@ private slots:
         operate(find<LampButton>(rig.win.get(), control.toLatin1().constData()));
         QTRY_COMPARE_WITH_TIMEOUT(updateRunningAtSend, QList<bool>{false}, 5000);
         QTRY_VERIFY_WITH_TIMEOUT(rig.s().tmr_UPDATE->isActive() && !rig.s().waiting(), 5000);
-        QVERIFY(rig.s().AutoUpdate);
+        QVERIFY(rig.s().AutoUpdate());
         rig.win->cycle().mnu_MANUAL_Click();
     }
 

@@ -68,7 +68,7 @@ private slots:
         c.ctr_AutoUpdate = startStep;   // not reset by entering automatic mode
         c.mnu_AUTOUPDATE_Click();
         QCOMPARE(rig.wire(), kEntering);   // run at once, before the first tick
-        QVERIFY(rig.s().AutoUpdate);
+        QVERIFY(rig.s().AutoUpdate());
         QVERIFY(rig.s().tmr_UPDATE->isActive());
         QVERIFY(queryButtonsEnabled(rig.win.get(), false));
         QVERIFY(find<QAction>(rig.win.get(), "mnu_AUTOUPDATE")->isChecked());
@@ -77,7 +77,7 @@ private slots:
         QVERIFY(rig.waitForCommands(int(kEntering.size() + cycle.size()), 20000));
         c.mnu_MANUAL_Click();
         QCOMPARE(rig.wire().mid(0, kEntering.size() + cycle.size()), kEntering + cycle);
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
         QCOMPARE(rig.sim.badChecksums(), 0);
     }
 
@@ -125,7 +125,7 @@ private slots:
         QCOMPARE(texts, boxes);
         QCOMPARE(r.btn_UPDATEDATA->value(), waiting);
         QCOMPARE(r.btn_UPDATEDATA->text(), waiting ? QStringLiteral("WAITING!") : QStringLiteral("UPDATE"));
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
         QCOMPARE(rig.wire(), Wire{command + ','});
     }
 
@@ -138,7 +138,7 @@ private slots:
             if (!silent)
                 return ScriptedLink::Answer{{1, unitFrame(p == "19," ? "19,0,0,0," : p.left(3) + "$,", false)}};
             if (p == "14,")
-                errorsWhenNextStepAsked = rig.s().CommErrors;
+                errorsWhenNextStepAsked = rig.s().CommErrors();
             return ScriptedLink::Answer{};
         };
         ReadbacksPanel &r = rig.win->readbacks();
@@ -146,7 +146,7 @@ private slots:
         QVERIFY(!r.btn_UPDATEDATA->value());
         silent = true;
         r.UpdateData();
-        QCOMPARE(rig.s().CommErrors, 1);
+        QCOMPARE(rig.s().CommErrors(), 1);
         QVERIFY(r.btn_UPDATEDATA->value());
         QCOMPARE(r.btn_UPDATEDATA->text(), QStringLiteral("WAITING!"));
         QVERIFY(!rig.win->extrasLoaded());   // this query counts without showing the count
@@ -159,7 +159,7 @@ private slots:
         c.ctr_AutoUpdate = 0;
         rig.link->written.clear();
         rig.link->writtenAt.clear();
-        const int before = rig.s().CommErrors;
+        const int before = rig.s().CommErrors();
         QTRY_VERIFY_WITH_TIMEOUT(rig.link->written.size() >= 2, 10000);   // steps come on the cycle's real timer
         c.mnu_MANUAL_Click();
         QCOMPARE(rig.wire().mid(0, 2), (Wire{"19,", "14,"}));
@@ -176,7 +176,7 @@ private slots:
         c.mnu_AUTOUPDATE_Click();
         QVERIFY(rig.waitForCommands(int(kEntering.size()) + 2));
         c.mnu_MANUAL_Click();
-        QVERIFY(!rig.s().AutoUpdate);
+        QVERIFY(!rig.s().AutoUpdate());
         QVERIFY(!rig.s().tmr_UPDATE->isActive());
         QVERIFY(queryButtonsEnabled(rig.win.get(), true));
         QVERIFY(find<QAction>(rig.win.get(), "mnu_MANUAL")->isChecked());

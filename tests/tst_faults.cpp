@@ -112,7 +112,7 @@ private slots:
         rig.win->info().PollTotalHours();
         QCOMPARE(rig.clock->nowMs(), returnsAt);
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(reply));
-        QCOMPARE(rig.s().CommErrors, reply.isEmpty() ? 1 : 0);
+        QCOMPARE(rig.s().CommErrors(), reply.isEmpty() ? 1 : 0);
         if (statusFirst)
             QCOMPARE(rig.win->status().lbl_INTRLKSTAT->text(), QStringLiteral("Interlock Open"));
         // The late reply lands outside any wait: the receive timer shows it.
@@ -120,11 +120,11 @@ private slots:
         if (late)
             QCOMPARE(rig.panel(3), renderFrame(unitFrame(kHours, serial)));
 
-        const int errors = rig.s().CommErrors;
+        const int errors = rig.s().CommErrors();
         rig.link->answers << Answer{{1, unitFrame(kHours, serial)}};
         rig.win->info().PollTotalHours();
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame(kHours, serial)));
-        QCOMPARE(rig.s().CommErrors, errors);
+        QCOMPARE(rig.s().CommErrors(), errors);
         QCOMPARE(rig.wire(), (QList<QByteArray>{"21,", "21,"}));
     }
 
@@ -200,7 +200,7 @@ private slots:
             s.serial().setPortName(ttyLink);
             QVERIFY(s.serial().open());
             s.setSerialConfigured(true);
-            s.CommMode = "comm1";
+            s.setCommMode("comm1");
             s.tmr_RCVTIMER->start();
         } else {
             QVERIFY(rig.attachTcp());
@@ -208,18 +208,23 @@ private slots:
         UpdateCycle &c = rig.win->cycle();
         c.mnu_AUTOUPDATE_Click();
         QVERIFY(rig.waitForCommands(10));
-        QCOMPARE(s.CommErrors, 0);
+        QCOMPARE(s.CommErrors(), 0);
 
-        serial ? rig.sim.closeSerial() : rig.sim.resetConnections();
+        if (serial) {
+            rig.sim.closeSerial();
+        } else {
+            rig.sim.resetConnections();
+            rig.sim.stopTcp();   // gone for good: the console's retries are refused
+        }
         c.ctr_AutoUpdate = 5;   // status, then hours: two counted errors in three exchanges
-        const int before = s.CommErrors;
+        const int before = s.CommErrors();
         QElapsedTimer wall;
         wall.start();
         const qint64 cpu0 = cpuMs();
-        QTRY_VERIFY_WITH_TIMEOUT(s.CommErrors >= before + 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(s.CommErrors() >= before + 2, 20000);
         const qint64 cpu = cpuMs() - cpu0, spent = wall.elapsed();
         QVERIFY2(cpu * 2 < spent, qPrintable(QString("cpu %1 ms over %2 ms").arg(cpu).arg(spent)));
-        QVERIFY(s.AutoUpdate);
+        QVERIFY(s.AutoUpdate());
 
         if (!serial)
             return;
@@ -230,9 +235,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(s.serial().isOpen(), 12000);
         QVERIFY(rig.waitForCommands(2, 10000));
         c.mnu_MANUAL_Click();
-        const int errors = s.CommErrors;
+        const int errors = s.CommErrors();
         rig.win->info().PollTotalHours();
-        QCOMPARE(s.CommErrors, errors);
+        QCOMPARE(s.CommErrors(), errors);
         QCOMPARE(rig.panel(3), QStringLiteral("RX: ") + renderFrame(unitFrame(kHours, true)));
         QCOMPARE(rig.sim.badChecksums(), 0);
     }
@@ -242,21 +247,28 @@ private slots:
     void operatorActionDuringAWait_data()
     {
         QTest::addColumn<bool>("serial");
-        QTest::addColumn<bool>("automatic");
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QList<QByteArray>>("wire");
         QTest::newRow("tcp: request status clicked during update data")
-            << false << false << QList<QByteArray>{"19,", "22,", "68,"};
+            << false << "reqstat" << QList<QByteArray>{"19,", "22,", "68,"};
         QTest::newRow("pty: request status clicked during update data")
-            << true << false << QList<QByteArray>{"19,", "22,", "68,"};
-        // The status step asks twice: the reset runs between its two exchanges.
-        QTest::newRow("tcp: fault reset operated during the cycle's status step")
-            << false << true << QList<QByteArray>{"22,", "31,", "68,"};
+            << true << "reqstat" << QList<QByteArray>{"19,", "22,", "68,"};
+        // The status step is one step: an operator action waits for its second exchange.
+        QTest::newRow("tcp: fault reset operated during the cycle's status step runs after the pair")
+            << false << "reset" << QList<QByteArray>{"22,", "68,", "31,"};
+        QTest::newRow("tcp: manual mode chosen during the cycle's status step runs after the pair")
+            << false << "manual" << QList<QByteArray>{"22,", "68,"};
+        QTest::newRow("pty: manual mode chosen during the cycle's status step runs after the pair")
+            << true << "manual" << QList<QByteArray>{"22,", "68,"};
+        QTest::newRow("tcp: the emergency HV OFF goes between the pair")
+            << false << "hvoff" << QList<QByteArray>{"22,", "98,0,", "68,"};
     }
     void operatorActionDuringAWait()
     {
         QFETCH(bool, serial);
-        QFETCH(bool, automatic);
+        QFETCH(QString, action);
         QFETCH(QList<QByteArray>, wire);
+        const bool automatic = action != "reqstat";
         ScriptedRig rig(serial);
         rig.link->respond = [serial](const QByteArray &p) { return Answer{{1, unitFrame(p.left(3) + "$,", serial)}}; };
         if (automatic) {
@@ -273,8 +285,12 @@ private slots:
                 acted = true;
                 // The operator acts as the command goes out, while its reply is awaited.
                 rig.clock->at(rig.clock->nowMs(), [&] {
-                    if (automatic)
+                    if (action == "reset")
                         emit rig.win->controls().btn_RSTTIME->operated();
+                    else if (action == "manual")
+                        rig.trigger("mnu_MANUAL");
+                    else if (action == "hvoff")
+                        rig.s().operateFirst([&] { rig.win->controls().hvOff(); });
                     else
                         find<QPushButton>(rig.win.get(), "btn_REQSTAT")->click();
                 });
@@ -282,34 +298,47 @@ private slots:
             return Answer{{200, unitFrame(p.left(3) + "$,", serial)}};
         };
         connect(rig.link, &Transport::readyRead, this, [&] { events << "reply"; });
+        // Every command of a sequence goes out with the update cycle paused, also after a
+        // queued action that ran in between (and re-armed it).
+        QList<bool> cycleRunningAtSend;
+        connect(&rig.s(), &Session::txFrame, this, [&] { cycleRunningAtSend << rig.s().tmr_UPDATE->isActive(); });
 
         if (!automatic)
             rig.win->readbacks().UpdateData();
         const int n = int(wire.size());
         QTRY_VERIFY_WITH_TIMEOUT(events.size() >= 2 * n, 10000);   // the cycle's steps come on its real timer
+        if (action == "manual") {
+            QTRY_VERIFY(!rig.s().AutoUpdate());
+            // The pair ended and left the link's receive timer running for the unit's reports.
+            QVERIFY((serial ? rig.s().tmr_RCVTIMER : rig.s().tmr_NETRCVTMR)->isActive());
+        }
+        QCOMPARE(cycleRunningAtSend.mid(0, n), QList<bool>(n, false));
         rig.win->cycle().mnu_MANUAL_Click();
         QStringList expected;
         for (const QByteArray &p : wire)
             expected << "cmd " + QString::fromLatin1(p) << "reply";
         QCOMPARE(events.mid(0, 2 * n), expected);
         QCOMPARE(rig.wire().mid(0, n), wire);
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
     }
 
     // A handler's sequence lets a queued operator action run as soon as the current
     // transaction ends; manual mode chosen meanwhile ends the automatic start for good.
     void aSequenceYieldsBetweenTransactions_data()
     {
-        QTest::addColumn<bool>("hv");                   // else Manual Update Mode
+        QTest::addColumn<QString>("action");
         QTest::addColumn<QList<QByteArray>>("wire");    // the frames sent, from the first
         QTest::addColumn<bool>("automatic");
         QTest::newRow("HV switch goes out after the first silent query")
-            << true << QList<QByteArray>{"19,", "98,1,", "20,", "24,"} << true;
-        QTest::newRow("manual mode ends the automatic start") << false << QList<QByteArray>{"19,"} << false;
+            << "hv" << QList<QByteArray>{"19,", "98,1,", "20,", "24,"} << true;
+        QTest::newRow("manual mode ends the automatic start") << "manual" << QList<QByteArray>{"19,"} << false;
+        // Neither mode half-entered: tick, flag, cycle and query buttons agree on manual.
+        QTest::newRow("a link choice that fails ends the automatic start in manual mode")
+            << "failedLink" << QList<QByteArray>{"19,"} << false;
     }
     void aSequenceYieldsBetweenTransactions()
     {
-        QFETCH(bool, hv);
+        QFETCH(QString, action);
         QFETCH(QList<QByteArray>, wire);
         QFETCH(bool, automatic);
         ScriptedRig rig(false);
@@ -320,17 +349,22 @@ private slots:
         QList<QByteArray> sent;
         connect(&rig.s(), &Session::txFrame, this, [&](const QByteArray &f) { sent << f.mid(1, f.size() - 2); });
         rig.clock->at(300, [&] {
-            if (hv) {
+            if (action == "hv") {
                 rig.prompt.choices.enqueue(0);   // "Switch HV ON"
                 emit rig.win->controls().btn_HVONOFF->operated();
-            }
-            else
+            } else if (action == "manual") {
                 rig.trigger("mnu_MANUAL");
+            } else {
+                rig.prompt.inputs.enqueue(QStringLiteral("/dev/ttyNOSUCH"));
+                rig.trigger("mnu_userComm");
+            }
         });
         rig.trigger("mnu_AUTOUPDATE");
-        QCOMPARE(rig.s().AutoUpdate, automatic);
+        QCOMPARE(rig.s().AutoUpdate(), automatic);
         QCOMPARE(rig.s().tmr_UPDATE->isActive(), automatic);
         QCOMPARE(find<QAction>(rig.win.get(), "mnu_MANUAL")->isChecked(), !automatic);
+        QCOMPARE(find<QAction>(rig.win.get(), "mnu_AUTOUPDATE")->isChecked(), automatic);
+        QCOMPARE(find<QPushButton>(rig.win.get(), "btn_REQSTAT")->isEnabled(), !automatic);
         rig.win->cycle().mnu_MANUAL_Click();
         QCOMPARE(sent.mid(0, wire.size()), wire);
         if (!automatic)

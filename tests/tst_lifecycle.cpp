@@ -67,14 +67,14 @@ private slots:
             QObject *t = w.findChild<QObject *>(QLatin1String(name));
             QVERIFY2(t && !t->property("active").toBool(), name);
         }
-        QCOMPARE(s.CommMode, QString());
+        QCOMPARE(s.CommMode(), QString());
         QCOMPARE((QStringList{rig.panel(1), rig.panel(2), rig.panel(3), rig.panel(4)}),
                  (QStringList{"SET PORT!", "Comm Ch.", "RX", "TX"}));
         QCOMPARE(w.exitSequence().ExitSeq, 0);
         QVERIFY(!w.controls().btn_HVONOFF->value());
-        QVERIFY(!s.AutoUpdate);
-        QCOMPARE(s.CommErrors, 0);
-        QVERIFY(s.CommStatusFlag);
+        QVERIFY(!s.AutoUpdate());
+        QCOMPARE(s.CommErrors(), 0);
+        QVERIFY(s.CommStatusFlag());
         for (const char *name : {"mnu_EXTRAS", "mnu_PASSTHRU"}) {
             QAction *a = find<QAction>(&w, name);
             QVERIFY2(!a->isVisible() && !a->isEnabled(), name);

@@ -28,6 +28,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTableWidget>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QShortcut>
 #include <QTest>
 #include <QTimer>
 
@@ -58,7 +61,7 @@ bool choose(Rig &rig, bool serial)
         });
         rig.trigger("mnu_ethernet");
     }
-    return rig.s().AutoUpdate;
+    return rig.s().AutoUpdate();
 }
 
 QString linkText(Rig &rig) { return rig.win->healthStrip().lbl_LINKHEALTH->text(); }
@@ -462,6 +465,54 @@ private slots:
         QVERIFY(alarmRows(rig).contains("rating mismatch=ACTIVE*"));
     }
 
+    // The unit closing the connection shows at once; the console knocks again on its own,
+    // with no message box, and is back with fresh values in the mode it was in once the
+    // unit listens again, having written nothing but queries. Disconnect ends the retries.
+    void tcpComesBackByItself_data()
+    {
+        QTest::addColumn<QString>("then");
+        QTest::newRow("the unit listens again") << "listen";
+        QTest::newRow("the operator disconnects") << "disconnect";
+    }
+    void tcpComesBackByItself()
+    {
+        QFETCH(QString, then);
+        Rig rig;
+        QVERIFY(choose(rig, false));
+        QLineEdit *kv = rig.win->readbacks().txt_ADC2;
+        QTRY_VERIFY_WITH_TIMEOUT(linkText(rig).startsWith("CONNECTED") && !kv->property("stale").toBool(), 5000);
+        const quint16 port = rig.sim.tcpPort();
+        auto *retry = find<QTimer>(rig.win.get(), "tmr_TCPRECONNECT");
+        QVERIFY(retry);
+        QSignalSpy attempts(rig.s().tcpReconnect(), &TcpReconnect::attemptFailed);
+        QSignalSpy logged(&rig.win->links(), &LinkChoice::retryFailed);
+
+        rig.sim.stopTcp();
+        QTRY_COMPARE_WITH_TIMEOUT(linkText(rig), QStringLiteral("NOT CONNECTED \u2014 closed by the unit (127.0.0.1:%1)").arg(port),
+                                  1000);
+        QVERIFY(retry->isActive());
+        const int messages = int(rig.prompt.messages.size());
+        QVERIFY(attempts.wait(3000));
+        QCOMPARE(attempts.first().first().toBool(), true);   // refused
+        if (then == "disconnect") {
+            rig.trigger("mnu_DISCONNECT");
+            QVERIFY(!retry->isActive() && !rig.s().tcpReconnect()->retrying());
+            return;
+        }
+        rig.sim.clearTrace();
+        QVERIFY(rig.sim.listenTcp(port));
+        QTRY_VERIFY_WITH_TIMEOUT(linkText(rig).startsWith("CONNECTED"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!kv->property("stale").toBool(), 5000);
+        QVERIFY(rig.s().AutoUpdate() && rig.s().tmr_UPDATE->isActive());
+        QVERIFY(!retry->isActive());
+        QCOMPARE(rig.wire().mid(0, 2), (QList<QByteArray>{"22,", "68,"}));
+        static const QRegularExpression query(QStringLiteral("^(1[4-79]|2[0-6]|68),$"));
+        for (const QByteArray &p : rig.wire())
+            QVERIFY2(query.match(QString::fromLatin1(p)).hasMatch(), p.constData());
+        QCOMPARE(rig.prompt.messages.size(), messages);
+        QCOMPARE(logged.size(), 1);   // the outcome never changed: refused
+    }
+
     // Disconnect closes the link, stops the cycle and nothing reopens or queries it.
     void disconnectStopsEverything()
     {
@@ -470,7 +521,7 @@ private slots:
         rig.trigger("mnu_DISCONNECT");
         Session &s = rig.s();
         QVERIFY(!s.serial().isOpen());
-        QVERIFY(!s.AutoUpdate && !s.tmr_UPDATE->isActive() && !s.tmr_COMMWDT->isActive());
+        QVERIFY(!s.AutoUpdate() && !s.tmr_UPDATE->isActive() && !s.tmr_COMMWDT->isActive());
         QVERIFY(!s.tmr_RCVTIMER->isActive());
         QCOMPARE(rig.panel(1), QStringLiteral("SET PORT!"));
         QCOMPARE(rig.panel(2), QStringLiteral("Comm Ch."));

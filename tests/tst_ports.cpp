@@ -85,10 +85,10 @@ private slots:
         chooseEthernet(rig);
         QCOMPARE(rig.panel(1), QStringLiteral("Ethernet Comms"));
         QCOMPARE(rig.panel(2), QStringLiteral("IP: 127.0.0.1"));
-        QCOMPARE(rig.s().CommMode, QStringLiteral("ethernet"));
+        QCOMPARE(rig.s().CommMode(), QStringLiteral("ethernet"));
         QCOMPARE(checkedPorts(rig), QStringList{"mnu_ethernet"});
         QVERIFY(rig.s().tcp().isConnected());
-        QVERIFY(rig.s().AutoUpdate);
+        QVERIFY(rig.s().AutoUpdate());
         QVERIFY(find<QAction>(rig.win.get(), "mnu_AUTOUPDATE")->isChecked());
         QVERIFY(rig.waitForCommands(11));
         const QList<QByteArray> start = rig.wire().mid(0, 11);
@@ -135,7 +135,7 @@ private slots:
         rig.prompt.dialogs.enqueue(remoteHost(QStringLiteral("127.0.0.1"), port));
         rig.trigger("mnu_ethernet");
         QCOMPARE(rig.prompt.messageTexts(), QStringList{kInvalid});
-        QCOMPARE(rig.s().CommMode, QString());
+        QCOMPARE(rig.s().CommMode(), QString());
         QCOMPARE(checkedPorts(rig), QStringList());
         QCOMPARE(rig.panel(1), QStringLiteral("SET PORT!"));
         QCOMPARE(rig.panel(2), QStringLiteral("Comm Ch."));
@@ -154,7 +154,7 @@ private slots:
         rig.trigger("mnu_ethernet");
         QCOMPARE(rig.prompt.messageTexts(), QStringList{kInvalid});
         QCOMPARE(checkedPorts(rig), QStringList{"mnu_ethernet"});
-        QCOMPARE(rig.s().CommMode, QStringLiteral("ethernet"));
+        QCOMPARE(rig.s().CommMode(), QStringLiteral("ethernet"));
         QCOMPARE(rig.panel(2), QStringLiteral("IP: 127.0.0.1"));
         QVERIFY(rig.s().tcp().isConnected());
         QCOMPARE(find<RemoteHostDialog>(rig.win.get(), "RemoteHost")->txtPortNumber->text(),
@@ -179,11 +179,11 @@ private slots:
         QCOMPARE(rig.prompt.prompts, QStringList{"Enter your Comm Port Number"});
         QCOMPARE(rig.panel(1), QStringLiteral("Comm Port Setting:  115200,n,8,1"));
         QCOMPARE(rig.panel(2), QStringLiteral("Comm Port:  ") + entry);
-        QCOMPARE(rig.s().CommMode, QStringLiteral("comm1"));
+        QCOMPARE(rig.s().CommMode(), QStringLiteral("comm1"));
         QCOMPARE(checkedPorts(rig), QStringList{"mnu_userComm"});
         QVERIFY(rig.s().tmr_RCVTIMER->isActive());
         QVERIFY(!rig.s().tmr_NETRCVTMR->isActive());
-        QVERIFY(rig.s().AutoUpdate);
+        QVERIFY(rig.s().AutoUpdate());
         QVERIFY(rig.waitForCommands(2));
         QCOMPARE(rig.wire().mid(0, 2), (QList<QByteArray>{"22,", "68,"}));
         QVERIFY(rig.sim.trace()[0].checksumOk);
@@ -213,7 +213,7 @@ private slots:
         rig.trigger("mnu_userComm");
         QCOMPARE(rig.prompt.messageTexts(), QStringList{kInvalid});
         QCOMPARE(rig.prompt.dialogs.size(), 1);   // the line speed was never asked
-        QCOMPARE(rig.s().CommMode, QString());
+        QCOMPARE(rig.s().CommMode(), QString());
         QCOMPARE(checkedPorts(rig), QStringList{"mnu_userComm"});
         QVERIFY(!rig.s().tmr_RCVTIMER->isActive());
         QVERIFY(!rig.s().serial().isOpen());
@@ -245,7 +245,7 @@ private slots:
         QCOMPARE(rig.prompt.messageTexts(), QStringList{kInvalid});
         QCOMPARE(rig.prompt.messages[0].icon, Prompter::Icon::Information);
         QCOMPARE(checkedPorts(rig), QStringList{item});
-        QCOMPARE(rig.s().CommMode, QStringLiteral("ethernet"));
+        QCOMPARE(rig.s().CommMode(), QStringLiteral("ethernet"));
         QVERIFY(!rig.s().tmr_RCVTIMER->isActive());
         QVERIFY(!rig.s().serial().isOpen());
         QCOMPARE(tx.count(), 0);
@@ -277,12 +277,12 @@ private slots:
 
         chooseEthernet(rig);
         rig.win->cycle().mnu_MANUAL_Click();
-        QCOMPARE(rig.s().CommMode, QStringLiteral("ethernet"));
+        QCOMPARE(rig.s().CommMode(), QStringLiteral("ethernet"));
         QVERIFY(rig.s().serial().isOpen());
 
         QVERIFY(chooseUserPort(rig, rig.sim.ptyPath()));
         rig.win->cycle().mnu_MANUAL_Click();
-        QCOMPARE(rig.s().CommMode, QStringLiteral("comm1"));
+        QCOMPARE(rig.s().CommMode(), QStringLiteral("comm1"));
         QVERIFY(rig.s().tcp().isConnected());
         QCOMPARE(rig.sim.tcpClientCount(), 1);
     }
@@ -295,7 +295,7 @@ private slots:
         QCOMPARE(rig.prompt.messageTexts(),
                  QStringList{"The port number which you entered does not exist. Please try again!"});
         QCOMPARE(checkedPorts(rig), QStringList());
-        QCOMPARE(rig.s().CommMode, QStringLiteral("USB"));
+        QCOMPARE(rig.s().CommMode(), QStringLiteral("USB"));
         QCOMPARE(rig.panel(1), QStringLiteral("USB Comms"));
         QCOMPARE(rig.panel(2), QStringLiteral("USB HID  "));
         QCOMPARE(rig.usb->searches, 1);
@@ -314,7 +314,7 @@ private slots:
         QCOMPARE(prompt.messages.size(), 1);
         QVERIFY(prompt.messages[0].text.contains(QLatin1String("library")));
         QVERIFY(!find<QAction>(&win, "mnu_USB")->isChecked());
-        QCOMPARE(win.session().CommMode, QStringLiteral("USB"));
+        QCOMPARE(win.session().CommMode(), QStringLiteral("USB"));
     }
 
     void usbWithAUnitRequestsStatusThroughTheLibrary()
@@ -353,14 +353,14 @@ private slots:
         rig.trigger("mnu_ethernet");
         QVERIFY2(clock.elapsed() < Session::kSerialTcpTimeoutMs, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(sent.count(), 0);
-        QVERIFY(!rig.s().AutoUpdate);
+        QVERIFY(!rig.s().AutoUpdate());
         QCOMPARE(rig.prompt.messages.size(), 1);
         const ScriptedPrompter::Message m = rig.prompt.messages[0];
         QVERIFY2(m.text.startsWith(QLatin1String("TCP Error: ")) && m.text.contains(QLatin1String("refused"), Qt::CaseInsensitive)
                      && m.text.endsWith(QStringLiteral(" (127.0.0.1:%1)").arg(closedPort)),
                  qPrintable(m.text));
         QCOMPARE(m.icon, Prompter::Icon::None);
-        QCOMPARE(rig.s().CommMode, QStringLiteral("ethernet"));
+        QCOMPARE(rig.s().CommMode(), QStringLiteral("ethernet"));
         QCOMPARE(checkedPorts(rig), QStringList{"mnu_ethernet"});
         QVERIFY(rig.s().tmr_NETRCVTMR->isActive());
     }

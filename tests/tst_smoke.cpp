@@ -32,7 +32,7 @@ private slots:
         QCOMPARE(rig.win->status().lbl_INTRLKSTAT->text(), QStringLiteral("Interlock Open"));
         QCOMPARE(rig.win->status().flagLabels[2]->text(), QStringLiteral("Over Voltage Error"));
         QCOMPARE(rig.win->status().flagLabels[0]->text(), QStringLiteral("Arc OK"));
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
     }
 };
 

@@ -76,7 +76,7 @@ private slots:
         QCOMPARE(st.led_INTRLKSTAT->value(), st.lbl_INTRLKSTAT->text() == "Interlock Open");
         QCOMPARE(st.led_FAULT->value(), st.lbl_FAULT->text() == "P.S. FAULT");
         QCOMPARE(textColor(st.lbl_HVSTAT), kBlack);   // only the Ethernet receive timer reddens it
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
     }
 
     // Flags as a string, one character per flag from arc to under current:
@@ -121,7 +121,7 @@ private slots:
             QCOMPARE(st.flagLabels[i]->text(), want);
             QCOMPARE(st.flagLeds[i]->value(), f == 'O');
         }
-        QCOMPARE(rig.s().CommErrors, 0);   // "68," never counts
+        QCOMPARE(rig.s().CommErrors(), 0);   // "68," never counts
     }
 
     void noReplyToMainStatusCountsOnceAndStillAsksForFlags()
@@ -134,7 +134,7 @@ private slots:
         StatusPanel &st = rig.win->status();
         st.btn_REQSTAT_Click();
         QCOMPARE(rig.wire(), (QList<QByteArray>{"22,", "68,"}));
-        QCOMPARE(rig.s().CommErrors, 1);
+        QCOMPARE(rig.s().CommErrors(), 1);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), QStringLiteral("1"));
         QCOMPARE(st.lbl_INTRLKSTAT->text(), QStringLiteral("INTERLOCK"));
         QVERIFY(!st.led_INTRLKSTAT->value());
@@ -168,13 +168,13 @@ private slots:
                         .arg(s.tmr_RCVTIMER->isActive())
                         .arg(s.tmr_NETRCVTMR->isActive());
         });
-        s.AutoUpdate = automatic;
+        s.setAutoUpdate(automatic);
         if (automatic)
             s.tmr_UPDATE->start();   // no tick can run: the request below starts at once
 
         rig.win->status().btn_REQSTAT_Click();
         const bool updateAfter = s.tmr_UPDATE->isActive();
-        s.AutoUpdate = false;
+        s.setAutoUpdate(false);
         s.tmr_UPDATE->stop();
 
         // Every reply wait re-arms the serial receive timer, so it runs during "68,";

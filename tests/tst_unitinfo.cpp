@@ -53,7 +53,7 @@ private slots:
         info.btn_SWREV->click();
         QCOMPARE(info.txt_SWREV->text(), QStringLiteral("Unknown"));
         QCOMPARE(boxColor(info.txt_SWREV), kRed);
-        QCOMPARE(rig.s().CommErrors, 1);
+        QCOMPARE(rig.s().CommErrors(), 1);
         QCOMPARE(rig.win->extras().txt_COMMERRORS->text(), QStringLiteral("1"));
         QVERIFY(!rig.win->extras().isVisible());
 
@@ -61,7 +61,7 @@ private slots:
         info.btn_SWREV->click();
         QCOMPARE(info.txt_SWREV->text(), QStringLiteral("SW 8.0.1234"));
         QCOMPARE(boxColor(info.txt_SWREV), kWhite);
-        QCOMPARE(rig.s().CommErrors, 1);
+        QCOMPARE(rig.s().CommErrors(), 1);
         QCOMPARE(rig.wire(), (QList<QByteArray>{"23,", "23,"}));
     }
 
@@ -95,7 +95,7 @@ private slots:
         q.button->click();
         QCOMPARE(q.box->text(), shown.isNull() ? QStringLiteral("Unknown") : shown);
         QCOMPARE(boxColor(q.box), shown.isNull() ? kRed : kWhite);
-        QCOMPARE(rig.s().CommErrors, 1);
+        QCOMPARE(rig.s().CommErrors(), 1);
         QCOMPARE(rig.wire(), (QList<QByteArray>{cmd.toLatin1(), cmd.toLatin1()}));
     }
 
@@ -129,7 +129,7 @@ private slots:
         for (QLineEdit *b : boxes)
             after << b->text() + boxColor(b).name();
         QCOMPARE(after, before);
-        QCOMPARE(rig.s().CommErrors, 0);
+        QCOMPARE(rig.s().CommErrors(), 0);
         QCOMPARE(rig.sim.hours(), silent ? 1234 : 0);
         QVERIFY(rig.s().tmr_NETRCVTMR->isActive());
     }

@@ -39,7 +39,7 @@ private slots:
         // The read that completed past the limit ended the wait, not the limit itself.
         QVERIFY2(took >= 300 && took < 600, qPrintable(QString::number(took)));
         QVERIFY(reply.isEmpty());
-        QCOMPARE(s.EchoMismatches, 1);
+        QCOMPARE(s.EchoMismatches(), 1);
         // No read is left running to hold up the next write, and none was made past it.
         clock.restart();
         QVERIFY(s.usb().send(frameCommand("23,", true)));

@@ -426,7 +426,7 @@ private slots:
             rig.win->mnu_EXIT_Click();
         }
         Rig rig;
-        QVERIFY(rig.s().CommMode.isEmpty());
+        QVERIFY(rig.s().CommMode().isEmpty());
         QCOMPARE(rig.sim.tcpClientCount(), 0);
         QCOMPARE(rig.s().serial().settings(), QStringLiteral("115200,n,8,1"));
         QCOMPARE(rig.win->rating().selected(), &plvBuild().defaultRating());

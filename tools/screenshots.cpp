@@ -127,7 +127,7 @@ bool shoot(const BuildData &build, const QString &dir)
         QTest::qWait(1600);
         header.grab().save(dir + QStringLiteral("/plv-header-alarm.png"));
         ExtrasWindow &x = win.extras();
-        x.txt_COMMERRORS->setText(QString::number(s.CommErrors));
+        x.txt_COMMERRORS->setText(QString::number(s.CommErrors()));
         x.show();
         QTest::qWait(100);
         x.grab().save(dir + QStringLiteral("/extras.png"));

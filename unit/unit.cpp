@@ -13,7 +13,7 @@ std::optional<MainStatus> Unit::readMainStatus()
     const QByteArray r = m_session.transact("22,", {.rearm = Exchange::Rearm::Nothing});
     if (r.isEmpty())
         return std::nullopt;
-    m_session.CommStatusFlag = true;
+    m_session.replyDecoded();
     return decodeMainStatus(r);
 }
 
@@ -30,7 +30,7 @@ Readback Unit::readback(const char *command)
     Readback out;
     if (r.size() < 6)   // no reply, or nothing past the echo to decode
         return out;
-    m_session.CommStatusFlag = true;
+    m_session.replyDecoded();
     out.accepted = true;
     out.fields = cutFields(r, 3);
     return out;
@@ -47,7 +47,7 @@ std::optional<double> Unit::readSetpoint(Channel c)
         return std::nullopt;
     const auto count = parseNumber(f[0]);
     if (count)
-        m_session.CommStatusFlag = true;
+        m_session.replyDecoded();
     return count;
 }
 
@@ -57,7 +57,7 @@ std::optional<QByteArray> Unit::readIdentity(Identity item)
     const QByteArray r = m_session.transact(commands[int(item)]);
     if (r.isEmpty())
         return std::nullopt;
-    m_session.CommStatusFlag = true;
+    m_session.replyDecoded();
     switch (item) {
     case Identity::ModelNumber: return modelNumberValue(r);
     case Identity::HardwareRevision: return revisionValue(r, 3);
@@ -72,7 +72,7 @@ Hours Unit::readHours()
     out.replied = !r.isEmpty();
     out.value = totalHoursValue(r);
     if (out.value)
-        m_session.CommStatusFlag = true;
+        m_session.replyDecoded();
     return out;
 }
 
@@ -85,7 +85,7 @@ char Unit::switchHv(bool on)
 {
     const char c = charAt(m_session.transact(on ? "98,1," : "98,0,", {.count = Exchange::Count::Nothing}), 5);
     if (c == '$')
-        m_session.CommStatusFlag = true;
+        m_session.replyDecoded();
     else if (c == '\0' && !m_session.ended())
         m_session.countError();   // also a reply too short to hold an answer
     return c;
@@ -107,13 +107,11 @@ TryOut Unit::tryOut(Channel c, int count)
     const auto command = setpointCommand(c, count);
     if (!command)
         return out;   // a count the unit cannot take is never sent
-    // The reply wait re-arms the serial receive timer itself: only the update timer here.
-    const QByteArray r = m_session.transact(*command, {.count = Exchange::Count::Nothing,
-                                                       .rearm = Exchange::Rearm::UpdateTimer});
+    const QByteArray r = m_session.transact(*command, {.count = Exchange::Count::Nothing});
     out.sent = true;
     out.status = charAt(r, 5);
     if (!r.isEmpty())
-        m_session.CommStatusFlag = true;
+        m_session.replyDecoded();
     if (out.status != '$' && out.status != '1')
         m_session.countError();
     return out;
@@ -121,11 +119,9 @@ TryOut Unit::tryOut(Channel c, int count)
 
 void Unit::resend(Channel c, int count)
 {
-    const Exchange how{.pause = Exchange::Pause::ReceiveTimers, .wait = false, .rearm = Exchange::Rearm::Nothing};
-    if (const auto command = setpointCommand(c, count))
+    const Exchange how{.pause = Exchange::Pause::ReceiveTimers, .wait = false, .rearm = Exchange::Rearm::ReceiveTimer};
+    if (const auto command = setpointCommand(c, count))   // a count the unit cannot take is never sent
         m_session.transact(*command, how);
-    else
-        m_session.pauseReceiveTimers();   // a count the unit cannot take is never sent
 }
 
 bool Unit::togglePassthrough()
@@ -150,7 +146,7 @@ char Unit::programFilamentLimit(int code)
 
 void Unit::setUnitBaudRate(int code)
 {
-    m_session.transact("07," + QByteArray::number(code) + ',', {.wait = false, .rearm = Exchange::Rearm::Nothing});
+    m_session.transact("07," + QByteArray::number(code) + ',', {.wait = false, .rearm = Exchange::Rearm::ReceiveTimer});
 }
 
 void Unit::sendOnly(const QByteArray &payload)

@@ -59,9 +59,9 @@ public:
     char switchHv(bool on);     // "98,": position 5 of the reply; no reply is counted
     char setRemote(bool remote);   // "99,"
     char resetFaults();         // "31,": position 5 of the reply; the console does not look
-    // Sends the setpoint command and waits; only the update timer is re-armed.
+    // Sends the setpoint command and waits.
     TryOut tryOut(Channel c, int count);
-    // CANCEL: the accepted count again, without waiting and without re-arming.
+    // CANCEL: the accepted count again, without waiting; only the receive timer is re-armed.
     void resend(Channel c, int count);
     bool togglePassthrough();   // "96,": not paused, not re-armed; true when answered
     // Service writes: position 5 of the reply ('$' taken, else the unit's error code,
@@ -69,7 +69,7 @@ public:
     char programModelNumber(const QByteArray &text);
     char programHardwareRevision(const QByteArray &text);
     char programFilamentLimit(int code);
-    void setUnitBaudRate(int code);   // "07,": nothing re-armed afterwards
+    void setUnitBaudRate(int code);   // "07,": only the receive timer re-armed afterwards
     // The exit sequence: the command alone, no pause, no wait, nothing re-armed.
     void sendOnly(const QByteArray &payload);
 

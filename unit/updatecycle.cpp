@@ -12,24 +12,32 @@ UpdateCycle::UpdateCycle(Session &session, std::function<void(Step)> runStep, QO
 
 void UpdateCycle::mnu_AUTOUPDATE_Click()
 {
+    const quint64 choice = ++m_modeChoices;
     emit modeChanged(true);
     // Queued operator actions run between these queries; one that ends the sequence
     // (manual mode, a new link, an exit) stops it, and automatic mode is not entered.
+    // When what stopped it chose no mode itself (a link choice that failed), the console
+    // is left in manual mode rather than ticked automatic with no cycle running.
+    auto stopped = [&] {
+        if (choice == m_modeChoices && !m_session.ended())
+            mnu_MANUAL_Click();
+    };
     for (const Step s : kStart) {
         if (!m_session.nextTransaction())
-            return;
+            return stopped();
         m_run(s);
     }
     if (!m_session.nextTransaction())
-        return;
-    m_session.AutoUpdate = true;
+        return stopped();
+    m_session.setAutoUpdate(true);
     m_session.tmr_UPDATE->start();
 }
 
 void UpdateCycle::mnu_MANUAL_Click()
 {
+    ++m_modeChoices;
     m_session.endSequences();
-    m_session.AutoUpdate = false;
+    m_session.setAutoUpdate(false);
     emit modeChanged(false);
     m_session.tmr_UPDATE->stop();
 }

@@ -42,6 +42,7 @@ signals:
 private:
     Session &m_session;
     std::function<void(Step)> m_run;
+    quint64 m_modeChoices = 0;   // automatic or manual mode chosen so far
 };
 
 } // namespace plv

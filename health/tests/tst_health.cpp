@@ -164,6 +164,8 @@ void TstHealth::linkLabel_data()
     QTest::newRow("auto: one miss and 2500 ms silent is NO REPLY")
         << autoUp + "miss@6066 tick@7500" << "NO REPLY since 12:00:05 (1 missed)";
     QTest::newRow("auto: silence without a miss is not NO REPLY") << autoUp + "tick@60000" << ok;
+    QTest::newRow("auto: choosing automatic again does not restart the silence clock")
+        << "eth@0 auto@0 good@0 auto@2000 miss@2100 tick@2500" << "NO REPLY since 12:00:00 (1 missed)";
     QTest::newRow("auto: entering automatic restarts the silence clock") << "eth@0 good@0 auto@10000 miss@11066 tick@12499" << ok;
     QTest::newRow("auto: no reply yet on this link counts from its opening")
         << "eth@3000 auto@3000 miss@4066 miss@5132" << "NO REPLY since 12:00:03 (2 missed)";
