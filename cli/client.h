@@ -4,6 +4,7 @@
 #include "cli/options.h"
 #include "logs/formatting.h"
 #include "logs/sample.h"
+#include "unit/samplebuilder.h"
 #include "unit/unit.h"
 #include "unit/updatecycle.h"
 
@@ -54,14 +55,15 @@ private:
     void catchSignals();
     bool confirmHvOn();
 
-    void readMonitors(logs::Sample &s);
-    void readSupplies(logs::Sample &s);
-    void readSetpoint(Channel c, logs::Sample &s);
-    void readStatus(logs::Sample &s);
+    void readStatus();
+    // What the queries since the last call read, as a sample.
+    logs::Sample takeSample();
+    // The value of the last reply when it is data, else empty ("unknown", null).
+    QString lastText() const;
+    QString hoursText() const;   // total hours of the last reply, as numbers are printed
     void runStep(UpdateCycle::Step step);
     void completeSample();
     void stop();
-    logs::Sample freshSample() const;
 
     // An answer that says yes ('$'); counts a refusal, names it on standard error.
     std::optional<bool> accepted(char answer);
@@ -69,7 +71,7 @@ private:
 
     void print(const QList<Field> &fields);
     void say(const QString &message) const;
-    void onReply(const QByteArray &reply, bool awaited);
+    void onReply(const Reply &reply);
 
     const Options m_o;
     QObject m_root;
@@ -83,6 +85,8 @@ private:
     bool m_silent = false;
 
     logs::MonotonicWallClock m_wall;
+    SampleBuilder m_builder;
+    Reply m_lastReply;
     logs::Sample m_sample;
     qint64 m_samples = 0;
     bool m_stopping = false;

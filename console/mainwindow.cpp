@@ -39,12 +39,16 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     connectSession();
     startUp(tesselFactory);
 
-    m_watch = new LinkWatch(*this, *m_panel->strip);
+    m_watch = new LinkWatch({*this, build, *m_session, *m_unit, *m_cycle, *m_panel, *m_rating,
+                             [this] { m_exit->mnu_SHUTDOWN_Click(); }});
     connect(m_links, &LinkChoice::opened, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::failed, m_watch, &LinkWatch::linkFailed);
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
-    m_logbook = new Logbook(*this, m_viewMenu);
-    m_remembered = new Remembered(*this, *m_logbook);
+    m_logbook = new Logbook({*this, m_viewMenu, build.windowCaption, *m_session, *m_unit, *m_cycle, *m_rating,
+                             *m_links, *m_watch, *m_panel->editor, mnu_EXTRAS});
+    m_remembered = new Remembered(*this, build.id, *m_links, *m_logbook);
+    connect(this, &MainWindow::programEnded, m_logbook, &Logbook::end);
+    connect(this, &MainWindow::programEnded, m_remembered, &Remembered::end);
 }
 
 MainWindow::~MainWindow() = default;
@@ -166,7 +170,7 @@ void MainWindow::connectSession()
             [this](const QByteArray &t) { extras().txt_MSCOMMBUFF->setText(renderFrame(t)); });
     connect(m_session, &Session::commErrorsShown, this,
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
-    connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
+    connect(m_unit.get(), &Unit::statusReported, m_panel->status, &StatusPanel::applyUnsolicited);
     // The Ethernet link may be handed in (tests); only the real one has an address.
     if (auto *tcp = qobject_cast<TcpTransport *>(&m_session->link(Session::LinkKind::Ethernet)))
         connect(tcp, &TcpTransport::errorOccurred, this, [this, tcp](const QString &d) {

@@ -10,21 +10,24 @@
 
 namespace plv {
 
-class MainWindow;
+class LinkChoice;
 
 class Remembered : public QObject {
     Q_OBJECT
 public:
-    Remembered(MainWindow &window, Logbook &logbook);
+    // 'build' names the settings file; 'window' is the main window, placed and watched.
+    Remembered(QWidget &window, const QString &build, LinkChoice &links, Logbook &logbook);
 
     // Writes the windows' places and which View windows are open.
     void saveWindows();
+    // The program ends: the places are written and the View windows hidden.
+    void end();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    MainWindow &m_window;
+    QWidget &m_window;
     Logbook &m_logbook;
     QSettings m_settings;
     bool m_reopened = false;
