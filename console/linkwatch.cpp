@@ -1,5 +1,6 @@
 #include "console/linkwatch.h"
 
+#include "console/linkchoice.h"
 #include "health/hvconfirm.h"
 #include "health/linkhealth.h"
 #include "health/ratingcheck.h"
@@ -98,6 +99,8 @@ LinkWatch::LinkWatch(const Sources &from)
     });
     connect(&from.cycle, &UpdateCycle::cycleCompleted, this, [this] { m_stale->cycleCompleted(monotonicMs()); });
     connect(from.panel.controls, &ControlsPanel::hvRequested, m_hv, &HvConfirmation::requested);
+    connect(&from.links, &LinkChoice::opened, this, &LinkWatch::linkOpened);
+    connect(&from.links, &LinkChoice::failed, this, &LinkWatch::linkFailed);
     connect(&from.rating, &RatingMenu::ratingSelected, m_rating, &RatingCheck::select);
     if (const Rating *r = from.rating.selected())
         m_rating->select(r->kV, r->watts);

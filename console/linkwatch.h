@@ -19,6 +19,7 @@ struct BuildData;
 struct Reply;
 class HealthStrip;
 class HvConfirmation;
+class LinkChoice;
 class MainPanel;
 class RatingCheck;
 class RatingMenu;
@@ -39,12 +40,13 @@ public:
         UpdateCycle &cycle;
         MainPanel &panel;
         RatingMenu &rating;
+        LinkChoice &links;
         std::function<void()> shutdown;   // the shutdown sequence, once HV OFF has gone out
     };
     explicit LinkWatch(const Sources &from);
     ~LinkWatch() override;
 
-    // From the link choice and Disconnect.
+    // From the link choice and Disconnect (connected by itself).
     void linkOpened(LinkKind kind, const QString &where);
     void linkFailed(LinkDown reason, const QString &where);
     // True while the HV lamp shows on or an HV OFF is not confirmed.

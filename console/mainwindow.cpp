@@ -39,10 +39,8 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     connectSession();
     startUp(tesselFactory);
 
-    m_watch = new LinkWatch({*this, build, *m_session, *m_unit, *m_cycle, *m_panel, *m_rating,
+    m_watch = new LinkWatch({*this, build, *m_session, *m_unit, *m_cycle, *m_panel, *m_rating, *m_links,
                              [this] { m_exit->mnu_SHUTDOWN_Click(); }});
-    connect(m_links, &LinkChoice::opened, m_watch, &LinkWatch::linkOpened);
-    connect(m_links, &LinkChoice::failed, m_watch, &LinkWatch::linkFailed);
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
     m_logbook = new Logbook({*this, m_viewMenu, build.windowCaption, *m_session, *m_unit, *m_cycle, *m_rating,
                              *m_links, *m_watch, *m_panel->editor, mnu_EXTRAS});
@@ -143,12 +141,7 @@ void MainWindow::buildPanels()
     setCentralWidget(scroll);
     m_panel = new MainPanel(*m_unit, *m_rating, scroll);
     scroll->setWidget(m_panel);
-    m_exit = new ExitSequence(*m_unit, *m_panel->controls, [this] {
-        m_session->tmr_UPDATE->stop();
-        EnableCommandButtons();
-        m_session->closeLinks(true);
-        endProgram();
-    }, this);
+    m_exit = new ExitSequence(*m_unit, *m_panel->controls, [this] { leave(true); }, this);
     m_cycle = new UpdateCycle(*m_session, [this](UpdateCycle::Step s) { m_panel->runStep(s); }, this);
     connect(m_cycle, &UpdateCycle::modeChanged, this, [this](bool automatic) {
         mnu_AUTOUPDATE->setChecked(automatic);
@@ -190,11 +183,8 @@ void MainWindow::connectSession()
 
 void MainWindow::startUp(const TesselFactory &tesselFactory)
 {
-    m_exit->ExitSeq = 0;
-    for (int i = 0; i < 4; ++i)
-        m_panel->editor->NewDAC[i] = m_panel->editor->OldDAC[i] = 0;
-    m_exit->tmr_EXIT->stop();
-    m_cycle->ctr_AutoUpdate = 0;
+    // The exit sequence (ExitSeq 0, tmr_EXIT stopped), the editor's counts (all 0) and the
+    // cycle (at its first step) start as the start-up leaves them, of themselves.
     m_rating->selectDefault();
     m_session->AutoUpdate = false;
     m_session->tmr_UPDATE->stop();
@@ -259,14 +249,18 @@ void MainWindow::endProgram()
     emit programEnded();
 }
 
-void MainWindow::mnu_EXIT_Click()
+void MainWindow::leave(bool tcpAlways)
 {
-    if (!m_watch->mayExit())
-        return;
     m_session->tmr_UPDATE->stop();
     EnableCommandButtons();
-    m_session->closeLinks(false);
+    m_session->closeLinks(tcpAlways);
     endProgram();
+}
+
+void MainWindow::mnu_EXIT_Click()
+{
+    if (m_watch->mayExit())
+        leave(false);
 }
 
 void MainWindow::closeEvent(QCloseEvent *e)

@@ -96,6 +96,8 @@ private:
     void connectSession();
     void startUp(const TesselFactory &tesselFactory);
     void setCommandButtonsEnabled(bool on);
+    // Stops the cycle, closes the links and ends: the two menu exits.
+    void leave(bool tcpAlways);
     void endProgram();
 
     const BuildData &m_build;
