@@ -28,7 +28,8 @@ Shape shapeOf(int cmd)
 
 bool whole(const QByteArray &command, const QByteArray &frame)
 {
-    return frame.startsWith(STX) && frame.mid(1, 2) == command && frame.indexOf(ETX) > 2;
+    return frame.startsWith(STX) && QByteArrayView(frame.constData() + 1, qMin<qsizetype>(2, frame.size() - 1)) == command
+           && frame.indexOf(ETX) > 2;
 }
 
 } // namespace
@@ -54,7 +55,10 @@ Reply decodeReply(const QByteArray &command, const QByteArray &frame)
     case 26: r.text = modelNumberValue(frame); break;
     default: break;
     }
-    r.fields = cutFields(frame, shape.fields);
+    // Status and flags are read by position; their fields would only be made to be dropped
+    // (status frames can come hundreds a second).
+    if (shape.form != Form::Flags)
+        r.fields = cutFields(frame, shape.fields);
     if (shape.form == Form::Numbers)
         for (const QByteArray &f : std::as_const(r.fields))
             r.numbers.append(parseNumber(f));
@@ -66,9 +70,10 @@ Reply decodeReply(const QByteArray &command, const QByteArray &frame)
     // A lone "1" or "2" is the unit's no, unless the answer itself is one number.
     const bool no = r.answer == '1' || r.answer == '2';
     // The data, without a checksum character behind the last comma (serial and USB).
-    const QByteArray data = frame.mid(4, frame.indexOf(ETX) - 4);
+    const qsizetype etx = frame.indexOf(ETX);
+    const QByteArrayView data = etx > 4 ? QByteArrayView(frame).sliced(4, etx - 4) : QByteArrayView();
     const qsizetype lastComma = data.lastIndexOf(',');
-    const QByteArray bare = lastComma >= 0 && data.size() - lastComma <= 2 ? data.left(lastComma) : data;
+    const QByteArrayView bare = lastComma >= 0 && data.size() - lastComma <= 2 ? data.first(lastComma) : data;
     const bool lone = bare == "1" || bare == "2";
     const bool refused = shape.form == Form::Answer ? no
                          : shape.form == Form::Numbers && shape.fields == 1 ? false

@@ -25,7 +25,8 @@ struct Reply {
     QByteArray frame;     // as received, possibly cut short or empty
     ReplyOutcome outcome = ReplyOutcome::None;
     // Comma-ended fields from position 5, up to the ETX; a piece without its comma may be
-    // cut short and is left out, with everything after it.
+    // cut short and is left out, with everything after it. Not cut for status and flags,
+    // which are read by position.
     QList<QByteArray> fields;
     QList<std::optional<double>> numbers;   // the fields as numbers (monitors, setpoints, hours)
     bool asksForData = false;   // a query (values, status, identity), not a command that acts

@@ -273,6 +273,7 @@ void TstDecode::replyOutcomes_data()
     QTest::newRow("another command's echo") << QByteArray("19") << QByteArray("\x02" "22,0,0,0,0,\x03") << partial
                                             << "0";
     QTest::newRow("no STX") << QByteArray("19") << QByteArray("19,1,2,3,\x03") << partial << "";
+    QTest::newRow("echo alone") << QByteArray("22") << QByteArray("\x02" "22\x03") << good << "";
     QTest::newRow("nothing") << QByteArray("19") << QByteArray() << none << "";
 }
 
