@@ -2,7 +2,6 @@
 
 #include "link/session.h"
 #include "link/tesselclient.h"
-#include "protocol/decode.h"
 #include "protocol/framing.h"
 
 #include <QCoreApplication>
@@ -133,8 +132,8 @@ Client::Client(const Options &options)
             p.chop(1);
         m_lastSent = p;
     });
-    connect(m_session, &Session::rxText, this, &Client::onReply);
-    m_sample = freshSample();
+    m_builder.setFactors({options.rating->voltsPerCount, m_mApc});
+    connect(&m_unit, &Unit::replied, this, &Client::onReply);
 }
 
 Client::~Client()
@@ -150,16 +149,23 @@ void Client::say(const QString &message) const
     std::cerr << "plvctl: " << qPrintable(m_o.linkName()) << ": " << qPrintable(message) << std::endl;
 }
 
-void Client::onReply(const QByteArray &reply, bool awaited)
+void Client::onReply(const Reply &reply)
 {
-    if (!awaited)
-        return;   // a frame picked up between transactions
+    m_lastReply = reply;
+    m_builder.take(reply);
     if (m_mqtt)
-        tellHealth(reply.contains(ETX));
-    if (reply.contains(ETX)) {
+        tellHealth(reply.answered());
+    if (reply.answered()) {
         if (m_silent && m_quietTimeouts)
             say(QStringLiteral("the unit answers again"));
         m_silent = false;
+        // A query answered with a lone "1" or "2": no value, and said so. Commands that
+        // act are judged by their answer where they are run.
+        if (reply.outcome == ReplyOutcome::Refused && reply.asksForData) {
+            ++m_refusals;
+            say(QStringLiteral("the unit refused %1 (answered %2)")
+                    .arg(QString::fromLatin1(m_lastSent), renderFrame(QByteArray(1, reply.answer))));
+        }
         return;
     }
     ++m_timeouts;
@@ -167,7 +173,7 @@ void Client::onReply(const QByteArray &reply, bool awaited)
         say(QStringLiteral("no reply to %1 within %2 ms%3")
                 .arg(QString::fromLatin1(m_lastSent))
                 .arg(m_session->isUsb() ? Session::kUsbTimeoutMs : m_session->replyTimeoutMs())
-                .arg(reply.isEmpty() ? QString() : QStringLiteral(" (incomplete: %1)").arg(renderFrame(reply))));
+                .arg(reply.frame.isEmpty() ? QString() : QStringLiteral(" (incomplete: %1)").arg(renderFrame(reply.frame))));
     m_silent = true;
 }
 
@@ -199,11 +205,11 @@ bool Client::print(const QString &text)
 
 void Client::print(const QList<Field> &fields) { print(m_o.json ? jsonObject(fields) : textLines(fields)); }
 
-logs::Sample Client::freshSample() const
+logs::Sample Client::takeSample() { return m_builder.finish(m_wall.now(), ratingName(*m_o.rating)); }
+
+QString Client::lastText() const
 {
-    logs::Sample s;
-    s.rating = ratingName(*m_o.rating);
-    return s;
+    return m_lastReply.isData() ? QString::fromLatin1(m_lastReply.text) : QString();
 }
 
 bool Client::openLink()
@@ -303,88 +309,30 @@ int Client::run()
     return Usage;
 }
 
-void Client::readMonitors(logs::Sample &s)
+void Client::readStatus()
 {
-    const Readback r = m_unit.readMonitors();
-    if (!r.accepted)
-        return;
-    // As the console decodes them: the first field missing or not a number ends it.
-    for (qsizetype i = 0; i < r.fields.size(); ++i) {
-        const auto v = parseNumber(r.fields[i]);
-        if (!v)
-            break;
-        if (i == 0)
-            s.kV = kilovolts(*v, m_o.rating->voltsPerCount);
-        else if (i == 1)
-            s.mA = monitorMilliamps(*v, m_mApc);
-        else
-            s.filamentA = filamentAmps(*v);
-    }
-}
-
-void Client::readSupplies(logs::Sample &s)
-{
-    const Readback r = m_unit.readSupplies();
-    if (!r.accepted || r.fields.isEmpty())
-        return;
-    const auto supply = parseNumber(r.fields[0]);
-    if (!supply)
-        return;   // the console reads the converter channels only behind a supply value
-    s.supplyMinus15V = supplyVolts(*supply);
-    auto counts = [&](qsizetype i) -> std::optional<int> {
-        const auto n = parseNumber(r.fields.value(i));
-        return n && std::abs(*n) < 1e9 ? std::optional<int>(int(std::lround(*n))) : std::nullopt;
-    };
-    s.converterA = counts(1);
-    s.converterB = counts(2);
-}
-
-void Client::readSetpoint(Channel c, logs::Sample &s)
-{
-    const auto count = m_unit.readSetpoint(c);
-    if (!count)
-        return;
-    const double v = readbackValue(c, *count, m_o.rating->voltsPerCount, m_mApc);
-    std::optional<double> *values[] = {&s.kVSetpoint, &s.mASetpoint, &s.filamentLimitA, &s.filamentPreheatA};
-    *values[int(c) & 3] = v;
-}
-
-void Client::readStatus(logs::Sample &s)
-{
-    if (const auto st = m_unit.readMainStatus()) {
-        s.hvOn = st->hvOn;
-        if (st->interlockOpen)
-            s.interlockClosed = !*st->interlockOpen;
-        s.fault = st->fault;
-        s.remote = st->remote;
-    }
-    const auto f = m_unit.readFaultFlags();
-    s.arc = f[0];
-    s.overTemperature = f[1];
-    s.overVoltage = f[2];
-    s.underVoltage = f[3];
-    s.overCurrent = f[4];
-    s.underCurrent = f[5];
+    m_unit.readMainStatus();
+    m_unit.readFaultFlags();
 }
 
 int Client::query()
 {
-    logs::Sample s = freshSample();
+    takeSample();   // nothing from before this command
     QList<Field> out;
     switch (m_o.command) {
     case Command::Status:
-        readStatus(s);
-        out = sampleFields(s, kStatusColumns);
+        readStatus();
+        out = sampleFields(takeSample(), kStatusColumns);
         break;
     case Command::Readbacks:
-        readMonitors(s);
-        readSupplies(s);
-        out = sampleFields(s, kReadbackColumns);
+        m_unit.readMonitors();
+        m_unit.readSupplies();
+        out = sampleFields(takeSample(), kReadbackColumns);
         break;
     case Command::Setpoints:
         for (Channel c : {Channel::A, Channel::B, Channel::C, Channel::D})
-            readSetpoint(c, s);
-        out = sampleFields(s, kSetpointColumns + QStringList{QStringLiteral("rating")});
+            m_unit.readSetpoint(c);
+        out = sampleFields(takeSample(), kSetpointColumns + QStringList{QStringLiteral("rating")});
         break;
     case Command::Info: {
         const std::pair<const char *, Identity> items[] = {{"model_number", Identity::ModelNumber},
@@ -392,20 +340,15 @@ int Client::query()
                                                            {"software_revision", Identity::SoftwareRevision},
                                                            {"hardware_revision", Identity::HardwareRevision}};
         for (const auto &[key, item] : items) {
-            const auto v = m_unit.readIdentity(item);
-            out.append({QLatin1String(key), v ? QString::fromLatin1(*v) : QString(), true});
+            m_unit.readIdentity(item);
+            out.append({QLatin1String(key), lastText(), true});
         }
         break;
     }
-    case Command::Hours: {
-        const Hours h = m_unit.readHours();
-        // A number as numbers are printed everywhere else; anything else as the unit sent it.
-        const auto n = h.value ? parseNumber(*h.value) : std::nullopt;
-        const QString v = n ? QString::number(*n, 'f', QLocale::FloatingPointShortest)
-                            : h.value ? QString::fromLatin1(*h.value).trimmed() : QString();
-        out.append({QStringLiteral("total_hours_h"), v});
+    case Command::Hours:
+        m_unit.readHours();
+        out.append({QStringLiteral("total_hours_h"), hoursText()});
         break;
-    }
     default: break;
     }
     print(out);
@@ -422,11 +365,11 @@ int Client::set()
     const int count = *c.count;
     const TryOut r = m_unit.tryOut(m_o.channel, count);
     const auto yes = accepted(r.status);
-    logs::Sample s = freshSample();
+    takeSample();
     if (yes.has_value())   // what the unit holds now, accepted or not
-        readSetpoint(m_o.channel, s);
+        m_unit.readSetpoint(m_o.channel);
     QList<Field> out{{QStringLiteral("sent_counts"), QString::number(count)}};
-    out += sampleFields(s, {setpointColumn(m_o.channel)});
+    out += sampleFields(takeSample(), {setpointColumn(m_o.channel)});
     print(out);
     return verdict();
 }
@@ -449,12 +392,11 @@ int Client::shutdown()
 {
     // The console's Shutdown and Exit, in its order, but every reply awaited.
     QList<Field> out;
-    const auto local = accepted(m_unit.setRemote(false));
-    out.append({QStringLiteral("local_control"), local ? QString::number(int(*local)) : QString()});
-    const char *keys[] = {"kv_set_zero", "ma_set_zero", "filament_limit_zero", "filament_preheat_zero"};
-    for (Channel c : {Channel::A, Channel::B, Channel::C, Channel::D}) {
-        const auto zero = accepted(m_unit.tryOut(c, 0).status);
-        out.append({QLatin1String(keys[int(c)]), zero ? QString::number(int(*zero)) : QString()});
+    const char *keys[] = {"local_control", "kv_set_zero", "ma_set_zero", "filament_limit_zero",
+                          "filament_preheat_zero"};
+    for (const ShutdownStep step : kShutdownSteps) {
+        const auto yes = accepted(m_unit.shutdownStep(step, true));
+        out.append({QLatin1String(keys[int(step)]), yes ? QString::number(int(*yes)) : QString()});
     }
     print(out);
     return verdict();
@@ -490,8 +432,17 @@ bool Client::checkRating()
 
 void Client::identity(Identity item, int slot)
 {
-    if (const auto v = m_unit.readIdentity(item))
-        m_info[slot] = QString::fromLatin1(*v);
+    m_unit.readIdentity(item);
+    if (m_lastReply.isData())
+        m_info[slot] = lastText();
+}
+
+QString Client::hoursText() const
+{
+    // A number as numbers are printed everywhere else; anything else as the unit sent it.
+    if (const auto n = m_lastReply.isData() ? m_lastReply.number(0) : std::nullopt)
+        return QString::number(*n, 'f', QLocale::FloatingPointShortest);
+    return lastText().trimmed();
 }
 
 void Client::runStep(Step step)
@@ -506,23 +457,21 @@ void Client::runStep(Step step)
     switch (step) {
     case Step::Monitors:
         // A cycle starts here: what the last one read does not carry over.
-        m_sample = freshSample();
-        readMonitors(m_sample);
+        m_builder.clear();
+        m_unit.readMonitors();
         break;
-    case Step::SetpointA: readSetpoint(Channel::A, m_sample); break;
-    case Step::SetpointB: readSetpoint(Channel::B, m_sample); break;
-    case Step::SetpointC: readSetpoint(Channel::C, m_sample); break;
-    case Step::SetpointD: readSetpoint(Channel::D, m_sample); break;
-    case Step::Status: readStatus(m_sample); break;
+    case Step::SetpointA: m_unit.readSetpoint(Channel::A); break;
+    case Step::SetpointB: m_unit.readSetpoint(Channel::B); break;
+    case Step::SetpointC: m_unit.readSetpoint(Channel::C); break;
+    case Step::SetpointD: m_unit.readSetpoint(Channel::D); break;
+    case Step::Status: readStatus(); break;
     case Step::PollHours:
-    case Step::Hours: {
-        const Hours h = m_unit.readHours();
-        const auto n = h.value ? parseNumber(*h.value) : std::nullopt;
-        if (n)
-            m_info[4] = QString::number(*n, 'f', QLocale::FloatingPointShortest);
+    case Step::Hours:
+        m_unit.readHours();
+        if (m_lastReply.isData() && m_lastReply.number(0))
+            m_info[4] = hoursText();
         break;
-    }
-    case Step::Supplies: readSupplies(m_sample); break;
+    case Step::Supplies: m_unit.readSupplies(); break;
     case Step::WebRevision: identity(Identity::WebRevision, 1); break;
     case Step::HardwareRevision: identity(Identity::HardwareRevision, 3); break;
     case Step::ModelNumber: identity(Identity::ModelNumber, 0); break;
@@ -536,7 +485,7 @@ void Client::completeSample()
 {
     if (m_stopping || std::exchange(m_lostInCycle, false))
         return;
-    m_sample.time = m_wall.now();
+    m_sample = takeSample();
     if (m_mqtt) {
         publishSample();
         return;

@@ -4,6 +4,7 @@
 #include "cli/options.h"
 #include "logs/formatting.h"
 #include "logs/sample.h"
+#include "unit/samplebuilder.h"
 #include "unit/unit.h"
 #include "link/backoff.h"
 #include "unit/updatecycle.h"
@@ -60,10 +61,12 @@ private:
     void catchSignals();
     bool confirmHvOn();
 
-    void readMonitors(logs::Sample &s);
-    void readSupplies(logs::Sample &s);
-    void readSetpoint(Channel c, logs::Sample &s);
-    void readStatus(logs::Sample &s);
+    void readStatus();
+    // What the queries since the last call read, as a sample.
+    logs::Sample takeSample();
+    // The value of the last reply when it is data, else empty ("unknown", null).
+    QString lastText() const;
+    QString hoursText() const;   // total hours of the last reply, as numbers are printed
     void runStep(UpdateCycle::Step step);
     void completeSample();
     void stop(int code = Done);
@@ -88,7 +91,7 @@ private:
     void print(const QList<Field> &fields);
     bool print(const QString &text);   // false once standard output failed (named once)
     void say(const QString &message) const;
-    void onReply(const QByteArray &reply, bool awaited);
+    void onReply(const Reply &reply);
 
     Options m_o;   // its rating follows the unit's model number once read
     const Rating *const m_askedRating;   // --rating, or the build's default
@@ -112,6 +115,8 @@ private:
     bool m_lostInCycle = false;   // the cycle under way when the link went: no row for it
 
     logs::MonotonicWallClock m_wall;
+    SampleBuilder m_builder;
+    Reply m_lastReply;
     logs::Sample m_sample;
     qint64 m_samples = 0;
     bool m_stopping = false;

@@ -498,7 +498,7 @@ SetCount setpointCount(const Options &o)
     out.count = countForValue(o.channel, value, o.rating->voltsPerCount, mApc);
     if (out.count)
         return out;
-    const int count = roundHalfEven16(value / channelFactor(o.channel, o.rating->voltsPerCount, mApc));
+    const int count = nearestCount(o.channel, value, o.rating->voltsPerCount, mApc);
     const bool saturated = count <= -32768 || count >= 32767;   // the rounding's own bounds
     out.error = QStringLiteral("%1 %2 is %3 under %4, outside 0-%5: nothing sent")
                     .arg(o.value, channelUnit(o.channel),

@@ -430,9 +430,9 @@ void Client::runRequest(const Request &r)
         byUnit(m_unit.resetFaults());
     } else if (r.topic == QLatin1String("shutdown")) {
         // As the shutdown command: local control, then the four setpoints to zero.
-        char worst = m_unit.setRemote(false);
-        for (Channel c : {Channel::A, Channel::B, Channel::C, Channel::D}) {
-            const char a = m_unit.tryOut(c, 0).status;
+        char worst = '$';
+        for (const ShutdownStep step : kShutdownSteps) {
+            const char a = m_unit.shutdownStep(step, true);
             if (worst == '$')
                 worst = a;
         }

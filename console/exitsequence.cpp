@@ -6,6 +6,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 namespace plv {
 
 ExitSequence::ExitSequence(Unit &unit, ControlsPanel &controls, std::function<void()> finish, QObject *window)
@@ -19,6 +21,8 @@ ExitSequence::ExitSequence(Unit &unit, ControlsPanel &controls, std::function<vo
 
 void ExitSequence::mnu_SHUTDOWN_Click()
 {
+    // The first step through the switch, so it shows local control.
+    static_assert(kShutdownSteps[0] == ShutdownStep::Local);
     m_controls.btn_local_remote->setValue(true);
     m_controls.localRemoteAction();   // with the switch on: "99,0,", a whole transaction
     tmr_EXIT->start();
@@ -26,13 +30,13 @@ void ExitSequence::mnu_SHUTDOWN_Click()
 
 void ExitSequence::tmr_EXIT_Timer()
 {
-    // Sent without waiting for or checking any reply; the program ends on the fifth tick.
-    static const char *const zeroing[] = {"10,0,", "11,0,", "12,0,"};
-    if (ExitSeq >= 1 && ExitSeq <= 3) {
-        m_unit.sendOnly(zeroing[ExitSeq - 1]);
-    } else if (ExitSeq >= 4) {
+    // The zeroing steps, one a tick, sent without waiting for or checking any reply; the
+    // program ends on the fifth tick.
+    const int last = int(kShutdownSteps.size()) - 1;
+    if (ExitSeq >= 1)
+        m_unit.shutdownStep(kShutdownSteps[size_t(std::min(ExitSeq, last))], false);
+    if (ExitSeq >= last) {
         tmr_EXIT->stop();
-        m_unit.sendOnly("13,0,");
         m_finish();
         return;
     }

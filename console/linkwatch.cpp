@@ -1,7 +1,6 @@
 #include "console/linkwatch.h"
 
-#include "console/exitsequence.h"
-#include "console/mainwindow.h"
+#include "console/linkchoice.h"
 #include "health/hvconfirm.h"
 #include "health/linkhealth.h"
 #include "health/ratingcheck.h"
@@ -12,10 +11,12 @@
 #include "panels/healthstrip.h"
 #include "panels/prompt.h"
 #include "panels/infopanel.h"
+#include "panels/mainpanel.h"
 #include "panels/ratingmenu.h"
 #include "panels/readbackspanel.h"
 #include "panels/statuspanel.h"
-#include "protocol/decode.h"
+#include "protocol/ratings.h"
+#include "unit/unit.h"
 #include "unit/updatecycle.h"
 #include "widgets/widgets.h"
 
@@ -24,26 +25,28 @@
 
 namespace plv {
 
-LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
-    : QObject(&window), m_window(window), m_strip(strip), m_health(new LinkHealth(systemWallClock(), this)),
-      m_stale(new Staleness(systemWallClock(), this)), m_hv(new HvConfirmation(this)), m_tick(new QTimer(&window))
+LinkWatch::LinkWatch(const Sources &from)
+    : QObject(&from.window), m_window(from.window), m_session(from.session), m_panel(from.panel),
+      m_strip(*from.panel.strip), m_shutdown(from.shutdown), m_health(new LinkHealth(systemWallClock(), this)),
+      m_stale(new Staleness(systemWallClock(), this)), m_hv(new HvConfirmation(this)), m_tick(new QTimer(&from.window))
 {
-    const BuildData &build = window.build();
+    const BuildData &build = from.build;
     const BuildData &other = &build == &plvBuild() ? plrBuild() : plvBuild();
     m_rating = new RatingCheck(build.id.toUpper(), QList<int>(build.kVs.begin(), build.kVs.end()), other.id.toUpper(),
                                this);
 
     // What each reply fills; the cycle reads all but the three identity values.
-    StatusPanel &st = window.status();
-    ReadbacksPanel &rb = window.readbacks();
-    InfoPanel &info = window.info();
+    StatusPanel &st = *from.panel.status;
+    ReadbacksPanel &rb = *from.panel.readbacks;
+    InfoPanel &info = *from.panel.info;
+    DacPanel &dacs = *from.panel.dacs;
     m_valuesOf = {
         {"19", {rb.txt_ADC2, rb.txt_ADC3, rb.txt_ADC13}},
         {"20", {rb.txt_ADC1, rb.txt_ADC0, rb.txt_ADC6}},
-        {"14", {window.dacs().box(Channel::A)}},
-        {"15", {window.dacs().box(Channel::B)}},
-        {"16", {window.dacs().box(Channel::C)}},
-        {"17", {window.dacs().box(Channel::D)}},
+        {"14", {dacs.box(Channel::A)}},
+        {"15", {dacs.box(Channel::B)}},
+        {"16", {dacs.box(Channel::C)}},
+        {"17", {dacs.box(Channel::D)}},
         {"22", {st.led_HVSTAT, st.led_INTRLKSTAT, st.led_FAULT}},
         {"68", {st.flagLeds, st.flagLeds + 6}},
         {"21", {info.txt_totalHours}},
@@ -69,9 +72,9 @@ LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
         m_stale->tick(now);
     });
 
-    Session &s = window.session();
-    connect(&s, &Session::exchanged, this, &LinkWatch::exchanged);
-    connect(&s, &Session::unsolicitedStatus, this, [this](const QByteArray &frame) { statusSeen(frame); });
+    Session &s = from.session;
+    connect(&from.unit, &Unit::replied, this, &LinkWatch::replied);
+    connect(&from.unit, &Unit::statusReported, this, [this](const Reply &r) { m_hv->statusReply(r.status.hvOn); });
     // The links may be handed in (tests): only the real ones have a device name or an
     // address. Nothing is read from the session once it is going away.
     connect(&s, &QObject::destroyed, this, [this] { m_sessionGone = true; });
@@ -90,15 +93,17 @@ LinkWatch::LinkWatch(MainWindow &window, HealthStrip &strip)
         if (!m_sessionGone && s.linkKind() == Session::LinkKind::Serial && m_health->isUp() && !serialLink.isOpen())
             linkFailed(LinkDown::ClosedByUnit, serial ? serial->portName() : QString());
     });
-    connect(&window.cycle(), &UpdateCycle::modeChanged, this, [this](bool automatic) {
+    connect(&from.cycle, &UpdateCycle::modeChanged, this, [this](bool automatic) {
         const qint64 now = monotonicMs();
         m_health->setAutomatic(automatic, now);
         m_stale->setAutomatic(automatic, now);
     });
-    connect(&window.cycle(), &UpdateCycle::cycleCompleted, this, [this] { m_stale->cycleCompleted(monotonicMs()); });
-    connect(&window.controls(), &ControlsPanel::hvRequested, m_hv, &HvConfirmation::requested);
-    connect(&window.rating(), &RatingMenu::ratingSelected, m_rating, &RatingCheck::select);
-    if (const Rating *r = window.rating().selected())
+    connect(&from.cycle, &UpdateCycle::cycleCompleted, this, [this] { m_stale->cycleCompleted(monotonicMs()); });
+    connect(from.panel.controls, &ControlsPanel::hvRequested, m_hv, &HvConfirmation::requested);
+    connect(&from.links, &LinkChoice::opened, this, &LinkWatch::linkOpened);
+    connect(&from.links, &LinkChoice::failed, this, &LinkWatch::linkFailed);
+    connect(&from.rating, &RatingMenu::ratingSelected, m_rating, &RatingCheck::select);
+    if (const Rating *r = from.rating.selected())
         m_rating->select(r->kV, r->watts);
 
     connect(m_health, &LinkHealth::textChanged, this, &LinkWatch::showLink);
@@ -150,39 +155,36 @@ bool LinkWatch::mayExit()
     const QStringList choices{tr("Switch HV off and shut down"), tr("Exit and leave HV on"), tr("Cancel")};
     const int choice = prompter().choose(&m_window, tr("High voltage is ON."), choices, 2, 2);
     if (choice == 0)   // "98,0," next, then the unit back to local and its setpoints zeroed
-        m_window.session().operateFirst([this] {
-            m_window.controls().hvOff();
-            m_window.exitSequence().mnu_SHUTDOWN_Click();
+        m_session.operateFirst([this] {
+            m_panel.controls->hvOff();
+            m_shutdown();
         });
     return choice == 1;
 }
 
 bool LinkWatch::hvMayBeOn() const
 {
-    return m_window.status().led_HVSTAT->value() || m_hv->bannerText().startsWith(QLatin1String("HV OFF NOT"));
+    return m_panel.status->led_HVSTAT->value() || m_hv->bannerText().startsWith(QLatin1String("HV OFF NOT"));
 }
 
-void LinkWatch::exchanged(const QByteArray &command, const QByteArray &reply)
+void LinkWatch::replied(const Reply &reply)
 {
     const qint64 now = monotonicMs();
-    const bool good = !reply.isEmpty();
+    // Only a whole reply echoing its command shows the link alive: a piece is a miss.
+    const bool good = reply.answered();
     if (good)
         m_health->goodReply(now);
     else
         m_health->missedReply(now);
-    for (QWidget *w : m_valuesOf.value(command))
-        good ? m_stale->valueRead(w->objectName(), now) : m_stale->valueFailed(w->objectName(), now);
-    if (command == "98")
-        m_hv->replied(reply);
-    else if (command == "22" && good)
-        statusSeen(reply);
-    else if (command == "26" && good)
-        m_rating->setModelNumber(QString::fromLatin1(cutFields(reply, 1).value(0)));
-}
-
-void LinkWatch::statusSeen(const QByteArray &reply)
-{
-    m_hv->statusReply(decodeMainStatus(reply).hvOn);
+    // A refusal carries no value: what it answered stays unconfirmed.
+    for (QWidget *w : m_valuesOf.value(reply.command))
+        reply.isData() ? m_stale->valueRead(w->objectName(), now) : m_stale->valueFailed(w->objectName(), now);
+    if (reply.command == "98")
+        m_hv->replied(good ? reply.answer : '\0');
+    else if (reply.command == "22" && good)
+        m_hv->statusReply(reply.status.hvOn);
+    else if (reply.command == "26" && reply.isData())
+        m_rating->setModelNumber(QString::fromLatin1(reply.fields.value(0)));
 }
 
 void LinkWatch::showLink()

@@ -8,24 +8,45 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class QTimer;
 class QWidget;
 
 namespace plv {
 
+struct BuildData;
+struct Reply;
 class HealthStrip;
 class HvConfirmation;
-class MainWindow;
+class LinkChoice;
+class MainPanel;
 class RatingCheck;
+class RatingMenu;
+class Session;
 class Staleness;
+class Unit;
+class UpdateCycle;
 
 class LinkWatch : public QObject {
     Q_OBJECT
 public:
-    LinkWatch(MainWindow &window, HealthStrip &strip);
+    // What it watches and where it shows it, handed in by the window that owns them.
+    struct Sources {
+        QWidget &window;   // the caption's, the prompts' parent, the emergency key's
+        const BuildData &build;
+        Session &session;
+        Unit &unit;
+        UpdateCycle &cycle;
+        MainPanel &panel;
+        RatingMenu &rating;
+        LinkChoice &links;
+        std::function<void()> shutdown;   // the shutdown sequence, once HV OFF has gone out
+    };
+    explicit LinkWatch(const Sources &from);
     ~LinkWatch() override;
 
-    // From the link choice and Disconnect.
+    // From the link choice and Disconnect (connected by itself).
     void linkOpened(LinkKind kind, const QString &where);
     void linkFailed(LinkDown reason, const QString &where);
     // What the safety header and the alarms read besides the strip.
@@ -41,16 +62,20 @@ public:
 signals:
     // The link's state as the health strip shows it changed: "NO REPLY since ...".
     void healthChanged(plv::LinkHealth::State state, const QString &text);
+    // The emergency HV OFF key was pressed (its HV OFF is queued ahead of everything).
+    void emergencyKeyPressed();
 
 private:
-    void exchanged(const QByteArray &command, const QByteArray &reply);
-    void statusSeen(const QByteArray &reply);
+    void replied(const Reply &reply);
     void showLink();
     void showStale(const QString &key, bool stale);
     void setLinkUp(bool up);
 
-    MainWindow &m_window;
+    QWidget &m_window;
+    Session &m_session;
+    MainPanel &m_panel;
     HealthStrip &m_strip;
+    std::function<void()> m_shutdown;
     LinkHealth *m_health;
     Staleness *m_stale;
     HvConfirmation *m_hv;

@@ -7,6 +7,7 @@
 #include "console/remembered.h"
 #include "console/safety.h"
 #include "link/session.h"
+#include "logs/sample.h"
 #include "panels/controlspanel.h"
 #include "panels/infopanel.h"
 #include "panels/prompt.h"
@@ -20,6 +21,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -39,17 +41,32 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     connectSession();
     startUp(tesselFactory);
 
-    m_watch = new LinkWatch(*this, *m_panel->strip);
-    connect(m_links, &LinkChoice::opened, m_watch, &LinkWatch::linkOpened);
-    connect(m_links, &LinkChoice::failed, m_watch, &LinkWatch::linkFailed);
+    m_watch = new LinkWatch({*this, build, *m_session, *m_unit, *m_cycle, *m_panel, *m_rating, *m_links,
+                             [this] { m_exit->mnu_SHUTDOWN_Click(); }});
     connect(m_links, &LinkChoice::reconnected, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
-    m_logbook = new Logbook(*this, m_viewMenu);
-    m_remembered = new Remembered(*this, *m_logbook);
+    m_logbook = new Logbook({*this, m_viewMenu, build.windowCaption, *m_session, *m_unit, *m_cycle, *m_rating,
+                             *m_links, *m_watch, *m_panel->editor, mnu_EXTRAS, {}, [this] { return trendsTitle(); }});
+    connect(&m_logbook->recorder(), &logs::SampleRecorder::recordingChanged, this, [this](bool on) {
+        m_panel->strip->showRecording(on ? QDir::toNativeSeparators(m_logbook->recorder().path()) : QString());
+    });
+    m_remembered = new Remembered(*this, build.id, *m_links, *m_logbook);
     m_safety = new Safety(*this);
+    connect(this, &MainWindow::programEnded, m_logbook, &Logbook::end);
+    connect(this, &MainWindow::programEnded, m_remembered, &Remembered::end);
 }
 
 MainWindow::~MainWindow() = default;
+
+QString MainWindow::trendsTitle() const
+{
+    QString model = m_panel->info->txt_MODNUM->text();
+    if (model == QLatin1String("Rev. ??"))
+        model = tr("not read");
+    const Rating *r = m_rating->selected();
+    const QString rating = r ? QStringLiteral("%1 kV / %2 W").arg(r->kV).arg(r->watts) : QString();
+    return tr("model %1  ·  %2  ·  %3 %4").arg(model, rating, m_build.windowCaption, m_build.aboutVersion.trimmed());
+}
 
 QAction *MainWindow::addItem(QMenu *menu, const char *name, const QString &caption, std::function<void()> handler)
 {
@@ -137,12 +154,7 @@ void MainWindow::buildPanels()
 {
     m_panel = new MainPanel(*m_unit, *m_rating, this);
     setCentralWidget(m_panel);
-    m_exit = new ExitSequence(*m_unit, *m_panel->controls, [this] {
-        m_session->tmr_UPDATE->stop();
-        EnableCommandButtons();
-        m_session->closeLinks(true);
-        endProgram();
-    }, this);
+    m_exit = new ExitSequence(*m_unit, *m_panel->controls, [this] { leave(true); }, this);
     m_cycle = new UpdateCycle(*m_session, [this](UpdateCycle::Step s) { m_panel->runStep(s); }, this);
     connect(m_cycle, &UpdateCycle::modeChanged, this, [this](bool automatic) {
         mnu_AUTOUPDATE->setChecked(automatic);
@@ -173,7 +185,7 @@ void MainWindow::connectSession()
         if (m_extras)
             m_extras->showMissedReply(m_lastMissedReply);
     });
-    connect(m_session, &Session::unsolicitedStatus, m_panel->status, &StatusPanel::applyUnsolicited);
+    connect(m_unit.get(), &Unit::statusReported, m_panel->status, &StatusPanel::applyUnsolicited);
     auto lastError = [this](const QString &code) { extras().txt_LASTERROR->setText(code); };
     connect(m_session, &Session::replyFault, this, lastError);
     connect(m_panel->controls, &ControlsPanel::lastError, this, lastError);
@@ -184,11 +196,8 @@ void MainWindow::connectSession()
 
 void MainWindow::startUp(const TesselFactory &tesselFactory)
 {
-    m_exit->ExitSeq = 0;
-    for (int i = 0; i < 4; ++i)
-        m_panel->editor->NewDAC[i] = m_panel->editor->OldDAC[i] = 0;
-    m_exit->tmr_EXIT->stop();
-    m_cycle->ctr_AutoUpdate = 0;
+    // The exit sequence (ExitSeq 0, tmr_EXIT stopped), the editor's counts (all 0) and the
+    // cycle (at its first step) start as the start-up leaves them, of themselves.
     m_rating->selectDefault();
     m_session->setAutoUpdate(false);
     m_session->tmr_UPDATE->stop();
@@ -254,14 +263,18 @@ void MainWindow::endProgram()
     emit programEnded();
 }
 
-void MainWindow::mnu_EXIT_Click()
+void MainWindow::leave(bool tcpAlways)
 {
-    if (!m_watch->mayExit())
-        return;
     m_session->tmr_UPDATE->stop();
     EnableCommandButtons();
-    m_session->closeLinks(false);
+    m_session->closeLinks(tcpAlways);
     endProgram();
+}
+
+void MainWindow::mnu_EXIT_Click()
+{
+    if (m_watch->mayExit())
+        leave(false);
 }
 
 void MainWindow::closeEvent(QCloseEvent *e)

@@ -100,6 +100,9 @@ private:
     void connectSession();
     void startUp(const TesselFactory &tesselFactory);
     void setCommandButtonsEnabled(bool on);
+    // Stops the cycle, closes the links and ends: the two menu exits.
+    void leave(bool tcpAlways);
+    QString trendsTitle() const;   // the exported trends picture's unit line
     void endProgram();
 
     const BuildData &m_build;

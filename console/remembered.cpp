@@ -1,7 +1,6 @@
 #include "console/remembered.h"
 
 #include "console/linkchoice.h"
-#include "console/mainwindow.h"
 #include "panels/savefile.h"
 
 #include <QEvent>
@@ -84,11 +83,10 @@ void Remembered::storePlace(const QWidget &w, const QString &key)
     m_settings.setValue(screenKey(key), w.screen() ? w.screen()->name() : QString());
 }
 
-Remembered::Remembered(MainWindow &window, Logbook &logbook)
+Remembered::Remembered(QWidget &window, const QString &build, LinkChoice &links, Logbook &logbook)
     : QObject(&window), m_window(window), m_logbook(logbook),
-      m_settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("plv-console"), window.build().id)
+      m_settings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("plv-console"), build)
 {
-    LinkChoice &links = window.links();
     links.setRemembered(m_settings.value(kHost).toString(), m_settings.value(kPort).toString(),
                         m_settings.value(kUserEntry).toString());
     // Written at once: a console that is killed still remembers the last good address.
@@ -112,12 +110,14 @@ Remembered::Remembered(MainWindow &window, Logbook &logbook)
         if (!restorePlace(*w, Logbook::viewKey(v)))
             fitToScreen(*w, w->size(), w->screen());
     });
-    connect(&window, &MainWindow::programEnded, this, [this] {
-        saveWindows();
-        m_logbook.hideViews();
-    });
     // The View windows that were open come back with the main window, not before it.
     window.installEventFilter(this);
+}
+
+void Remembered::end()
+{
+    saveWindows();
+    m_logbook.hideViews();
 }
 
 bool Remembered::eventFilter(QObject *watched, QEvent *event)

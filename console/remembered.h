@@ -11,7 +11,7 @@
 
 namespace plv {
 
-class MainWindow;
+class LinkChoice;
 
 // Where a window whose frame was `frame` opens on a screen whose free area is
 // `available`: its size where that fits, no larger than the area, and moved in whole.
@@ -20,10 +20,13 @@ QRect fitOnScreen(QRect frame, const QRect &available);
 class Remembered : public QObject {
     Q_OBJECT
 public:
-    Remembered(MainWindow &window, Logbook &logbook);
+    // 'build' names the settings file; 'window' is the main window, placed and watched.
+    Remembered(QWidget &window, const QString &build, LinkChoice &links, Logbook &logbook);
 
     // Writes the windows' places and which View windows are open.
     void saveWindows();
+    // The program ends: the places are written and the View windows hidden.
+    void end();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -34,7 +37,7 @@ private:
     bool restorePlace(QWidget &w, const QString &key);
     void storePlace(const QWidget &w, const QString &key);
 
-    MainWindow &m_window;
+    QWidget &m_window;
     Logbook &m_logbook;
     QSettings m_settings;
     bool m_reopened = false;

@@ -98,7 +98,10 @@ void checkTexts(double n)
 
 void checkFields(const QByteArray &r)
 {
-    const QByteArray data = r.size() > 4 ? r.mid(4) : QByteArray();
+    // Nothing at or past the ETX is data.
+    QByteArray data = r.size() > 4 ? r.mid(4) : QByteArray();
+    if (const qsizetype etx = data.indexOf('\x03'); etx >= 0)
+        data.truncate(etx);
     for (int maxFields : {0, 1, 3, 64}) {
         const QList<QByteArray> f = cutFields(r, maxFields);
         FUZZ_CHECK(f.size() <= maxFields);
@@ -125,15 +128,25 @@ void checkIdentity(const QByteArray &r)
 {
     for (int maxLen : {-1, 0, 3, 11, 5000}) {
         const QByteArray v = revisionValue(r, maxLen);
-        FUZZ_CHECK(v == (r.size() >= 5 && maxLen > 0 ? r.mid(4, maxLen) : QByteArray()));
+        // A prefix of the text from position 5, ended early only by a comma or control byte.
+        const QByteArray from5 = r.size() >= 5 && maxLen > 0 ? r.mid(4, maxLen) : QByteArray();
+        FUZZ_CHECK(from5.startsWith(v));
+        for (char c : v)
+            FUZZ_CHECK(c != ',' && static_cast<unsigned char>(c) >= 0x20 && c != 0x7F);
+        if (v.size() < from5.size()) {
+            const auto next = static_cast<unsigned char>(from5.at(v.size()));
+            FUZZ_CHECK(next == ',' || next < 0x20 || next == 0x7F);
+        }
     }
     const QByteArray model = modelNumberValue(r);
     const QByteArray head = revisionValue(r, 5);
-    FUZZ_CHECK(model == (charAt(r, 11) == 'X' ? head + '-' + r.mid(10, 5) : head));
+    FUZZ_CHECK(model.startsWith(head));
+    FUZZ_CHECK(model == head || (charAt(r, 11) == 'X' && model.mid(head.size(), 2) == "-X"));
     FUZZ_CHECK(model.size() <= 11);
 
     const std::optional<QByteArray> hours = totalHoursValue(r);
-    FUZZ_CHECK(hours.has_value() == (r.size() >= 5 && r.indexOf(',', 4) >= 0));
+    const qsizetype etx = r.indexOf('\x03', 4), comma = r.indexOf(',', 4);
+    FUZZ_CHECK(hours.has_value() == (r.size() >= 5 && comma >= 0 && (etx < 0 || comma < etx)));
     if (hours) {
         FUZZ_CHECK(!hours->contains(','));
         FUZZ_CHECK(r.mid(4, hours->size() + 1) == *hours + ',');

@@ -23,12 +23,11 @@ void HvConfirmation::resent()
     m_awaiting = true;
 }
 
-void HvConfirmation::replied(const QByteArray &reply)
+void HvConfirmation::replied(char c)
 {
     if (!m_awaiting)
         return;
     m_awaiting = false;
-    const char c = reply.size() >= 5 ? reply.at(4) : '\0';
     if (c == '$')
         set(Outcome::None);
     else if (c == '1' || c == '2')

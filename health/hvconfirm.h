@@ -36,8 +36,8 @@ public:
     void requested(bool on);
     // The console's own second HV OFF went out; its reply is awaited as the operator's.
     void resent();
-    // The reply text as received (STX first); empty when the wait timed out.
-    void replied(const QByteArray &reply);
+    // The unit's answer at position 5 of a whole reply; '\0' when none came.
+    void replied(char answer);
     // High-voltage field of a status reply: true on, false off, nullopt unreadable.
     void statusReply(std::optional<bool> hvOn);
 

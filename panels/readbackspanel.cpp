@@ -70,7 +70,7 @@ void ReadbacksPanel::UpdateData()
     QByteArray *vars[3] = {&KV_MON, &EmMon, &Fil_I_Mon};
     for (qsizetype i = 0; i < r.fields.size(); ++i) {
         *vars[i] = r.fields[i];
-        const auto v = parseNumber(r.fields[i]);
+        const auto v = r.numbers.value(i);
         if (!v)
             break;
         if (i == 0)
@@ -93,18 +93,18 @@ void ReadbacksPanel::UpdateTemps()
     if (f.isEmpty())
         return;
     LVPS24 = f[0];
-    if (const auto v = parseNumber(f[0])) {
+    if (const auto v = r.numbers.value(0)) {
         txt_ADC1->setText(supplyText(*v));
         // The two converter channels are shown unscaled; a field that is not a number is
         // shown as it came rather than ending the decode.
-        auto raw = [](const QByteArray &field) {
-            const auto n = parseNumber(field);
-            return n ? rawChannelText(*n) : QString::fromLatin1(field);
+        auto raw = [&r](qsizetype i) {
+            const auto n = r.numbers.value(i);
+            return n ? rawChannelText(*n) : QString::fromLatin1(r.fields[i]);
         };
         if (f.size() > 1)
-            txt_ADC0->setText(raw(f[1]));
+            txt_ADC0->setText(raw(1));
         if (f.size() > 2)
-            txt_ADC6->setText(raw(f[2]));
+            txt_ADC6->setText(raw(2));
     }
 }
 

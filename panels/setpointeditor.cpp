@@ -166,8 +166,7 @@ void SetpointEditor::scaledValueChanged()
     if (!c)
         return;
     const double bits = ctrl_SCALVAL->value() / factor(*c);
-    const int count = roundHalfEven16(bits);
-    if (count < 0 || count > kMaxCount) {
+    if (!countForValue(*c, ctrl_SCALVAL->value(), m_rating.VoltsPerCount, m_rating.MilliampsPerCount)) {
         // More than the channel's full scale under this rating: never becomes a count.
         ctrl_SCALVAL->setValueQuietly(ctrl_BITVAL->value() * factor(*c));
         emit refused(tr("That is beyond the channel's full scale of %1 under the selected rating.")

@@ -132,9 +132,9 @@ void StatusPanel::btn_REQSTAT_Click()
     emit faultFlagsRead(flags);
 }
 
-void StatusPanel::applyUnsolicited(const QByteArray &message, bool viaEthernet)
+void StatusPanel::applyUnsolicited(const Reply &status, bool viaEthernet)
 {
-    const MainStatus st = decodeMainStatus(message);
+    const MainStatus &st = status.status;
     if (st.hvOn && *st.hvOn) {
         led_HVSTAT->setValue(true);
         lbl_HVSTAT->setText(QStringLiteral("HV ON"));

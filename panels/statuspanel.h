@@ -12,6 +12,8 @@ class QPushButton;
 
 namespace plv {
 
+struct Reply;
+
 class LampButton;
 class Session;
 class Unit;
@@ -26,7 +28,7 @@ public:
 
     void btn_REQSTAT_Click();
     // A frame picked up by a receive timer: only high voltage, interlock and fault.
-    void applyUnsolicited(const QByteArray &message, bool viaEthernet);
+    void applyUnsolicited(const plv::Reply &status, bool viaEthernet);
 
     QPushButton *btn_REQSTAT;
     LampButton *led_HVSTAT, *led_INTRLKSTAT, *led_FAULT;

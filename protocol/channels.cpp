@@ -56,9 +56,14 @@ int roundHalfEven16(double v)
     return int(r);
 }
 
+int nearestCount(Channel c, double value, double voltsPerCount, double milliampsPerCount)
+{
+    return roundHalfEven16(value / channelFactor(c, voltsPerCount, milliampsPerCount));
+}
+
 std::optional<int> countForValue(Channel c, double value, double voltsPerCount, double milliampsPerCount)
 {
-    const int count = roundHalfEven16(value / channelFactor(c, voltsPerCount, milliampsPerCount));
+    const int count = nearestCount(c, value, voltsPerCount, milliampsPerCount);
     if (count < 0 || count > kMaxCount)
         return std::nullopt;
     return count;

@@ -43,6 +43,8 @@ int roundHalfEven16(double v);
 // A), rounded half to even; nullopt when that lies outside 0..4095. Clients and the
 // broker refuse such a value with nothing sent.
 std::optional<int> countForValue(Channel c, double value, double voltsPerCount, double milliampsPerCount);
+// The same count before the range check, for saying how far out a refused value lies.
+int nearestCount(Channel c, double value, double voltsPerCount, double milliampsPerCount);
 
 // "10,2048," for A at 2048; nullopt for a count outside 0..4095 (never sent).
 std::optional<QByteArray> setpointCommand(Channel c, int count);

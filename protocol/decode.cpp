@@ -1,5 +1,6 @@
 #include "protocol/decode.h"
 #include "protocol/channels.h"
+#include "protocol/framing.h"
 #include "protocol/picture.h"
 
 #include <charconv>
@@ -37,9 +38,11 @@ QList<QByteArray> cutFields(const QByteArray &reply, int maxFields)
 {
     QList<QByteArray> fields;
     qsizetype p = 4;   // 0-based index of position 5
-    while (fields.size() < maxFields && p < reply.size()) {
+    const qsizetype etx = reply.indexOf(ETX, p);
+    const qsizetype end = etx < 0 ? reply.size() : etx;   // nothing at or past the ETX is data
+    while (fields.size() < maxFields && p < end) {
         const qsizetype comma = reply.indexOf(',', p);
-        if (comma < 0)
+        if (comma < 0 || comma > end)
             break;   // a field without its comma may be cut short: not trusted
         fields.append(reply.mid(p, comma - p));
         p = comma + 1;

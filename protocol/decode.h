@@ -25,8 +25,8 @@ MainStatus decodeMainStatus(const QByteArray &reply);
 // 5..15; true means the fault is present ("1").
 std::array<std::optional<bool>, 6> decodeFaultFlags(const QByteArray &reply);
 
-// Comma-ended fields from position 5. Stops at the first field without a closing comma:
-// 'fields' then holds only the complete ones before it.
+// Comma-ended fields from position 5, up to the ETX. Stops at the first field without a
+// closing comma before the ETX: 'fields' then holds only the complete ones before it.
 QList<QByteArray> cutFields(const QByteArray &reply, int maxFields);
 
 // A count as the unit sends it: decimal digits, optionally signed, with a decimal point

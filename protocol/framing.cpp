@@ -12,6 +12,14 @@ char checksumChar(const QByteArray &payload)
     return static_cast<char>((static_cast<unsigned long long>(d) & 0x3F) | 0x40);
 }
 
+std::optional<bool> checksumMatches(const QByteArray &frame)
+{
+    const qsizetype etx = frame.indexOf(ETX);
+    if (!frame.startsWith(STX) || etx < 3)
+        return std::nullopt;
+    return frame.at(etx - 1) == checksumChar(frame.mid(1, etx - 2));
+}
+
 QByteArray frameCommand(const QByteArray &payload, bool withChecksum)
 {
     QByteArray f;

@@ -7,11 +7,29 @@
 
 namespace plv {
 
+namespace {
+
+// At most maxLen characters from 0-based index 'from', ended by a comma, the ETX or any
+// other control byte: none of them belongs to a value shown or printed.
+QByteArray textAt(const QByteArray &reply, qsizetype from, int maxLen)
+{
+    qsizetype end = from;
+    while (end < reply.size() && end - from < maxLen) {
+        const auto c = static_cast<unsigned char>(reply.at(end));
+        if (c == ',' || c < 0x20 || c == 0x7F)
+            break;
+        ++end;
+    }
+    return reply.mid(from, end - from);
+}
+
+} // namespace
+
 QByteArray revisionValue(const QByteArray &reply, int maxLen)
 {
     if (reply.size() < 5 || maxLen <= 0)
         return {};
-    return reply.mid(4, maxLen);
+    return textAt(reply, 4, maxLen);
 }
 
 QByteArray modelNumberValue(const QByteArray &reply)
@@ -19,7 +37,7 @@ QByteArray modelNumberValue(const QByteArray &reply)
     QByteArray model = revisionValue(reply, 5);
     // Only a capital X marks the extended part; anything else at 11 is a following field.
     if (charAt(reply, 11) == 'X')
-        model += '-' + reply.mid(10, 5);
+        model += '-' + textAt(reply, 10, 5);
     return model;
 }
 
@@ -27,10 +45,10 @@ std::optional<QByteArray> totalHoursValue(const QByteArray &reply)
 {
     if (reply.size() < 5)
         return std::nullopt;
-    const qsizetype comma = reply.indexOf(',', 4);
-    if (comma < 0)
+    const QList<QByteArray> fields = cutFields(reply, 1);
+    if (fields.isEmpty())
         return std::nullopt;
-    return reply.mid(4, comma - 4);
+    return fields.first();
 }
 
 Checked<int> parseFilamentLimit(const QString &entry)

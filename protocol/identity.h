@@ -8,14 +8,15 @@
 
 namespace plv {
 
-// Characters from position 5, at most maxLen (11 for "23,"/"25,", 3 for "24,").
+// Characters from position 5, at most maxLen (11 for "23,"/"25,", 3 for "24,"), ended
+// early by a comma, the ETX or any other control byte.
 QByteArray revisionValue(const QByteArray &reply, int maxLen);
 
 // Five characters from position 5; when position 11 is a capital "X", "-" and five
 // characters from position 11 follow ("ABCDE-X1234").
 QByteArray modelNumberValue(const QByteArray &reply);
 
-// Characters from position 5 up to the first comma at or after 5; nullopt without one.
+// The first field from position 5, ended by its comma or the ETX; nullopt without either.
 std::optional<QByteArray> totalHoursValue(const QByteArray &reply);
 
 // Result of checking an operator's entry: a value to send, or the message to show.

@@ -1,6 +1,10 @@
-// Reply decoders, monitor texts and identity values.
+// Reply decoders, monitor texts, identity values, the one decode of a reply and what
+// frames mean in the logs.
 #include "protocol/decode.h"
+#include "protocol/framemeaning.h"
 #include "protocol/identity.h"
+#include "protocol/ratings.h"
+#include "protocol/reply.h"
 
 #include <QtTest>
 
@@ -37,6 +41,10 @@ private slots:
     void modelNumberAddsCapitalXPart();
     void totalHoursNeedsClosingComma_data();
     void totalHoursNeedsClosingComma();
+    void replyOutcomes_data();
+    void replyOutcomes();
+    void framesDecoded_data();
+    void framesDecoded();
 };
 
 void TstDecode::charAtIsOneBasedAndSafe_data()
@@ -100,6 +108,9 @@ void TstDecode::cutFieldsKeepsOnlyClosedFields_data()
     QTest::addColumn<QList<QByteArray>>("fields");
     QTest::newRow("three closed") << QByteArray("\x02" "19,4095,2048,1000,\x03") << 8 << QList<QByteArray>{"4095", "2048", "1000"};
     QTest::newRow("last unclosed dropped") << QByteArray("\x02" "19,4095,2048") << 8 << QList<QByteArray>{"4095"};
+    QTest::newRow("ETX before the comma: not trusted") << QByteArray("\x02" "19,4095,2048\x03,") << 8
+                                                       << QList<QByteArray>{"4095"};
+    QTest::newRow("nothing after the ETX") << QByteArray("\x02" "19,1,\x03" "2,") << 8 << QList<QByteArray>{"1"};
     QTest::newRow("limited by max") << QByteArray("\x02" "19,1,2,3,") << 2 << QList<QByteArray>{"1", "2"};
     QTest::newRow("empty field kept") << QByteArray("\x02" "19,,7,") << 8 << QList<QByteArray>{"", "7"};
     QTest::newRow("shorter than five") << QByteArray("\x02" "19") << 8 << QList<QByteArray>{};
@@ -169,6 +180,9 @@ void TstDecode::revisionValueCutsFromPositionFive_data()
     QTest::newRow("limited") << QByteArray("\x02" "23,ABCDEFGHIJKLMN") << 11 << QByteArray("ABCDEFGHIJK");
     QTest::newRow("shorter reply") << QByteArray("\x02" "24,1A") << 3 << QByteArray("1A");
     QTest::newRow("five chars: the one data character") << QByteArray("\x02" "23,X") << 11 << QByteArray("X");
+    QTest::newRow("ends at its comma") << QByteArray("\x02" "23,1,\x03") << 11 << QByteArray("1");
+    QTest::newRow("ends at the ETX") << QByteArray("\x02" "23,V2\x03") << 11 << QByteArray("V2");
+    QTest::newRow("ends at any control byte") << QByteArray("\x02" "24,A\x01B") << 3 << QByteArray("A");
     QTest::newRow("only four chars") << QByteArray("\x02" "24,") << 3 << QByteArray();
 }
 
@@ -189,6 +203,7 @@ void TstDecode::modelNumberAddsCapitalXPart_data()
     QTest::newRow("lower-case x ignored") << QByteArray("\x02" "26,ABCDE,x1234,") << QByteArray("ABCDE");
     QTest::newRow("short X part") << QByteArray("\x02" "26,ABCDE,X1") << QByteArray("ABCDE-X1");
     QTest::newRow("short model") << QByteArray("\x02" "26,AB") << QByteArray("AB");
+    QTest::newRow("refusal cut at its comma") << QByteArray("\x02" "26,1,\x03") << QByteArray("1");
 }
 
 void TstDecode::modelNumberAddsCapitalXPart()
@@ -218,6 +233,97 @@ void TstDecode::totalHoursNeedsClosingComma()
     QCOMPARE(h.has_value(), present);
     if (h)
         QCOMPARE(*h, hours);
+}
+
+
+void TstDecode::replyOutcomes_data()
+{
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<QString>("text");   // the identity value, or the first number
+    const int good = int(ReplyOutcome::Good), refused = int(ReplyOutcome::Refused),
+              partial = int(ReplyOutcome::Partial), none = int(ReplyOutcome::None);
+    QTest::newRow("status: good") << QByteArray("22") << QByteArray("\x02" "22,1,0,0,1,\x03") << good << "";
+    QTest::newRow("status: lone 1 is a refusal") << QByteArray("22") << QByteArray("\x02" "22,1,\x03") << refused << "";
+    QTest::newRow("status: lone 2 without its comma") << QByteArray("22") << QByteArray("\x02" "22,2\x03") << refused
+                                                      << "";
+    QTest::newRow("status: lone 1 with a checksum character") << QByteArray("22") << QByteArray("\x02" "22,1,X\x03")
+                                                              << refused << "";
+    QTest::newRow("flags: lone 1 is a refusal") << QByteArray("68") << QByteArray("\x02" "68,1,\x03") << refused << "";
+    QTest::newRow("monitors: lone 1 is a refusal") << QByteArray("19") << QByteArray("\x02" "19,1,\x03") << refused
+                                                   << "1";
+    QTest::newRow("model number: lone 1 is a refusal") << QByteArray("26") << QByteArray("\x02" "26,1,\x03") << refused
+                                                       << "1";
+    QTest::newRow("model number: good, cut at comma") << QByteArray("26") << QByteArray("\x02" "26,PLV70,\x03") << good
+                                                      << "PLV70";
+    QTest::newRow("revision: cut at the ETX") << QByteArray("23") << QByteArray("\x02" "23,V2\x03") << good << "V2";
+    QTest::newRow("hours: ETX before the comma is no value") << QByteArray("21") << QByteArray("\x02" "21,12\x03,")
+                                                             << good << "";
+    QTest::newRow("setpoint: 1 is a count, not a refusal") << QByteArray("14") << QByteArray("\x02" "14,1,\x03") << good
+                                                           << "1";
+    QTest::newRow("hours: 2 is hours, not a refusal") << QByteArray("21") << QByteArray("\x02" "21,2,\x03") << good
+                                                      << "2";
+    QTest::newRow("HV ON refused") << QByteArray("98") << QByteArray("\x02" "98,1,\x03") << refused << "";
+    QTest::newRow("HV ON accepted") << QByteArray("98") << QByteArray("\x02" "98,$,\x03") << good << "";
+    QTest::newRow("no ETX: partial") << QByteArray("19") << QByteArray("\x02" "19,2048,3000,1800,") << partial << "2048";
+    QTest::newRow("status without ETX: partial") << QByteArray("22") << QByteArray("\x02" "22,0,0,0,0,") << partial << "";
+    QTest::newRow("foreign bytes before the STX") << QByteArray("22") << QByteArray("x\x02" "22,0,0,0,0,\x03") << partial
+                                                  << "";
+    QTest::newRow("another command's echo") << QByteArray("19") << QByteArray("\x02" "22,0,0,0,0,\x03") << partial
+                                            << "0";
+    QTest::newRow("no STX") << QByteArray("19") << QByteArray("19,1,2,3,\x03") << partial << "";
+    QTest::newRow("echo alone") << QByteArray("22") << QByteArray("\x02" "22\x03") << good << "";
+    QTest::newRow("nothing") << QByteArray("19") << QByteArray() << none << "";
+}
+
+void TstDecode::replyOutcomes()
+{
+    QFETCH(QByteArray, command);
+    QFETCH(QByteArray, frame);
+    QFETCH(int, outcome);
+    QFETCH(QString, text);
+    const Reply r = decodeReply(command, frame);
+    QCOMPARE(int(r.outcome), outcome);
+    QCOMPARE(r.isData(), outcome == int(ReplyOutcome::Good));
+    QCOMPARE(r.answered(), outcome == int(ReplyOutcome::Good) || outcome == int(ReplyOutcome::Refused));
+    const QString got = !r.text.isEmpty() ? QString::fromLatin1(r.text)
+                        : r.number(0)    ? QString::number(*r.number(0))
+                                         : QString();
+    QCOMPARE(got, text);
+    for (const QByteArray &f : r.fields)
+        for (char c : f)
+            QVERIFY2(static_cast<unsigned char>(c) >= 0x20, "a control byte inside a field");
+}
+
+void TstDecode::framesDecoded_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("meaning");
+    QTest::newRow("status request") << QByteArray("\x02" "22,") << QByteArray() << "status request";
+    QTest::newRow("status reply") << QByteArray("\x02" "22,0,0,0,0,\x03") << QByteArray("22,")
+                                  << "HV off, interlock closed, no fault, local";
+    QTest::newRow("flags") << QByteArray("\x02" "68,1,0,0,0,0,1,\x03") << QByteArray("68,")
+                           << "fault flags: arc, under current";
+    QTest::newRow("monitors at 70 kV / 600 W") << QByteArray("\x02" "19,2048,3000,1800,\x03") << QByteArray("19,")
+                                               << "35.01 kV, 6.28 mA, filament 2.198 A";
+    QTest::newRow("HV ON accepted") << QByteArray("\x02" "98,$,\x03") << QByteArray("98,1,") << "HV ON accepted";
+    QTest::newRow("setpoint sent") << QByteArray("\x02" "11,4095,") << QByteArray()
+                                   << "set mA setpoint: count 4095 = 8.57 mA";
+}
+
+void TstDecode::framesDecoded()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, meaning);
+    const Rating &r = plvBuild().defaultRating();
+    const Factors f{r.voltsPerCount, milliampsPerCount(r)};
+    const bool command = !frame.contains('\x03');
+    QCOMPARE(command ? commandMeaning(framePayload(frame), f)
+                     : replyMeaning(decodeReply(frame.mid(1, 2), frame), sent, f),
+             meaning);
 }
 
 QTEST_GUILESS_MAIN(TstDecode)

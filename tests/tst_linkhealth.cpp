@@ -98,16 +98,20 @@ class TstLinkHealth : public QObject {
     Q_OBJECT
 private slots:
     // A unit that falls silent in automatic mode shows NO REPLY within 3 s and its
-    // values go stale but stay on screen; the first good reply clears both.
+    // values go stale but stay on screen; the first good reply clears both. Replies
+    // without their ETX are no better than silence.
     void silenceShowsAndClears_data()
     {
         QTest::addColumn<bool>("serial");
-        QTest::newRow("tcp") << false;
-        QTest::newRow("pty") << true;
+        QTest::addColumn<bool>("partial");
+        QTest::newRow("tcp") << false << false;
+        QTest::newRow("pty") << true << false;
+        QTest::newRow("tcp, replies without their ETX") << false << true;
     }
     void silenceShowsAndClears()
     {
         QFETCH(bool, serial);
+        QFETCH(bool, partial);
         Rig rig;
         QVERIFY(choose(rig, serial));
         QLineEdit *kv = rig.win->readbacks().txt_ADC2;
@@ -115,7 +119,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(linkText(rig).startsWith("CONNECTED") && !kv->property("stale").toBool(), 5000);
         const QString shown = kv->text();
 
-        rig.sim.setFaults({.silent = true});
+        rig.sim.setFaults({.silent = !partial, .noEtx = partial});
         QElapsedTimer silent;
         silent.start();
         QTRY_VERIFY_WITH_TIMEOUT(linkText(rig).startsWith("NO REPLY since "), 5000);

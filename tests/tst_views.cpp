@@ -7,7 +7,6 @@
 #include "console/linkchoice.h"
 #include "console/logbook.h"
 #include "console/remembered.h"
-#include "console/logdecode.h"
 #include "logs/trafficmodel.h"
 #include "panels/controlspanel.h"
 #include "panels/eventwindow.h"
@@ -111,33 +110,6 @@ private slots:
     {
         qputenv("XDG_STATE_HOME",
                 m_xdg.filePath(QStringLiteral("state-") + QLatin1String(QTest::currentTestFunction())).toLocal8Bit());
-    }
-
-    void framesDecoded_data()
-    {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QString>("meaning");
-        QTest::newRow("status request") << QByteArray("\x02" "22,") << QByteArray() << "status request";
-        QTest::newRow("status reply") << QByteArray("\x02" "22,0,0,0,0,\x03") << QByteArray("22,")
-                                      << "HV off, interlock closed, no fault, local";
-        QTest::newRow("flags") << QByteArray("\x02" "68,1,0,0,0,0,1,\x03") << QByteArray("68,")
-                               << "fault flags: arc, under current";
-        QTest::newRow("monitors at 70 kV / 600 W") << QByteArray("\x02" "19,2048,3000,1800,\x03") << QByteArray("19,")
-                                                   << "35.01 kV, 6.28 mA, filament 2.198 A";
-        QTest::newRow("HV ON accepted") << QByteArray("\x02" "98,$,\x03") << QByteArray("98,1,") << "HV ON accepted";
-        QTest::newRow("setpoint sent") << QByteArray("\x02" "11,4095,") << QByteArray()
-                                       << "set mA setpoint: count 4095 = 8.57 mA";
-    }
-    void framesDecoded()
-    {
-        QFETCH(QByteArray, frame);
-        QFETCH(QByteArray, sent);
-        QFETCH(QString, meaning);
-        const Rating &r = plvBuild().defaultRating();
-        const Factors f{r.voltsPerCount, milliampsPerCount(r)};
-        const bool command = !frame.contains('\x03');
-        QCOMPARE(command ? commandMeaning(framePayload(frame), f) : replyMeaning(frame, sent, f), meaning);
     }
 
     // One request on the serial link: both frames decoded, checksums checked, filterable.

@@ -1,38 +1,60 @@
 #include "unit/unit.h"
 
-#include "link/session.h"
-#include "protocol/identity.h"
-
 namespace plv {
 
 using Exchange = Session::Exchange;
 
+Unit::Unit(Session &session, QObject *parent) : QObject(parent), m_session(session)
+{
+    connect(&m_session, &Session::exchanged, this, &Unit::decoded);
+    connect(&m_session, &Session::unsolicitedStatus, this, [this](const QByteArray &frame, bool viaEthernet) {
+        emit statusReported(decodeReply(QByteArrayLiteral("22"), frame), viaEthernet);
+    });
+}
+
+void Unit::decoded(const QByteArray &command, const QByteArray &frame)
+{
+    m_last = decodeReply(command, frame);
+    emit replied(m_last);
+}
+
+const Reply &Unit::ask(const QByteArray &payload, const Exchange &how)
+{
+    // Stays "nothing came" unless the session hands over a reply for this command.
+    m_last = Reply{};
+    m_last.command = payload.left(2);
+    m_session.transact(payload, how);
+    return m_last;
+}
+
+const Reply &Unit::ask(const QByteArray &payload) { return ask(payload, Exchange{}); }
+
 std::optional<MainStatus> Unit::readMainStatus()
 {
     // The first of the status pair: re-armed only after the flags.
-    const QByteArray r = m_session.transact("22,", {.rearm = Exchange::Rearm::Nothing});
-    if (r.isEmpty())
+    const Reply &r = ask("22,", {.rearm = Exchange::Rearm::Nothing});
+    if (r.frame.isEmpty())
         return std::nullopt;
     m_session.replyDecoded();
-    return decodeMainStatus(r);
+    return r.status;
 }
 
 std::array<std::optional<bool>, 6> Unit::readFaultFlags()
 {
     // The second of the pair goes out as the first left the timers.
-    return decodeFaultFlags(
-        m_session.transact("68,", {.pause = Exchange::Pause::Nothing, .count = Exchange::Count::Nothing}));
+    return ask("68,", {.pause = Exchange::Pause::Nothing, .count = Exchange::Count::Nothing}).flags;
 }
 
 Readback Unit::readback(const char *command)
 {
-    const QByteArray r = m_session.transact(command, {.count = Exchange::Count::IfEmpty});
+    const Reply &r = ask(command, {.count = Exchange::Count::IfEmpty});
     Readback out;
-    if (r.size() < 6)   // no reply, or nothing past the echo to decode
+    if (r.frame.size() < 6)   // no reply, or nothing past the echo to decode
         return out;
     m_session.replyDecoded();
     out.accepted = true;
-    out.fields = cutFields(r, 3);
+    out.fields = r.fields;
+    out.numbers = r.numbers;
     return out;
 }
 
@@ -41,11 +63,7 @@ Readback Unit::readSupplies() { return readback("20,"); }
 
 std::optional<double> Unit::readSetpoint(Channel c)
 {
-    const QByteArray r = m_session.transact(channelInfo(c).readCommand, {.count = Exchange::Count::Nothing});
-    const QList<QByteArray> f = cutFields(r, 1);
-    if (f.isEmpty())
-        return std::nullopt;
-    const auto count = parseNumber(f[0]);
+    const auto count = ask(channelInfo(c).readCommand, {.count = Exchange::Count::Nothing}).number(0);
     if (count)
         m_session.replyDecoded();
     return count;
@@ -54,36 +72,33 @@ std::optional<double> Unit::readSetpoint(Channel c)
 std::optional<QByteArray> Unit::readIdentity(Identity item)
 {
     static const char *const commands[] = {"26,", "25,", "23,", "24,"};
-    const QByteArray r = m_session.transact(commands[int(item)]);
-    if (r.isEmpty())
+    const Reply &r = ask(commands[int(item)]);
+    if (r.frame.isEmpty())
         return std::nullopt;
     m_session.replyDecoded();
-    switch (item) {
-    case Identity::ModelNumber: return modelNumberValue(r);
-    case Identity::HardwareRevision: return revisionValue(r, 3);
-    default: return revisionValue(r, 11);
-    }
+    return r.text;
 }
 
 Hours Unit::readHours()
 {
-    const QByteArray r = m_session.transact("21,");
+    const Reply &r = ask("21,");
     Hours out;
-    out.replied = !r.isEmpty();
-    out.value = totalHoursValue(r);
-    if (out.value)
+    out.replied = !r.frame.isEmpty();
+    if (!r.fields.isEmpty()) {
+        out.value = r.text;
         m_session.replyDecoded();
+    }
     return out;
 }
 
 void Unit::resetHours()
 {
-    m_session.transact("30,", {.count = Exchange::Count::Nothing});
+    ask("30,", {.count = Exchange::Count::Nothing});
 }
 
 char Unit::switchHv(bool on)
 {
-    const char c = charAt(m_session.transact(on ? "98,1," : "98,0,", {.count = Exchange::Count::Nothing}), 5);
+    const char c = ask(on ? "98,1," : "98,0,", {.count = Exchange::Count::Nothing}).answer;
     if (c == '$')
         m_session.replyDecoded();
     else if (c == '\0' && !m_session.ended())
@@ -93,12 +108,12 @@ char Unit::switchHv(bool on)
 
 char Unit::setRemote(bool remote)
 {
-    return charAt(m_session.transact(remote ? "99,1," : "99,0,", {.count = Exchange::Count::Nothing}), 5);
+    return ask(remote ? "99,1," : "99,0,", {.count = Exchange::Count::Nothing}).answer;
 }
 
 char Unit::resetFaults()
 {
-    return charAt(m_session.transact("31,", {.count = Exchange::Count::Nothing}), 5);
+    return ask("31,", {.count = Exchange::Count::Nothing}).answer;
 }
 
 TryOut Unit::tryOut(Channel c, int count)
@@ -107,10 +122,10 @@ TryOut Unit::tryOut(Channel c, int count)
     const auto command = setpointCommand(c, count);
     if (!command)
         return out;   // a count the unit cannot take is never sent
-    const QByteArray r = m_session.transact(*command, {.count = Exchange::Count::Nothing});
+    const Reply &r = ask(*command, {.count = Exchange::Count::Nothing});
     out.sent = true;
-    out.status = charAt(r, 5);
-    if (!r.isEmpty())
+    out.status = r.answer;
+    if (!r.frame.isEmpty())
         m_session.replyDecoded();
     if (out.status != '$' && out.status != '1')
         m_session.countError();
@@ -126,22 +141,22 @@ void Unit::resend(Channel c, int count)
 
 bool Unit::togglePassthrough()
 {
-    return !m_session.transact("96,", {.pause = Exchange::Pause::Nothing, .rearm = Exchange::Rearm::Nothing}).isEmpty();
+    return !ask("96,", {.pause = Exchange::Pause::Nothing, .rearm = Exchange::Rearm::Nothing}).frame.isEmpty();
 }
 
 char Unit::programModelNumber(const QByteArray &text)
 {
-    return charAt(m_session.transact("93," + text + ',', {.count = Exchange::Count::Nothing}), 5);
+    return ask("93," + text + ',', {.count = Exchange::Count::Nothing}).answer;
 }
 
 char Unit::programHardwareRevision(const QByteArray &text)
 {
-    return charAt(m_session.transact("94," + text + ',', {.count = Exchange::Count::Nothing}), 5);
+    return ask("94," + text + ',', {.count = Exchange::Count::Nothing}).answer;
 }
 
 char Unit::programFilamentLimit(int code)
 {
-    return charAt(m_session.transact("95," + QByteArray::number(code) + ',', {.count = Exchange::Count::Nothing}), 5);
+    return ask("95," + QByteArray::number(code) + ',', {.count = Exchange::Count::Nothing}).answer;
 }
 
 void Unit::setUnitBaudRate(int code)
@@ -149,9 +164,16 @@ void Unit::setUnitBaudRate(int code)
     m_session.transact("07," + QByteArray::number(code) + ',', {.wait = false, .rearm = Exchange::Rearm::ReceiveTimer});
 }
 
-void Unit::sendOnly(const QByteArray &payload)
+char Unit::shutdownStep(ShutdownStep step, bool wait)
 {
-    m_session.transact(payload, {.pause = Exchange::Pause::Nothing, .wait = false, .rearm = Exchange::Rearm::Nothing});
+    if (step == ShutdownStep::Local)
+        return setRemote(false);
+    const Channel c = Channel(int(step) - int(ShutdownStep::ZeroA));
+    if (wait)
+        return tryOut(c, 0).status;
+    m_session.transact(*setpointCommand(c, 0),
+                       {.pause = Exchange::Pause::Nothing, .wait = false, .rearm = Exchange::Rearm::Nothing});
+    return '\0';
 }
 
 } // namespace plv

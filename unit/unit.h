@@ -2,28 +2,37 @@
 // What can be done with a unit. Each call is one transaction over the session, run by
 // the rule its command follows, and returns what the unit answered, decoded. The
 // console's panels, the command-line client and the broker bridge all act through
-// these and only render the results.
+// these and only render the results. Every reply, and every status frame the unit
+// sends by itself, is decoded here once and published: the logs, the link watch, the
+// samples and the clients listen instead of reading frames again.
+#include "link/session.h"
 #include "protocol/channels.h"
-#include "protocol/decode.h"
+#include "protocol/reply.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QObject>
 #include <array>
 #include <optional>
 
 namespace plv {
 
-class Session;
-
 enum class Identity { ModelNumber, WebRevision, SoftwareRevision, HardwareRevision };
 
 // Numeric fields of a "19," or "20," reply. 'accepted' is false for no reply (counted,
 // shown by the next handler that shows the count) and for a reply too short to carry
-// data; 'fields' are the complete comma-ended fields from position 5.
+// data; 'fields' are the complete fields from position 5, 'numbers' the same as numbers.
 struct Readback {
     bool accepted = false;
     QList<QByteArray> fields;
+    QList<std::optional<double>> numbers;
 };
+
+// The shutdown, in its order: the unit back to local control, then its four setpoints
+// zeroed. The console's exit, plvctl's shutdown and the broker's all run this list.
+enum class ShutdownStep { Local, ZeroA, ZeroB, ZeroC, ZeroD };
+constexpr std::array<ShutdownStep, 5> kShutdownSteps = {ShutdownStep::Local, ShutdownStep::ZeroA, ShutdownStep::ZeroB,
+                                                        ShutdownStep::ZeroC, ShutdownStep::ZeroD};
 
 struct Hours {
     bool replied = false;
@@ -37,9 +46,10 @@ struct TryOut {
     char status = '\0';
 };
 
-class Unit {
+class Unit : public QObject {
+    Q_OBJECT
 public:
-    explicit Unit(Session &session) : m_session(session) {}
+    explicit Unit(Session &session, QObject *parent = nullptr);
     Session &session() const { return m_session; }
 
     // The status pair, always asked in this order. "22,": nullopt when no reply came
@@ -70,12 +80,24 @@ public:
     char programHardwareRevision(const QByteArray &text);
     char programFilamentLimit(int code);
     void setUnitBaudRate(int code);   // "07,": only the receive timer re-armed afterwards
-    // The exit sequence: the command alone, no pause, no wait, nothing re-armed.
-    void sendOnly(const QByteArray &payload);
+    // One step of the shutdown. Waited for: the answer at position 5 ('$' accepted). Not
+    // waited for (the console's exit): the command alone, no pause, nothing re-armed.
+    char shutdownStep(ShutdownStep step, bool wait);
+
+signals:
+    // Every awaited reply, decoded, or its absence (outcome None).
+    void replied(const plv::Reply &reply);
+    // A status frame the unit sent by itself (or one found among discarded input).
+    void statusReported(const plv::Reply &reply, bool viaEthernet);
 
 private:
+    // One transaction; the reply as decoded when it came.
+    const Reply &ask(const QByteArray &payload, const Session::Exchange &how);
+    const Reply &ask(const QByteArray &payload);
     Readback readback(const char *command);
+    void decoded(const QByteArray &command, const QByteArray &frame);
     Session &m_session;
+    Reply m_last;
 };
 
 } // namespace plv

@@ -135,12 +135,12 @@ private slots:
                "under_voltage_flag: 0\nover_current_flag: 0\nunder_current_flag: 0\n";
         QTest::newRow("readbacks ask 19 then 20, in kV, mA, A, V and counts") << "tcp" << QStringList{"readbacks"}
             << QStringList{"26,", "19,", "20,"}
-            << "kv_kV: 0 kV\nma_mA: 0 mA\nfilament_A: 0 A\nsupply_minus15_V: -14.99984 V\nconverter_a_counts: 25 counts\n"
+            << "kv_kV: 0 kV\nma_mA: 0 mA\nfilament_A: 0 A\nsupply_minus15_V: -14.9998 V\nconverter_a_counts: 25 counts\n"
                "converter_b_counts: 3000 counts\nrating: 70kV600W\n";
         QTest::newRow("setpoints ask 14 to 17 and convert under the PLR rating") << "tcp"
             << QStringList{"--build", "plr", "--rating", "80kV1200W", "setpoints"}
             << QStringList{"26,", "14,", "15,", "16,", "17,"}
-            << "kv_set_kV: 20.004864 kV\nma_set_mA: 2.498168498168498 mA\nfilament_limit_A: 1.221 A\nfilament_preheat_A: 0.6105 A\n"
+            << "kv_set_kV: 20.0049 kV\nma_set_mA: 2.49817 mA\nfilament_limit_A: 1.221 A\nfilament_preheat_A: 0.6105 A\n"
                "rating: 80kV1200W\n";
         QTest::newRow("info asks 26, 25, 23, 24") << "tcp" << QStringList{"info"}
             << QStringList{"26,", "25,", "23,", "24,"}
@@ -149,18 +149,18 @@ private slots:
         QTest::newRow("hours asks 21") << "tcp" << QStringList{"hours"} << QStringList{"21,"}
             << "total_hours_h: 1234 h\n";
         QTest::newRow("set kv 35 sends count 2048 and reads 14 back") << "tcp" << QStringList{"set", "kv", "35"}
-            << QStringList{"26,", "10,2048,", "14,"} << "sent_counts: 2048 counts\nkv_set_kV: 35.008512 kV\n";
+            << QStringList{"26,", "10,2048,", "14,"} << "sent_counts: 2048 counts\nkv_set_kV: 35.0085 kV\n";
         QTest::newRow("set kv over the pty") << "pty" << QStringList{"set", "kv", "35"}
-            << QStringList{"26,", "10,2048,", "14,"} << "sent_counts: 2048 counts\nkv_set_kV: 35.008512 kV\n";
+            << QStringList{"26,", "10,2048,", "14,"} << "sent_counts: 2048 counts\nkv_set_kV: 35.0085 kV\n";
         QTest::newRow("set ma 30 at 20kV1200W: 2047.5 goes to the even 2048, no box limit")
             << "tcp" << QStringList{"--rating", "20kV1200W", "set", "ma", "30"} << QStringList{"26,", "11,2048,", "15,"}
-            << "sent_counts: 2048 counts\nma_set_mA: 30.007326007326007 mA\n";
+            << "sent_counts: 2048 counts\nma_set_mA: 30.0073 mA\n";
         QTest::newRow("set kv 0.02442 at 40kV: 2.5 counts go to the even 2")
             << "tcp" << QStringList{"--rating", "40kV600W", "set", "kv", "0.02442"} << QStringList{"26,", "10,2,", "14,"}
             << "sent_counts: 2 counts\nkv_set_kV: 0.019536 kV\n";
         QTest::newRow("set fil-preheat --counts sends the count as given") << "tcp"
             << QStringList{"set", "fil-preheat", "4095", "--counts"} << QStringList{"26,", "13,4095,", "17,"}
-            << "sent_counts: 4095 counts\nfilament_preheat_A: 2.4999975 A\n";
+            << "sent_counts: 4095 counts\nfilament_preheat_A: 2.5 A\n";
         QTest::newRow("hv off never asks") << "tcp" << QStringList{"hv", "off"} << QStringList{"98,0,"}
             << "accepted: 1\n";
         QTest::newRow("hv on with --yes") << "tcp" << QStringList{"hv", "on", "--yes"} << QStringList{"98,1,"}
@@ -237,6 +237,12 @@ private slots:
         QTest::newRow("refusing unit: set still reads back, then 5") << "tcp" << "refuse"
             << QStringList{"set", "ma", "1"} << 5 << QStringList{"26,", "11,478,", "15,"} << "sent_counts: 478 counts"
             << "refused 11,478,";
+        QTest::newRow("refusing unit: status is unknown, not '1', then 5") << "tcp" << "refuse"
+            << QStringList{"status"} << 5 << QStringList{"22,", "68,"} << "arc_flag: unknown" << "refused 22, (answered 1)";
+        QTest::newRow("refusing unit: info has no model number, nor a control byte") << "pty" << "refuse"
+            << QStringList{"--json", "info"} << 5 << QStringList{"26,", "25,", "23,", "24,"}
+            << R"({"model_number":null,"web_revision":null,"software_revision":null,"hardware_revision":null})"
+            << "refused 26,";
         QTest::newRow("interlock open: hv on refused, 5") << "tcp" << "interlock" << QStringList{"hv", "on", "--yes"}
             << 5 << QStringList{"98,1,"} << "accepted: 0" << "refused 98,1,";
         QTest::newRow("PLV70 unit, --rating 20kV600W: 2, nothing written") << "tcp" << "none"
@@ -384,7 +390,7 @@ private slots:
             }
             QVERIFY(!row["time_iso8601"].isEmpty());
             QCOMPARE(row["rating"], QStringLiteral("70kV600W"));
-            QCOMPARE(row["supply_minus15_V"], silent ? QString() : QStringLiteral("-14.99984"));
+            QCOMPARE(row["supply_minus15_V"], silent ? QString() : QStringLiteral("-14.9998"));
             QCOMPARE(row["interlock_closed"], silent ? QString() : QStringLiteral("1"));
             QCOMPARE(row["converter_b_counts"], silent ? QString() : QStringLiteral("3000"));
         }

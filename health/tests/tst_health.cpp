@@ -69,17 +69,17 @@ struct Values {
     }
 };
 
-// Words: on off timeout s0 s1 s? (status: HV off, on, unreadable), or r<data>: a reply
-// whose text after STX and the echo "98," is <data>, so <data> starts at position 5.
+// Words: on off timeout s0 s1 s? (status: HV off, on, unreadable), or r<data>: a whole
+// reply whose position 5 is <data>'s first character.
 void run(HvConfirmation &h, const QString &script)
 {
     for (const QString &w : script.split(u' ', Qt::SkipEmptyParts)) {
         if (w == "on" || w == "off") h.requested(w == "on");
         else if (w == "resent") h.resent();
-        else if (w == "timeout") h.replied({});
+        else if (w == "timeout") h.replied('\0');
         else if (w == "s0" || w == "s1") h.statusReply(w == "s1");
         else if (w == "s?") h.statusReply(std::nullopt);
-        else if (w.startsWith(u'r')) h.replied("\x02" "98," + w.mid(1).toLatin1());
+        else if (w.startsWith(u'r')) h.replied(w.size() > 1 ? char(w.at(1).toLatin1()) : '\0');
         else QFAIL(qPrintable("unknown event " + w));
     }
 }

@@ -1,4 +1,4 @@
-#include "console/logdecode.h"
+#include "protocol/framemeaning.h"
 
 #include "protocol/channels.h"
 #include "protocol/framing.h"
@@ -6,7 +6,6 @@
 
 #include <QStringList>
 
-#include <cmath>
 
 namespace plv {
 
@@ -51,12 +50,21 @@ QString requestName(int cmd, const QList<QByteArray> &args)
     }
 }
 
-std::optional<double> field(const QList<QByteArray> &fields, int i)
+} // namespace
+
+int commandNumber(const QByteArray &frame)
 {
-    return i < fields.size() ? parseNumber(fields[i]) : std::nullopt;
+    qsizetype i = frame.startsWith(STX) ? 1 : 0;
+    int value = 0, digits = 0;
+    for (; i < frame.size() && frame.at(i) >= '0' && frame.at(i) <= '9'; ++i) {
+        if (++digits > 4)
+            return -1;
+        value = value * 10 + (frame.at(i) - '0');
+    }
+    return digits > 0 && i < frame.size() && frame.at(i) == ',' ? value : -1;
 }
 
-} // namespace
+QString channelName(Channel c) { return QLatin1String(kChannelNames[int(c) & 3]); }
 
 QByteArray framePayload(const QByteArray &frame)
 {
@@ -81,7 +89,7 @@ QString mainStatusText(const MainStatus &s)
         .join(QStringLiteral(", "));
 }
 
-QString faultFlagsText(const std::array<std::optional<bool>, 6> &flags)
+QString faultFlagsText(const FaultFlags &flags)
 {
     QStringList set;
     int unknown = 0;
@@ -99,7 +107,7 @@ QString faultFlagsText(const std::array<std::optional<bool>, 6> &flags)
 
 QString commandMeaning(const QByteArray &payload, const Factors &f)
 {
-    const int cmd = logs::frameCommand(payload);
+    const int cmd = commandNumber(payload);
     const QList<QByteArray> args = arguments(payload);
     const QByteArray a0 = args.value(0);
     switch (cmd) {
@@ -143,139 +151,72 @@ QString commandMeaning(const QByteArray &payload, const Factors &f)
     }
 }
 
-QString replyMeaning(const QByteArray &frame, const QByteArray &sent, const Factors &f)
+QString replyMeaning(const Reply &reply, const QByteArray &sent, const Factors &f)
 {
+    const QByteArray &frame = reply.frame;
     if (!frame.startsWith(STX))
         return {};
-    const int cmd = logs::frameCommand(frame);
-    const QList<QByteArray> fields = cmd == 19 || cmd == 20 || (cmd >= 14 && cmd <= 17) ? cutFields(frame, 3)
-                                                                                          : QList<QByteArray>{};
+    const int cmd = reply.command.toInt();
+    auto number = [&](int i) { return reply.number(i); };
     switch (cmd) {
-    case 22: return mainStatusText(decodeMainStatus(frame));
-    case 68: return QStringLiteral("fault flags: ") + faultFlagsText(decodeFaultFlags(frame));
+    case 22: return mainStatusText(reply.status);
+    case 68: return QStringLiteral("fault flags: ") + faultFlagsText(reply.flags);
     case 19: {
         QStringList parts;
-        if (const auto v = field(fields, 0))
+        if (const auto v = number(0))
             parts << kvMonitorText(*v, f.voltsPerCount);
-        if (const auto v = field(fields, 1))
+        if (const auto v = number(1))
             parts << maMonitorText(*v, f.milliampsPerCount);
-        if (const auto v = field(fields, 2))
+        if (const auto v = number(2))
             parts << QStringLiteral("filament ") + filamentMonitorText(*v);
         return parts.join(QStringLiteral(", "));
     }
     case 20: {
         QStringList parts;
-        if (const auto v = field(fields, 0))
+        if (const auto v = number(0))
             parts << QStringLiteral("-15 V supply ") + supplyText(*v);
-        if (fields.size() > 1)
-            parts << QStringLiteral("converter channels %1, %2").arg(text(fields[1]), text(fields.value(2)));
+        if (reply.fields.size() > 1)
+            parts << QStringLiteral("converter channels %1, %2").arg(text(reply.fields[1]), text(reply.fields.value(2)));
         return parts.join(QStringLiteral(", "));
     }
     case 14: case 15: case 16: case 17:
-        if (const auto v = field(fields, 0))
+        if (const auto v = number(0))
             return QStringLiteral("%1 %2")
                 .arg(QLatin1String(kChannelNames[cmd - 14]),
                      readbackText(Channel(cmd - 14), *v, f.voltsPerCount, f.milliampsPerCount));
         return {};
     case 21:
-        if (const auto h = totalHoursValue(frame))
-            return QStringLiteral("total hours %1").arg(text(*h));
+        if (!reply.fields.isEmpty())
+            return QStringLiteral("total hours %1").arg(text(reply.text));
         return {};
-    case 23: return QStringLiteral("software revision ") + text(revisionValue(frame, 11));
-    case 24: return QStringLiteral("hardware revision ") + text(revisionValue(frame, 3));
-    case 25: return QStringLiteral("web server revision ") + text(revisionValue(frame, 11));
-    case 26: return QStringLiteral("model number ") + text(modelNumberValue(frame));
+    case 23: return QStringLiteral("software revision ") + text(reply.text);
+    case 24: return QStringLiteral("hardware revision ") + text(reply.text);
+    case 25: return QStringLiteral("web server revision ") + text(reply.text);
+    case 26: return QStringLiteral("model number ") + text(reply.text);
     default: break;
     }
     // The answers to commands that change something: '$' accepted, '1' refused.
-    const char answer = charAt(frame, 5);
-    QString what = logs::frameCommand(sent) == cmd ? requestName(cmd, arguments(sent)) : requestName(cmd, {});
+    QString what = commandNumber(sent) == cmd ? requestName(cmd, arguments(sent)) : requestName(cmd, {});
     if (what.isEmpty())
         what = QStringLiteral("command %1").arg(cmd, 2, 10, QLatin1Char('0'));
-    if (answer == '$')
-        return what + QStringLiteral(" accepted");
-    if (answer == '1' || answer == '2')
-        return what + QStringLiteral(" refused (%1)").arg(QLatin1Char(answer));
-    return what + QStringLiteral(" answered");
+    return what + QLatin1Char(' ') + answerText(reply);
 }
 
-logs::ChecksumVerdict checksumVerdict(const QByteArray &frame)
+QString frameMeaning(const QByteArray &frame, const Factors &f)
 {
-    const qsizetype etx = frame.indexOf(ETX);
-    if (!frame.startsWith(STX) || etx < 3)
-        return logs::ChecksumVerdict::NotApplicable;
-    const char got = frame.at(etx - 1);
-    return got == checksumChar(frame.mid(1, etx - 2)) ? logs::ChecksumVerdict::Ok : logs::ChecksumVerdict::Bad;
+    const int cmd = commandNumber(frame);
+    if (!frame.startsWith(STX) || cmd < 0)
+        return {};
+    return replyMeaning(decodeReply(frame.mid(1, 2), frame), {}, f);
 }
 
-// ---------------------------------------------------------------------------
-
-void SampleAssembler::take(const QByteArray &command, const QByteArray &reply, const Factors &f)
+QString answerText(const Reply &reply)
 {
-    using logs::Sample;
-    // Anything without its ETX is a time-out: its columns are empty for this cycle.
-    const bool ok = reply.startsWith(STX) && reply.contains(ETX);
-    const QList<QByteArray> fields = ok ? cutFields(reply, 3) : QList<QByteArray>{};
-    auto number = [&](int i) { return field(fields, i); };
-    auto count = [&](int i) -> std::optional<int> {
-        const auto v = number(i);
-        return v && std::isfinite(*v) && std::abs(*v) < 1e9 ? std::optional<int>(int(std::lround(*v))) : std::nullopt;
-    };
-    // Six significant digits: more than a 12-bit count carries, without the binary noise of
-    // the factors ("2.1965790000000003") in the recording.
-    auto scaled = [](std::optional<double> v, auto convert) {
-        return v ? std::optional<double>(QString::number(convert(*v), 'g', 6).toDouble()) : v;
-    };
-
-    const int cmd = logs::frameCommand(command + ',');
-    switch (cmd) {
-    case 19:
-        m_s.kV = scaled(number(0), [&](double c) { return kilovolts(c, f.voltsPerCount); });
-        m_s.mA = scaled(number(1), [&](double c) { return c * f.milliampsPerCount; });
-        m_s.filamentA = scaled(number(2), [](double c) { return c * kFilamentAmpsPerCount; });
-        break;
-    case 20:
-        m_s.supplyMinus15V = scaled(number(0), [](double c) { return -(3972.0 - c) * 0.006224; });
-        m_s.converterA = count(1);
-        m_s.converterB = count(2);
-        break;
-    case 14: case 15: case 16: case 17: {
-        const Channel c = Channel(cmd - 14);
-        std::optional<double> *target[4] = {&m_s.kVSetpoint, &m_s.mASetpoint, &m_s.filamentLimitA,
-                                            &m_s.filamentPreheatA};
-        *target[cmd - 14] = scaled(number(0), [&](double n) {
-            return c == Channel::A ? kilovolts(n, f.voltsPerCount)
-                                   : n * channelFactor(c, f.voltsPerCount, f.milliampsPerCount);
-        });
-        break;
-    }
-    case 22: {
-        const MainStatus st = ok ? decodeMainStatus(reply) : MainStatus{};
-        m_s.hvOn = st.hvOn;
-        m_s.interlockClosed = st.interlockOpen ? std::optional<bool>(!*st.interlockOpen) : std::nullopt;
-        m_s.fault = st.fault;
-        m_s.remote = st.remote;
-        break;
-    }
-    case 68: {
-        const auto flags = ok ? decodeFaultFlags(reply) : std::array<std::optional<bool>, 6>{};
-        std::optional<bool> *target[6] = {&m_s.arc, &m_s.overTemperature, &m_s.overVoltage,
-                                          &m_s.underVoltage, &m_s.overCurrent, &m_s.underCurrent};
-        for (int i = 0; i < 6; ++i)
-            *target[i] = flags[size_t(i)];
-        break;
-    }
-    default: break;
-    }
-}
-
-logs::Sample SampleAssembler::finish(const QDateTime &time, const QString &rating)
-{
-    logs::Sample out = std::exchange(m_s, {});
-    out.time = time;
-    if (!rating.isEmpty())
-        out.rating = rating;
-    return out;
+    if (reply.answer == '$')
+        return QStringLiteral("accepted");
+    if (reply.answer == '1' || reply.answer == '2')
+        return QStringLiteral("refused (%1)").arg(QLatin1Char(reply.answer));
+    return QStringLiteral("answered");
 }
 
 } // namespace plv
