@@ -379,7 +379,7 @@ UnitBaudRateDialog::UnitBaudRateDialog(Unit &unit, QWidget *parent) : QDialog(pa
     lbl_WARNING->setWordWrap(true);
     const Session &s = unit.session();
     // Only a serial link runs at the unit's rate; Ethernet and USB carry on as they are.
-    if (!s.CommMode.isEmpty() && s.linkKind() == Session::LinkKind::Serial) {
+    if (!s.CommMode().isEmpty() && s.linkKind() == Session::LinkKind::Serial) {
         lbl_WARNING->setText(tr("The serial link to the unit will drop once it changes its rate. Then choose the "
                                 "serial port again with the same rate for this computer."));
         lbl_WARNING->setStyleSheet(QStringLiteral("QLabel { color: #c00000; font-weight: bold; }"));
