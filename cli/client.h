@@ -137,6 +137,9 @@ private:
     void publishState(bool always);
     void publishInfo(bool always);
     void publishSample();
+    void publishDiscovery(bool always);
+    void publishHealth();
+    void onBrokerMessage(const QString &topic, const QByteArray &payload, bool retained, qint64 expiryS);
     QString topic(const char *leaf) const;
     MqttClient *m_mqtt = nullptr;
     LinkHealth *m_health = nullptr;
@@ -145,7 +148,12 @@ private:
     logs::Sample m_lastStatus;      // the status fields as last read, kept across cycles
     QByteArray m_stateShown;        // the state payload without its time, as last published
     QByteArray m_infoShown;
+    QByteArray m_deviceShown;       // the discovery configs' device block, as last published
     QString m_info[5];              // model, web, software, hardware revision, hours
+    // For ROOT/health, counted since the start.
+    int m_linkReconnects = 0;
+    int m_brokerConnections = 0;
+    int m_droppedCycles = 0;        // cycles whose readbacks never reached the broker
 };
 
 } // namespace plv::cli

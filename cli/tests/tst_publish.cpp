@@ -4,7 +4,9 @@
 #include "sim/simunit.h"
 
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -192,6 +194,11 @@ private slots:
         QTest::newRow("hv on without commands") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a", "--allow-hv-on"};
         QTest::newRow("password as argument") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--password", "x"};
         QTest::newRow("commands outside publish") << QStringList{"watch", "--commands"};
+        QTest::newRow("per-value outside publish") << QStringList{"watch", "--per-value"};
+        QTest::newRow("discovery prefix empty") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                               "--ha-discovery="};
+        QTest::newRow("discovery prefix a filter") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                                  "--ha-discovery", "ha/#"};
     }
     void usage()
     {
@@ -223,7 +230,7 @@ private slots:
 
         qsizetype at = 0;
         const auto online = sub.next(QStringLiteral("plv/t/online"), at);
-        QVERIFY(online && online->payload == "true");
+        QVERIFY(online && online->payload == "online");
         // Consecutive numbers: the broker dropped none of them.
         qint64 last = 0;
         for (int i = 0; i < 5; ++i) {
@@ -253,7 +260,7 @@ private slots:
             QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
         QVERIFY(!sim->remote());
 
-        // Unit silent: state says so while online stays true.
+        // Unit silent: state says so while online stays "online".
         auto f = sim->faults();
         f.silent = true;
         sim->setFaults(f);
@@ -269,7 +276,7 @@ private slots:
         // Killed: the broker's will says it.
         pub.signal(SIGKILL);
         const auto will = sub.next(QStringLiteral("plv/t/online"), at);
-        QVERIFY(will && will->payload == "false");
+        QVERIFY(will && will->payload == "offline");
     }
 
     void cleanStopSaysOffline()
@@ -285,14 +292,95 @@ private slots:
         QVERIFY(pub.p.waitForFinished(kWaitMs));
         QCOMPARE(pub.p.exitCode(), 0);
         const auto off = sub.next(QStringLiteral("plv/t/online"), at);
-        QVERIFY(off && off->payload == "false");
+        QVERIFY(off && off->payload == "offline");
         // Said by the client, not by its will: the broker saw a DISCONNECT.
         const QByteArray log = broker.log();
         bool clean = false;
         for (const QByteArray &line : log.split('\n'))
-            if (line.contains("Client plvctl-"))
+            if (line.contains("Client plvctl/plv/t "))   // one client id per topic root, every run
                 clean = line.endsWith(" disconnected.");
         QVERIFY2(clean, log.constData());
+    }
+
+    // What fleet tools and Home Assistant read: per-value topics, the health topic and the
+    // discovery configs, each of which must point at a key its state topic really carries.
+    void conventions()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        Publisher pub(sim->tcpPort(), broker.port(),
+                      {QStringLiteral("--per-value"), QStringLiteral("--health"), QStringLiteral("--ha-discovery")});
+        qsizetype at = 0;
+        const auto readbacks = sub.next(QStringLiteral("plv/t/readbacks"), at);
+        QVERIFY(readbacks);
+        const auto kv = sub.next(QStringLiteral("plv/t/readbacks/kv_kV"), at);
+        QVERIFY(kv);
+        bool number = false;
+        kv->payload.toDouble(&number);
+        QVERIFY2(number, kv->payload.constData());
+        at = 0;
+        const auto health = sub.next(QStringLiteral("plv/t/health"), at);
+        QVERIFY(health && !health->retained);
+        for (const char *key : {"link_reconnects", "broker_reconnects", "missed_replies", "dropped_cycles"})
+            QVERIFY2(health->json().value(QLatin1String(key)).isDouble(), health->payload.constData());
+
+        // The configs with the device block once the model number is read.
+        const QString kvConfig = QStringLiteral("homeassistant/sensor/plv_t/kv_kV/config");
+        std::optional<Message> kvc;
+        at = 0;
+        QVERIFY(QTest::qWaitFor([&] {
+            kvc = sub.next(kvConfig, at, 0);
+            return kvc && kvc->json().value(QStringLiteral("device")).toObject().contains(QStringLiteral("model"));
+        }, kWaitMs));
+        QCOMPARE(kvc->json().value(QStringLiteral("unit_of_measurement")).toString(), QStringLiteral("kV"));
+        QCOMPARE(kvc->json().value(QStringLiteral("device_class")).toString(), QStringLiteral("voltage"));
+
+        // Every config, as last published: valid JSON with the keys discovery needs, and a
+        // template key that its state topic's messages carry.
+        QHash<QString, QJsonObject> configs, lastOn;
+        QHash<QString, QByteArray> lastRaw;
+        for (const Message &m : sub.messages) {
+            if (m.topic.startsWith(QLatin1String("homeassistant/")))
+                lastRaw[m.topic] = m.payload;
+            else if (m.payload.startsWith('{'))
+                lastOn[m.topic] = m.json();
+        }
+        for (auto it = lastRaw.begin(); it != lastRaw.end(); ++it) {
+            QJsonParseError e;
+            const QJsonDocument doc = QJsonDocument::fromJson(it.value(), &e);
+            QVERIFY2(e.error == QJsonParseError::NoError && doc.isObject(), qPrintable(it.key()));
+            const QJsonObject c = doc.object();
+            for (const char *key : {"name", "unique_id", "state_topic", "value_template", "availability_topic", "device"})
+                QVERIFY2(c.contains(QLatin1String(key)), qPrintable(it.key() + QLatin1Char(' ') + QLatin1String(key)));
+            QCOMPARE(c.value(QStringLiteral("availability_topic")).toString(), QStringLiteral("plv/t/online"));
+            QVERIFY(!c.value(QStringLiteral("device")).toObject().value(QStringLiteral("identifiers")).toArray().isEmpty());
+            static const QRegularExpression field(QStringLiteral("value_json\\.(\\w+)"));
+            const QString key = field.match(c.value(QStringLiteral("value_template")).toString()).captured(1);
+            const QString state = c.value(QStringLiteral("state_topic")).toString();
+            QVERIFY2(lastOn.value(state).contains(key), qPrintable(it.key() + QStringLiteral(": ") + state + QLatin1Char(' ') + key));
+            configs.insert(it.key(), c);
+        }
+        for (const char *t : {"sensor/plv_t/ma_set_mA", "sensor/plv_t/filament_A", "sensor/plv_t/total_hours_h",
+                              "binary_sensor/plv_t/hv_on", "binary_sensor/plv_t/arc_flag", "binary_sensor/plv_t/link_up"})
+            QVERIFY2(configs.contains(QStringLiteral("homeassistant/%1/config").arg(QLatin1String(t))), t);
+        QCOMPARE(configs.value(QStringLiteral("homeassistant/binary_sensor/plv_t/arc_flag/config")).value(QStringLiteral("payload_on")),
+                 QJsonValue(QStringLiteral("1")));
+
+        // Retained, for a dashboard that starts later.
+        Subscriber late(broker.port(), kvConfig);
+        qsizetype lateAt = 0;
+        const auto kept = late.next(kvConfig, lateAt);
+        QVERIFY(kept && kept->retained);
+
+        // Home Assistant back online: every config again.
+        const qsizetype before = sub.messages.size();
+        sub.client->publish(QStringLiteral("homeassistant/status"), "online", 1, false);
+        at = before;
+        QVERIFY(sub.next(kvConfig, at));
+        at = before;
+        QVERIFY(sub.next(QStringLiteral("homeassistant/binary_sensor/plv_t/hv_on/config"), at));
     }
 
     void commands()
@@ -494,7 +582,7 @@ private slots:
             sim.reset();   // its connection closes with it
         } else {
             const auto online = sub.next(QStringLiteral("plv/t/online"), at);
-            QVERIFY(online && online->payload == "true");
+            QVERIFY(online && online->payload == "online");
         }
         std::optional<Message> down;
         QVERIFY(QTest::qWaitFor([&] {
@@ -624,7 +712,7 @@ private slots:
         Publisher pub(sim->tcpPort(), broker.port(),
                       {QStringLiteral("--tls-ca"), s.tlsCa, QStringLiteral("--user"), QStringLiteral("unit"),
                        QStringLiteral("--password-file"), pw.fileName()});
-        QVERIFY(QTest::qWaitFor([&] { return online.contains("true"); }, kWaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return online.contains("online"); }, kWaitMs));
     }
 
     void brokerRestart()
@@ -648,7 +736,7 @@ private slots:
         QVERIFY2(since.elapsed() < 5000, qPrintable(QString::number(since.elapsed())));
         at = 0;
         const auto online = sub.next(QStringLiteral("plv/t/online"), at);
-        QVERIFY(online && online->payload == "true");
+        QVERIFY(online && online->payload == "online");
         QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
     }
 
