@@ -4,6 +4,7 @@
 //  - delay: from the simulated unit's write of the cycle's last reply (CLOCK_MONOTONIC,
 //    replyEtxWritten) to the subscriber's receipt of that cycle's readbacks message;
 //  - CPU per publisher: user + system time from /proc over the measured span;
+//  - RSS per publisher: its resident size at the end;
 //  - lost: sequence numbers missing between the first and last received, per publisher.
 // Usage: bench_publish [--seconds S] [N ...]
 #include "cli/mqtt.h"
@@ -11,6 +12,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -54,6 +57,26 @@ double cpuSeconds(qint64 pid)
     const QList<QByteArray> fields = s.mid(s.lastIndexOf(')') + 2).split(' ');
     // Fields 14 and 15 of the line (utime, stime) are 12 and 13 after the name.
     return (fields.value(11).toDouble() + fields.value(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+long rssKiB(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+// Serves the event loop for ms. Not QTest::qWait: it sleeps 10 ms between its passes over
+// the events, so the simulated units answered and the subscriber read up to 10 ms late.
+void serve(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 double percentile(std::vector<double> v, double p)
@@ -124,20 +147,22 @@ void runOnce(int n, int seconds)
                       QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(port), QStringLiteral("--topic"),
                       QStringLiteral("bench/%1").arg(i)});
     }
-    QTest::qWait(3000);   // start-up queries and connections settle before measuring
+    serve(3000);   // start-up queries and connections settle before measuring
     std::vector<double> cpu0;
     for (auto &u : units)
         cpu0.push_back(cpuSeconds(u.pub->processId()));
     measuring = true;
     QElapsedTimer span;
     span.start();
-    QTest::qWait(seconds * 1000);
+    serve(seconds * 1000);
     measuring = false;
     const double s = double(span.elapsed()) / 1000;
     double cpu = 0;
+    long rss = 0;
     qint64 lost = 0, got = 0;
     for (size_t i = 0; i < units.size(); ++i) {
         cpu += cpuSeconds(units[i].pub->processId()) - cpu0[i];
+        rss += rssKiB(units[i].pub->processId());
         if (units[i].firstSeq >= 0)
             lost += (units[i].lastSeq - units[i].firstSeq + 1) - units[i].received;
         got += units[i].received;
@@ -146,9 +171,9 @@ void runOnce(int n, int seconds)
         u.pub->terminate();
         u.pub->waitForFinished(5000);
     }
-    std::printf("%3d units | %6lld msgs | delay median %6.2f ms  p99 %6.2f ms | CPU/publisher %5.2f %% | lost %lld\n", n,
-                (long long)got, percentile(delaysMs, 0.5), percentile(delaysMs, 0.99), 100.0 * cpu / s / n,
-                (long long)lost);
+    std::printf("%3d units | %6lld msgs | delay median %6.2f ms  p99 %6.2f ms | CPU/publisher %5.2f %% | RSS/publisher %5.1f MiB | lost %lld\n",
+                n, (long long)got, percentile(delaysMs, 0.5), percentile(delaysMs, 0.99), 100.0 * cpu / s / n,
+                double(rss) / 1024 / n, (long long)lost);
     std::fflush(stdout);
     broker.kill();
     broker.waitForFinished();
