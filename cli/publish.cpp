@@ -96,6 +96,14 @@ void Client::tellHealth(bool good)
 
 int Client::publish()
 {
+    if (const int code = startBridge(true); code != Done)
+        return code;
+    const int code = QCoreApplication::exec();
+    return m_stopping ? m_exitCode : code;
+}
+
+int Client::startBridge(bool ownSignals)
+{
     MqttSettings s;
     s.host = m_o.brokerHost;
     s.port = m_o.brokerPort;
@@ -148,7 +156,8 @@ int Client::publish()
     connect(mqtt, &MqttClient::message, this, &Client::onBrokerMessage);
 
     m_quietTimeouts = true;
-    catchSignals();
+    if (ownSignals)
+        catchSignals();
     m_health->setAutomatic(true, monotonicMs());
     connect(m_health, &LinkHealth::textChanged, this, [this] { publishState(false); });
     if (!mqtt->start()) {
@@ -178,8 +187,7 @@ int Client::publish()
                          : QStringLiteral("cannot open"),
                      m_o.link == LinkType::Tcp);
     });
-    const int code = QCoreApplication::exec();
-    return m_stopping ? m_exitCode : code;
+    return Done;
 }
 
 void Client::sayGoodbye()
