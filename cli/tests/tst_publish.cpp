@@ -146,6 +146,48 @@ public:
     QByteArray err;   // its messages, as they come
 };
 
+// plvctl gateway with these arguments; its messages gathered as they come.
+class GatewayProcess {
+public:
+    GatewayProcess(quint16 brokerPort, const QStringList &args)
+    {
+        QObject::connect(&p, &QProcess::readyReadStandardError, &p, [this] { err += p.readAllStandardError(); });
+        p.start(QStringLiteral(PLVCTL_PATH),
+                QStringList{QStringLiteral("gateway"), QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort),
+                            QStringLiteral("--interval"), QStringLiteral("5"), QStringLiteral("--reconnect-max"), QStringLiteral("500")}
+                    + args);
+        p.waitForStarted();
+    }
+    ~GatewayProcess()
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+    void signal(int sig) { ::kill(pid_t(p.processId()), sig); }
+    QProcess p;
+    QByteArray err;
+};
+
+// The sequence numbers of ROOT/readbacks from index `from` on.
+QList<qint64> sequence(const Subscriber &sub, const QString &root, qsizetype from)
+{
+    QList<qint64> out;
+    for (qsizetype i = from; i < sub.messages.size(); ++i)
+        if (sub.messages[i].topic == root + QStringLiteral("/readbacks"))
+            out << sub.messages[i].json().value(QStringLiteral("seq")).toInteger();
+    return out;
+}
+
+bool consecutive(const QList<qint64> &seq)
+{
+    for (qsizetype i = 1; i < seq.size(); ++i)
+        if (seq[i] != seq[i - 1] + 1)
+            return false;
+    return true;
+}
+
 // The answer on ROOT/cmd/result to the request with this id, from index `at` on.
 QJsonObject resultOf(Subscriber &sub, qsizetype &at, const QString &id)
 {
@@ -600,6 +642,126 @@ private slots:
         // The status and the model number before the cycle's values.
         QCOMPARE(sentFrames(*sim).mid(0, 3), (QStringList{"22,", "68,", "26,"}));
         QCOMPARE(pub.p.state(), QProcess::Running);
+    }
+
+    void gatewayUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no unit") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1"};
+        QTest::newRow("one topic root for two units")
+            << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--unit", "tcp:127.0.0.1:1=plv/a", "--unit", "tcp:127.0.0.1:2=plv/a"};
+        QTest::newRow("a topic for every unit") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                               "--unit", "tcp:127.0.0.1:1=plv/b"};
+        QTest::newRow("a unit without its link kind") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--unit", "127.0.0.1:1=plv/a"};
+        QTest::newRow("a missing config file") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--config", "/nonexistent/gw.ini"};
+        QTest::newRow("a wrong unit option") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--unit", "tcp:127.0.0.1:1=plv/#"};
+    }
+    void gatewayUsage()
+    {
+        QFETCH(QStringList, args);
+        QProcess p;
+        p.start(QStringLiteral(PLVCTL_PATH), args);
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), 2);
+    }
+
+    // Three units in one gateway: one unit's link lost does not disturb the other two,
+    // and it is back by itself when its unit is.
+    void gatewayUnitLost()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("gw/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        std::unique_ptr<SimUnit> sims[3] = {std::move(sim), std::make_unique<SimUnit>(), std::make_unique<SimUnit>()};
+        QVERIFY(sims[1]->listenTcp(0) && sims[2]->listenTcp(0));
+        const QStringList roots = {"gw/a", "gw/b", "gw/c"};
+        QStringList args;
+        for (int i = 0; i < 3; ++i)
+            args << QStringLiteral("--unit") << QStringLiteral("tcp:127.0.0.1:%1=%2").arg(sims[i]->tcpPort()).arg(roots[i]);
+        GatewayProcess gw(broker.port(), args);
+        for (const QString &root : roots) {
+            qsizetype at = 0;
+            QVERIFY2(sub.next(root + QStringLiteral("/readbacks"), at), gw.err.constData());
+        }
+        const quint16 port = sims[1]->tcpPort();
+        const qsizetype lostAt = sub.messages.size();
+        sims[1].reset();
+        qsizetype at = lostAt;
+        std::optional<Message> down;
+        QVERIFY(QTest::qWaitFor([&] {
+            down = sub.next(QStringLiteral("gw/b/state"), at, 0);
+            return down && down->json().value(QStringLiteral("link")).toString().startsWith(QLatin1String("NOT CONNECTED"));
+        }, kWaitMs));
+        // While b is away, a and c go on, numbered without a gap.
+        const qsizetype whileDown = sub.messages.size();
+        QVERIFY(QTest::qWaitFor([&] { return sequence(sub, QStringLiteral("gw/c"), whileDown).size() >= 3; }, kWaitMs));
+        for (const QString &root : {roots[0], roots[2]}) {
+            const QList<qint64> seq = sequence(sub, root, lostAt);
+            QVERIFY2(seq.size() >= 3 && consecutive(seq), qPrintable(root));
+        }
+        sims[1] = std::make_unique<SimUnit>();
+        QVERIFY(sims[1]->listenTcp(port));
+        at = sub.messages.size();
+        QVERIFY(sub.next(QStringLiteral("gw/b/readbacks"), at));
+        QCOMPARE(gw.p.state(), QProcess::Running);
+        gw.signal(SIGTERM);
+        QVERIFY(gw.p.waitForFinished(kWaitMs));
+        QCOMPARE(gw.p.exitCode(), 0);
+        for (const QString &root : roots) {
+            QVERIFY(QTest::qWaitFor([&] {
+                for (qsizetype i = sub.messages.size() - 1; i >= 0; --i)
+                    if (sub.messages[i].topic == root + QStringLiteral("/online"))
+                        return sub.messages[i].payload == "offline";
+                return false;
+            }, kWaitMs));
+        }
+        sim = std::move(sims[0]);
+    }
+
+    // SIGHUP: an added unit starts, a removed one says offline and stops, an unchanged one
+    // is not touched (no new connection, its numbering goes on).
+    void gatewayReload()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("gw/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        SimUnit other;
+        QVERIFY(other.listenTcp(0));
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("gw.ini"));
+        auto write = [&](const QStringList &sections) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("interval = 5\n");
+            for (const QString &s : sections)
+                f.write(s.toUtf8());
+        };
+        const QString a = QStringLiteral("[a]\nlink = tcp:127.0.0.1:%1\ntopic = gw/a\n").arg(sim->tcpPort());
+        write({a, QStringLiteral("[b]\nlink = tcp:127.0.0.1:%1\ntopic = gw/b\n").arg(other.tcpPort())});
+        GatewayProcess gw(broker.port(), {QStringLiteral("--config"), file});
+        for (const char *root : {"gw/a", "gw/b"}) {
+            qsizetype at = 0;
+            QVERIFY2(sub.next(QLatin1String(root) + QStringLiteral("/readbacks"), at), gw.err.constData());
+        }
+        write({a, QStringLiteral("[c]\nlink = tcp:127.0.0.1:%1\ntopic = gw/c\nper-value = true\n").arg(other.tcpPort())});
+        const qsizetype reloadAt = sub.messages.size();
+        gw.signal(SIGHUP);
+        qsizetype at = reloadAt;
+        const auto off = sub.next(QStringLiteral("gw/b/online"), at);
+        QVERIFY2(off && off->payload == "offline", gw.err.constData());
+        at = reloadAt;
+        QVERIFY(sub.next(QStringLiteral("gw/c/readbacks/kv_kV"), at));
+        // a untouched: no new "online", its numbering goes on without a restart from 1.
+        const QList<qint64> seq = sequence(sub, QStringLiteral("gw/a"), reloadAt);
+        QVERIFY(!seq.isEmpty() && seq.first() > 1 && consecutive(seq));
+        for (qsizetype i = reloadAt; i < sub.messages.size(); ++i)
+            QVERIFY(sub.messages[i].topic != QLatin1String("gw/a/online"));
+        // b is gone: nothing more from it.
+        const qsizetype afterAt = sub.messages.size();
+        QVERIFY(QTest::qWaitFor([&] { return sequence(sub, QStringLiteral("gw/c"), afterAt).size() >= 3; }, kWaitMs));
+        QVERIFY(sequence(sub, QStringLiteral("gw/b"), afterAt).isEmpty());
     }
 
     // Requests need MQTT 5 (the retain flag as published): a broker of MQTT 3.1.1 only,
