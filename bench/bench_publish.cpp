@@ -5,6 +5,7 @@
 //    replyEtxWritten) to the subscriber's receipt of that cycle's readbacks message;
 //  - CPU per publisher: user + system time from /proc over the measured span;
 //  - RSS per publisher: its resident size at the end;
+//  - cycle: each unit's period between its readbacks messages, median and slowest unit;
 //  - lost: sequence numbers missing between the first and last received, per publisher.
 // With --gateway the N units are served by one plvctl gateway instead of N publishers;
 // CPU and RSS are then that process's, divided by N.
@@ -93,6 +94,7 @@ struct Unit {
     std::unique_ptr<SimUnit> sim;
     qint64 lastReplyNs = 0;
     qint64 firstSeq = -1, lastSeq = -1, received = 0;
+    qint64 firstNs = 0, lastNs = 0;   // receipts, for the cycle period
 };
 
 std::unique_ptr<QProcess> startPlvctl(const QStringList &args)
@@ -135,8 +137,11 @@ void runOnce(int n, int seconds, bool gateway)
             return;
         Unit &u = units[size_t(i)];
         const qint64 seq = QJsonDocument::fromJson(payload).object().value(QStringLiteral("seq")).toInteger();
-        if (u.firstSeq < 0)
+        if (u.firstSeq < 0) {
             u.firstSeq = seq;
+            u.firstNs = now;
+        }
+        u.lastNs = now;
         u.lastSeq = seq;
         ++u.received;
         delaysMs.push_back(double(now - u.lastReplyNs) / 1e6);
@@ -179,7 +184,10 @@ void runOnce(int n, int seconds, bool gateway)
         cpu += cpuSeconds(procs[i]->processId()) - cpu0[i];
         rss += rssKiB(procs[i]->processId());
     }
+    std::vector<double> periodsMs;
     for (size_t i = 0; i < units.size(); ++i) {
+        if (units[i].lastSeq > units[i].firstSeq)
+            periodsMs.push_back(double(units[i].lastNs - units[i].firstNs) / 1e6 / double(units[i].lastSeq - units[i].firstSeq));
         if (units[i].firstSeq >= 0)
             lost += (units[i].lastSeq - units[i].firstSeq + 1) - units[i].received;
         got += units[i].received;
@@ -188,8 +196,9 @@ void runOnce(int n, int seconds, bool gateway)
         p->terminate();
         p->waitForFinished(15000);
     }
-    std::printf("%3d units | %6lld msgs | delay median %6.2f ms  p99 %6.2f ms | CPU/unit %5.2f %% | RSS/unit %6.2f MiB | lost %lld\n",
-                n, (long long)got, percentile(delaysMs, 0.5), percentile(delaysMs, 0.99), 100.0 * cpu / s / n,
+    std::printf("%3d units | %6lld msgs | delay median %6.2f ms  p99 %6.2f ms | cycle %6.1f ms (slowest %6.1f) | CPU/unit %5.2f %% | RSS/unit %6.2f MiB | lost %lld\n",
+                n, (long long)got, percentile(delaysMs, 0.5), percentile(delaysMs, 0.99), percentile(periodsMs, 0.5),
+                percentile(periodsMs, 1.0), 100.0 * cpu / s / n,
                 double(rss) / 1024 / n, (long long)lost);
     std::fflush(stdout);
     broker.kill();
