@@ -631,6 +631,15 @@ Commands:
                         the first line of F, never an argument. A lost broker is
                         retried after 1 s, doubling to 30 s (--reconnect-max lowers
                         the cap), with jitter; runs until Ctrl-C or SIGTERM
+  gateway --config FILE | --unit tcp:HOST:PORT=TOPIC|serial:PATH=TOPIC ...
+          [publish options for every unit]
+                        (no link option before it) many units' bridges in one
+                        process, each as publish runs one; FILE is INI: keys
+                        outside a section for every unit, one section per unit
+                        with link = tcp:HOST:PORT or serial:PATH, topic and any
+                        publish option without its "--" (true for a flag).
+                        SIGHUP re-reads FILE: added units start, removed ones
+                        say offline and stop, changed ones restart
 
 Output:
   Text lines "name: value unit", or with --json one object with the same names.
