@@ -193,7 +193,11 @@ int Client::startBridge(bool ownSignals)
 void Client::sayGoodbye()
 {
     // Retained "offline" first, then DISCONNECT: a clean disconnect suppresses the will.
-    m_mqtt->publish(topic("online"), "offline", 1, true);
+    // Its acknowledgement is awaited: left unread, it would make the close a reset, which
+    // can reach the broker ahead of the DISCONNECT and publish the will instead.
+    int mid = 0;
+    if (m_mqtt->publish(topic("online"), "offline", 1, true, &mid))
+        m_mqtt->waitForPublished(mid, 2000);
     m_mqtt->disconnectCleanly(2000);
 }
 
