@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <sys/socket.h>
@@ -66,11 +67,13 @@ bool isJsonNumber(const QString &s)
 
 // Ctrl-C and SIGTERM end a watch between samples: the handler only wakes the event loop.
 int g_signalPipe[2] = {-1, -1};
-void onSignal(int)
+void onSignal(int sig)
 {
-    const char c = 1;
+    const char c = char(sig);
     [[maybe_unused]] const auto n = ::write(g_signalPipe[1], &c, 1);
 }
+
+std::mutex g_sayLock;   // the gateway's units say things from their own threads
 
 } // namespace
 
@@ -146,7 +149,9 @@ Client::~Client()
 
 void Client::say(const QString &message) const
 {
-    std::cerr << "plvctl: " << qPrintable(m_o.linkName()) << ": " << qPrintable(message) << std::endl;
+    const QByteArray line = QStringLiteral("plvctl: %1: %2\n").arg(m_o.linkName(), message).toLocal8Bit();
+    const std::lock_guard<std::mutex> lock(g_sayLock);
+    std::cerr << line.constData() << std::flush;
 }
 
 void Client::onReply(const Reply &reply)
@@ -509,25 +514,33 @@ void Client::stop(int code)
     if (m_mqtt)
         sayGoodbye();
     m_session->end();   // a reply wait in progress returns at once
-    QCoreApplication::exit(code);
+    if (m_onStop)
+        m_onStop(code);
+    else
+        QCoreApplication::exit(code);
 }
 
-void Client::catchSignals()
+void catchSignals(QObject *owner, std::initializer_list<int> numbers, const std::function<void(int)> &handler)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) == 0) {
-        auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, &m_root);
-        connect(notifier, &QSocketNotifier::activated, this, [this] {
+        auto *notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, owner);
+        QObject::connect(notifier, &QSocketNotifier::activated, owner, [handler] {
             char c;
-            [[maybe_unused]] const auto n = ::read(g_signalPipe[0], &c, 1);
-            stop();
+            if (::read(g_signalPipe[0], &c, 1) == 1)
+                handler(int(c));
         });
         struct sigaction sa = {};
         sa.sa_handler = onSignal;
         sigemptyset(&sa.sa_mask);
         sa.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &sa, nullptr);
-        sigaction(SIGTERM, &sa, nullptr);
+        for (int sig : numbers)
+            sigaction(sig, &sa, nullptr);
     }
+}
+
+void Client::catchSignals()
+{
+    cli::catchSignals(&m_root, {SIGINT, SIGTERM}, [this](int) { stop(); });
 }
 
 int Client::watch()

@@ -15,6 +15,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <initializer_list>
+
 class QTimer;
 
 namespace plv {
@@ -43,12 +46,22 @@ QString setpointColumn(Channel c);   // "kv_set_kV", ...
 // The status line's columns: HV, interlock, fault, remote and the six fault flags.
 extern const QStringList kStatusColumns;
 
+// Ctrl-C, SIGTERM, SIGHUP... handed to handler in owner's event loop, not in the signal
+// handler. One owner per process.
+void catchSignals(QObject *owner, std::initializer_list<int> numbers, const std::function<void(int)> &handler);
+
 class Client : public QObject {
     Q_OBJECT
 public:
     explicit Client(const Options &options);
     ~Client() override;
     int run();
+
+    // The broker bridge without an event loop of its own, for the gateway's unit threads:
+    // Done once started, else the exit code. onStop replaces the end of the program.
+    int startBridge(bool ownSignals);
+    void setOnStop(std::function<void(int)> onStop) { m_onStop = std::move(onStop); }
+    void stop(int code = Done);
 
 private:
     bool openLink();
@@ -69,7 +82,6 @@ private:
     QString hoursText() const;   // total hours of the last reply, as numbers are printed
     void runStep(UpdateCycle::Step step);
     void completeSample();
-    void stop(int code = Done);
     logs::Sample freshSample() const;
 
     // An answer that says yes ('$'); counts a refusal, names it on standard error.
@@ -121,6 +133,7 @@ private:
     qint64 m_samples = 0;
     bool m_stopping = false;
     int m_exitCode = Done;
+    std::function<void(int)> m_onStop;
     bool m_writeFailed = false;
 
     // publish
@@ -142,6 +155,9 @@ private:
     void publishState(bool always);
     void publishInfo(bool always);
     void publishSample();
+    void publishDiscovery(bool always);
+    void publishHealth();
+    void onBrokerMessage(const QString &topic, const QByteArray &payload, bool retained, qint64 expiryS);
     QString topic(const char *leaf) const;
     MqttClient *m_mqtt = nullptr;
     LinkHealth *m_health = nullptr;
@@ -150,7 +166,12 @@ private:
     logs::Sample m_lastStatus;      // the status fields as last read, kept across cycles
     QByteArray m_stateShown;        // the state payload without its time, as last published
     QByteArray m_infoShown;
+    QByteArray m_deviceShown;       // the discovery configs' device block, as last published
     QString m_info[5];              // model, web, software, hardware revision, hours
+    // For ROOT/health, counted since the start.
+    int m_linkReconnects = 0;
+    int m_brokerConnections = 0;
+    int m_droppedCycles = 0;        // cycles whose readbacks never reached the broker
 };
 
 } // namespace plv::cli

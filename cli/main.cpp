@@ -1,5 +1,6 @@
 // plvctl: the unit from a shell, for scripts, test stations and remote shells.
 #include "cli/client.h"
+#include "cli/gateway.h"
 #include "cli/options.h"
 
 #include <QCoreApplication>
@@ -20,6 +21,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(PLV_VERSION));
 
     using namespace plv::cli;
+    if (QCoreApplication::arguments().value(1) == QLatin1String("gateway"))
+        return Gateway().run(QCoreApplication::arguments().mid(2));
     const Parsed p = parseArguments(QCoreApplication::arguments().mid(1));
     if (!p.error.isEmpty()) {
         const QString link = p.options.linkName();

@@ -79,6 +79,9 @@ bool MqttClient::start()
         return false;
     }
     mosquitto_int_option(m_m, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Small messages that should leave at once: --per-value writes a burst per cycle, which
+    // Nagle would hold back behind the broker's acknowledgement of the first.
+    mosquitto_int_option(m_m, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_v5_callback_set(m_m, &MqttClient::onConnect);
     mosquitto_disconnect_v5_callback_set(m_m, &MqttClient::onDisconnect);
     mosquitto_message_v5_callback_set(m_m, &MqttClient::onMessage);

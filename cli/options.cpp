@@ -5,6 +5,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace plv::cli {
 
 namespace {
@@ -24,7 +26,7 @@ const CommandWord kCommands[] = {
 const QStringList kValued = {"--tcp", "--serial", "--baud", "--build", "--rating", "--timeout", "--interval", "--count",
                              "--broker", "--topic", "--user", "--password-file", "--tls-ca", "--reconnect-max"};
 const QStringList kFlags = {"--usb", "--json", "--counts", "--yes", "--csv", "--help", "-h", "--version",
-                            "--commands", "--allow-hv-on"};
+                            "--commands", "--allow-hv-on", "--per-value", "--health", "--ha-discovery"};
 
 std::optional<int> wholeNumber(const QString &text, int min, int max)
 {
@@ -85,6 +87,13 @@ bool setLink(Options &o, LinkType type, QString &error)
     return true;
 }
 
+// A root, not a filter: no wildcards, no empty levels, not starting with '$'.
+bool isTopicRoot(const QString &t)
+{
+    return !t.contains(QLatin1Char('+')) && !t.contains(QLatin1Char('#')) && !t.startsWith(QLatin1Char('$'))
+        && !t.split(QLatin1Char('/')).contains(QString()) && !t.contains(QChar(0));
+}
+
 bool parsePublish(Options &o, const QString &broker, const QString &topic, const QString &reconnect, QString &error)
 {
     static const QRegularExpression url(QStringLiteral("^(mqtts?)://([^:/\\[\\]]+|\\[[0-9a-fA-F:.]+\\])(:([0-9]+))?/?$"));
@@ -105,16 +114,18 @@ bool parsePublish(Options &o, const QString &broker, const QString &topic, const
         }
         o.brokerPort = *port.value;
     }
-    // A root, not a filter: no wildcards, no empty levels, not starting with '$'.
     // No default: two publishers left on one root would both act on every request.
     if (topic.isEmpty()) {
         error = QStringLiteral("publish needs --topic ROOT, one per unit, such as plv/line1-unit3");
         return false;
     }
     o.topic = topic;
-    if (o.topic.contains(QLatin1Char('+')) || o.topic.contains(QLatin1Char('#')) || o.topic.startsWith(QLatin1Char('$'))
-        || o.topic.split(QLatin1Char('/')).contains(QString()) || o.topic.contains(QChar(0))) {
+    if (!isTopicRoot(o.topic)) {
         error = QStringLiteral("--topic: '%1' is not a topic root such as plv/line1-unit3").arg(topic);
+        return false;
+    }
+    if (!o.haPrefix.isEmpty() && !isTopicRoot(o.haPrefix)) {
+        error = QStringLiteral("--ha-discovery: '%1' is not a topic prefix such as homeassistant").arg(o.haPrefix);
         return false;
     }
     if (!o.passwordFile.isEmpty() && o.user.isEmpty()) {
@@ -245,7 +256,7 @@ Parsed parseArguments(const QStringList &args)
         } else if (!kFlags.contains(arg)) {
             error = QStringLiteral("unknown option %1").arg(arg);
             return p;
-        } else if (hasValue) {
+        } else if (hasValue && arg != QLatin1String("--ha-discovery")) {
             error = QStringLiteral("%1 takes no value").arg(arg);
             return p;
         }
@@ -310,6 +321,21 @@ Parsed parseArguments(const QStringList &args)
             o.commands = true;
         } else if (arg == QLatin1String("--allow-hv-on")) {
             o.allowHvOn = true;
+        } else if (arg == QLatin1String("--per-value")) {
+            o.perValue = true;
+        } else if (arg == QLatin1String("--health")) {
+            o.health = true;
+        } else if (arg == QLatin1String("--ha-discovery")) {
+            // The prefix is optional: "--ha-discovery=P", or the next word when it is
+            // neither an option nor a command.
+            const bool next = !hasValue && i + 1 < args.size() && !args[i + 1].startsWith(QLatin1Char('-'))
+                              && std::none_of(std::begin(kCommands), std::end(kCommands),
+                                              [&](const CommandWord &c) { return args[i + 1] == QLatin1String(c.word); });
+            o.haPrefix = hasValue ? value : next ? args[++i] : QStringLiteral("homeassistant");
+            if (o.haPrefix.isEmpty()) {
+                error = QStringLiteral("--ha-discovery: an empty prefix; give none for homeassistant");
+                return p;
+            }
         }
     }
     if (o.help || o.version)
@@ -444,7 +470,7 @@ Parsed parseArguments(const QStringList &args)
         || !only("--count", Command::Watch, "watch") || !only("--csv", Command::Watch, "watch"))
         return p;
     for (const char *opt : {"--broker", "--topic", "--user", "--password-file", "--tls-ca", "--reconnect-max",
-                            "--commands", "--allow-hv-on"})
+                            "--commands", "--allow-hv-on", "--per-value", "--health", "--ha-discovery"})
         if (!only(opt, Command::Publish, "publish"))
             return p;
     if (seen.contains(QStringLiteral("--interval")) && o.command != Command::Watch && o.command != Command::Publish) {
@@ -568,11 +594,12 @@ Commands:
                         no row is written for a cycle the link was down in
   publish --broker mqtt://HOST[:PORT] --topic ROOT [--user U --password-file F]
           [--tls-ca FILE] [--interval MS] [--commands [--allow-hv-on]]
-          [--reconnect-max MS]
+          [--reconnect-max MS] [--per-value] [--health] [--ha-discovery [PREFIX]]
                         run the update cycle and publish it to an MQTT broker (port
-                        1883, or 8883 for mqtts://) under ROOT, one per unit:
-                        ROOT/online  retained "true", "false" on a clean stop and
-                                     as the last will when the client vanishes
+                        1883, or 8883 for mqtts://) under ROOT, one per unit, as
+                        client id plvctl/ROOT:
+                        ROOT/online  retained "online", "offline" on a clean stop
+                                     and as the last will when the client vanishes
                         ROOT/state   retained JSON: hv_on, interlock_closed, fault,
                                      remote, the six flags (1 or 0), rating,
                                      rating_checked, converted (false: the unit
@@ -581,6 +608,14 @@ Commands:
                         ROOT/readbacks  JSON per update cycle, the columns of watch
                                      and seq (1, 2, ... per run), at QoS 1
                         ROOT/info    retained JSON: model number, revisions, hours
+                        ROOT/readbacks/COLUMN  with --per-value: each column alone,
+                                     as watch writes it (empty: not read)
+                        ROOT/health  with --health, every 10 s: link_reconnects,
+                                     broker_reconnects, missed_replies,
+                                     dropped_cycles, readbacks
+                        --ha-discovery publishes Home Assistant discovery configs
+                        under PREFIX (default homeassistant), again whenever
+                        PREFIX/status says online
                         With --commands (MQTT 5 brokers only) it takes requests on
                         ROOT/cmd/set ({"channel":"kv","value":35.0}), ROOT/cmd/hv
                         ("off"; "on" only with --allow-hv-on), ROOT/cmd/remote
@@ -596,6 +631,15 @@ Commands:
                         the first line of F, never an argument. A lost broker is
                         retried after 1 s, doubling to 30 s (--reconnect-max lowers
                         the cap), with jitter; runs until Ctrl-C or SIGTERM
+  gateway --config FILE | --unit tcp:HOST:PORT=TOPIC|serial:PATH=TOPIC ...
+          [publish options for every unit]
+                        (no link option before it) many units' bridges in one
+                        process, each as publish runs one; FILE is INI: keys
+                        outside a section for every unit, one section per unit
+                        with link = tcp:HOST:PORT or serial:PATH, topic and any
+                        publish option without its "--" (true for a flag).
+                        SIGHUP re-reads FILE: added units start, removed ones
+                        say offline and stop, changed ones restart
 
 Output:
   Text lines "name: value unit", or with --json one object with the same names.

@@ -57,6 +57,9 @@ struct Options {
     bool commands = false;
     bool allowHvOn = false;
     int reconnectMaxMs = 30000;
+    bool perValue = false;         // ROOT/readbacks/<column> beside the JSON
+    QString haPrefix;              // Home Assistant discovery under this prefix; empty: none
+    bool health = false;           // ROOT/health every 10 s
 
     QString linkName() const;      // "tcp 127.0.0.1:5025", for every message
 };

@@ -10,7 +10,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
-#include <QHostInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
@@ -96,6 +96,14 @@ void Client::tellHealth(bool good)
 
 int Client::publish()
 {
+    if (const int code = startBridge(true); code != Done)
+        return code;
+    const int code = QCoreApplication::exec();
+    return m_stopping ? m_exitCode : code;
+}
+
+int Client::startBridge(bool ownSignals)
+{
     MqttSettings s;
     s.host = m_o.brokerHost;
     s.port = m_o.brokerPort;
@@ -126,11 +134,13 @@ int Client::publish()
     s.tls = m_o.brokerTls;
     s.tlsCa = m_o.tlsCa;
     s.willTopic = topic("online");
-    s.willPayload = "false";
+    s.willPayload = "offline";
     s.backoffMaxMs = m_o.reconnectMaxMs;
     s.backoffFirstMs = std::min(1000, m_o.reconnectMaxMs);
     s.requireMqtt5 = m_o.commands;   // only MQTT 5 tells a retained request from a fresh one
-    s.clientId = QStringLiteral("plvctl-%1-%2").arg(QHostInfo::localHostName()).arg(QCoreApplication::applicationPid());
+    // One per topic root and stable across restarts, so the broker's client list names the
+    // unit; the session starts clean, so nothing queued while away is delivered later.
+    s.clientId = QStringLiteral("plvctl/") + m_o.topic;
 
     m_health = new LinkHealth(systemWallClock(), &m_root);
     auto *mqtt = new MqttClient(s, &m_root);
@@ -143,11 +153,11 @@ int Client::publish()
         say(broker + why);
         stop(NoLink);
     });
-    if (m_o.commands)
-        connect(mqtt, &MqttClient::message, this, &Client::onRequest);
+    connect(mqtt, &MqttClient::message, this, &Client::onBrokerMessage);
 
     m_quietTimeouts = true;
-    catchSignals();
+    if (ownSignals)
+        catchSignals();
     m_health->setAutomatic(true, monotonicMs());
     connect(m_health, &LinkHealth::textChanged, this, [this] { publishState(false); });
     if (!mqtt->start()) {
@@ -159,6 +169,12 @@ int Client::publish()
     tick->setObjectName(QStringLiteral("tmr_HEALTH"));
     connect(tick, &QTimer::timeout, m_health, [this] { m_health->tick(monotonicMs()); });
     tick->start(250);
+    if (m_o.health) {
+        auto *health = new QTimer(&m_root);
+        health->setObjectName(QStringLiteral("tmr_HEALTH_TOPIC"));
+        connect(health, &QTimer::timeout, this, &Client::publishHealth);
+        health->start(10000);
+    }
 
     // A unit away at start is waited for as one that went away: the broker hears of it.
     watchLink();
@@ -171,25 +187,122 @@ int Client::publish()
                          : QStringLiteral("cannot open"),
                      m_o.link == LinkType::Tcp);
     });
-    const int code = QCoreApplication::exec();
-    return m_stopping ? m_exitCode : code;
+    return Done;
 }
 
 void Client::sayGoodbye()
 {
-    // Retained "false" first, then DISCONNECT: a clean disconnect suppresses the will.
-    m_mqtt->publish(topic("online"), "false", 1, true);
+    // Retained "offline" first, then DISCONNECT: a clean disconnect suppresses the will.
+    // Its acknowledgement is awaited: left unread, it would make the close a reset, which
+    // can reach the broker ahead of the DISCONNECT and publish the will instead.
+    int mid = 0;
+    if (m_mqtt->publish(topic("online"), "offline", 1, true, &mid))
+        m_mqtt->waitForPublished(mid, 2000);
     m_mqtt->disconnectCleanly(2000);
 }
 
 void Client::onBrokerUp()
 {
     say(QStringLiteral("broker %1:%2: connected as %3").arg(m_o.brokerHost).arg(m_o.brokerPort).arg(m_o.topic));
-    m_mqtt->publish(topic("online"), "true", 1, true);
+    if (m_brokerConnections++ > 0)
+        say(QStringLiteral("broker reconnected"));
+    m_mqtt->publish(topic("online"), "online", 1, true);
     publishState(true);
     publishInfo(true);
     if (m_o.commands)
         m_mqtt->subscribe(topic("cmd/+"), 1, true);
+    if (!m_o.haPrefix.isEmpty()) {
+        publishDiscovery(true);
+        m_mqtt->subscribe(m_o.haPrefix + QStringLiteral("/status"), 1);
+    }
+    if (m_o.health)
+        publishHealth();
+}
+
+void Client::onBrokerMessage(const QString &t, const QByteArray &payload, bool retained, qint64 expiryS)
+{
+    // Home Assistant announces its (re)start here and then needs the configs again.
+    if (!m_o.haPrefix.isEmpty() && t == m_o.haPrefix + QStringLiteral("/status")) {
+        if (payload.trimmed() == "online")
+            publishDiscovery(true);
+        return;
+    }
+    if (m_o.commands)
+        onRequest(t, payload, retained, expiryS);
+}
+
+void Client::publishDiscovery(bool always)
+{
+    if (!m_mqtt || m_stopping || m_o.haPrefix.isEmpty())
+        return;
+    QString node = m_o.topic;
+    node.replace(QLatin1Char('/'), QLatin1Char('_'));
+    QJsonObject device{{QStringLiteral("identifiers"), QJsonArray{node}}, {QStringLiteral("name"), m_o.topic}};
+    const std::pair<const char *, int> revisions[] = {{"model", 0}, {"sw_version", 2}, {"hw_version", 3}};
+    for (const auto &[key, slot] : revisions)
+        if (!m_info[slot].trimmed().isEmpty())
+            device.insert(QLatin1String(key), m_info[slot].trimmed());
+    // The device block names the model and revisions: the configs change with them.
+    const QByteArray shown = compact(device);
+    if (!always && shown == m_deviceShown)
+        return;
+    m_deviceShown = shown;
+    auto config = [&](const char *component, const QString &key, const QString &from, QJsonObject o) {
+        o.insert(QStringLiteral("name"), key);
+        o.insert(QStringLiteral("unique_id"), node + QLatin1Char('_') + key);
+        o.insert(QStringLiteral("object_id"), node + QLatin1Char('_') + key);
+        o.insert(QStringLiteral("state_topic"), topic(from.toLatin1().constData()));
+        if (!o.contains(QStringLiteral("value_template")))
+            o.insert(QStringLiteral("value_template"), QStringLiteral("{{ value_json.%1 }}").arg(key));
+        o.insert(QStringLiteral("availability_topic"), topic("online"));
+        o.insert(QStringLiteral("payload_available"), QStringLiteral("online"));
+        o.insert(QStringLiteral("payload_not_available"), QStringLiteral("offline"));
+        o.insert(QStringLiteral("device"), device);
+        m_mqtt->publish(QStringLiteral("%1/%2/%3/%4/config").arg(m_o.haPrefix, QLatin1String(component), node, key),
+                        compact(o), 1, true);
+    };
+    // Every column of the readbacks that carries a unit is a sensor: monitors and setpoints.
+    const QStringList columns = logs::sampleCsvHeader().split(QLatin1Char(',')) + QStringList{QStringLiteral("total_hours_h")};
+    for (const QString &key : columns) {
+        const QString unit = unitOfKey(key);
+        if (unit.isEmpty())
+            continue;
+        QJsonObject o{{QStringLiteral("unit_of_measurement"), unit}};
+        const QString deviceClass = unit == QLatin1String("kV") || unit == QLatin1String("V")   ? QStringLiteral("voltage")
+                                    : unit == QLatin1String("mA") || unit == QLatin1String("A") ? QStringLiteral("current")
+                                    : unit == QLatin1String("h")                                 ? QStringLiteral("duration")
+                                                                                                 : QString();
+        if (!deviceClass.isEmpty())
+            o.insert(QStringLiteral("device_class"), deviceClass);
+        const bool hours = key == QLatin1String("total_hours_h");
+        o.insert(QStringLiteral("state_class"), hours ? QStringLiteral("total_increasing") : QStringLiteral("measurement"));
+        config("sensor", key, hours ? QStringLiteral("info") : QStringLiteral("readbacks"), o);
+    }
+    // The status line's yes/no values, from the retained state.
+    for (const QString &key : kStatusColumns) {
+        QJsonObject o{{QStringLiteral("payload_on"), QStringLiteral("1")}, {QStringLiteral("payload_off"), QStringLiteral("0")}};
+        if (key == QLatin1String("hv_on"))
+            o.insert(QStringLiteral("device_class"), QStringLiteral("power"));
+        else if (key == QLatin1String("fault") || key.endsWith(QLatin1String("_flag")))
+            o.insert(QStringLiteral("device_class"), QStringLiteral("problem"));
+        config("binary_sensor", key, QStringLiteral("state"), o);
+    }
+    config("binary_sensor", QStringLiteral("link_up"), QStringLiteral("state"),
+           {{QStringLiteral("device_class"), QStringLiteral("connectivity")},
+            {QStringLiteral("value_template"), QStringLiteral("{{ 'ON' if value_json.link_up else 'OFF' }}")}});
+}
+
+void Client::publishHealth()
+{
+    if (!m_mqtt || m_stopping)
+        return;
+    const QJsonObject o{{QStringLiteral("link_reconnects"), m_linkReconnects},
+                        {QStringLiteral("broker_reconnects"), std::max(0, m_brokerConnections - 1)},
+                        {QStringLiteral("missed_replies"), m_timeouts},
+                        {QStringLiteral("dropped_cycles"), m_droppedCycles},
+                        {QStringLiteral("readbacks"), double(m_sequence)},
+                        {QStringLiteral("time"), isoNow()}};
+    m_mqtt->publish(topic("health"), compact(o), 0, false);
 }
 
 void Client::publishState(bool always)
@@ -226,8 +339,10 @@ void Client::publishInfo(bool always)
     const QByteArray body = compact(toJson(fields));
     if (!always && body == m_infoShown)
         return;
-    if (m_mqtt->publish(topic("info"), body, 1, true))
+    if (m_mqtt->publish(topic("info"), body, 1, true)) {
         m_infoShown = body;
+        publishDiscovery(false);
+    }
 }
 
 void Client::publishSample()
@@ -252,9 +367,14 @@ void Client::publishSample()
         m_sample.kV = m_sample.mA = m_sample.kVSetpoint = m_sample.mASetpoint = std::nullopt;
     }
     // Numbered whether or not the broker takes it, so a subscriber sees the gap.
-    QJsonObject o = toJson(sampleFields(m_sample, logs::sampleCsvHeader().split(QLatin1Char(','))));
+    const QList<Field> fields = sampleFields(m_sample, logs::sampleCsvHeader().split(QLatin1Char(',')));
+    QJsonObject o = toJson(fields);
     o.insert(QStringLiteral("seq"), double(++m_sequence));
-    m_mqtt->publish(topic("readbacks"), compact(o), 1, false);
+    if (!m_mqtt->publish(topic("readbacks"), compact(o), 1, false))
+        ++m_droppedCycles;
+    if (m_o.perValue)   // the value as the recording writes it; empty where it was not read
+        for (const Field &f : fields)
+            m_mqtt->publish(topic("readbacks/") + f.key, f.value.toUtf8(), 1, false);
     ++m_samples;
 }
 

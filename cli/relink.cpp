@@ -67,6 +67,8 @@ void Client::linkLost(const QString &why, bool refused)
                            m_o.linkName().section(QLatin1Char(' '), 1), monotonicMs());
     if (m_mqtt)
         dropRequests("no link", why);
+    if (wasUp && m_cycle)
+        ++m_droppedCycles;   // the cycle under way publishes nothing
     const int delay = m_backoff.next();
     if (wasUp || m_backoff.attempts() == 1)
         say(QStringLiteral("link down: %1; trying again in %2 s").arg(why).arg(delay / 1000.0, 0, 'f', 1));
@@ -84,6 +86,7 @@ void Client::retryLink()
         return;
     }
     say(QStringLiteral("link back"));
+    ++m_linkReconnects;
     linkBack();
 }
 

@@ -4,7 +4,9 @@
 #include "sim/simunit.h"
 
 #include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -144,6 +146,48 @@ public:
     QByteArray err;   // its messages, as they come
 };
 
+// plvctl gateway with these arguments; its messages gathered as they come.
+class GatewayProcess {
+public:
+    GatewayProcess(quint16 brokerPort, const QStringList &args)
+    {
+        QObject::connect(&p, &QProcess::readyReadStandardError, &p, [this] { err += p.readAllStandardError(); });
+        p.start(QStringLiteral(PLVCTL_PATH),
+                QStringList{QStringLiteral("gateway"), QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(brokerPort),
+                            QStringLiteral("--interval"), QStringLiteral("5"), QStringLiteral("--reconnect-max"), QStringLiteral("500")}
+                    + args);
+        p.waitForStarted();
+    }
+    ~GatewayProcess()
+    {
+        if (p.state() != QProcess::NotRunning) {
+            p.kill();
+            p.waitForFinished();
+        }
+    }
+    void signal(int sig) { ::kill(pid_t(p.processId()), sig); }
+    QProcess p;
+    QByteArray err;
+};
+
+// The sequence numbers of ROOT/readbacks from index `from` on.
+QList<qint64> sequence(const Subscriber &sub, const QString &root, qsizetype from)
+{
+    QList<qint64> out;
+    for (qsizetype i = from; i < sub.messages.size(); ++i)
+        if (sub.messages[i].topic == root + QStringLiteral("/readbacks"))
+            out << sub.messages[i].json().value(QStringLiteral("seq")).toInteger();
+    return out;
+}
+
+bool consecutive(const QList<qint64> &seq)
+{
+    for (qsizetype i = 1; i < seq.size(); ++i)
+        if (seq[i] != seq[i - 1] + 1)
+            return false;
+    return true;
+}
+
 // The answer on ROOT/cmd/result to the request with this id, from index `at` on.
 QJsonObject resultOf(Subscriber &sub, qsizetype &at, const QString &id)
 {
@@ -192,6 +236,11 @@ private slots:
         QTest::newRow("hv on without commands") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a", "--allow-hv-on"};
         QTest::newRow("password as argument") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--password", "x"};
         QTest::newRow("commands outside publish") << QStringList{"watch", "--commands"};
+        QTest::newRow("per-value outside publish") << QStringList{"watch", "--per-value"};
+        QTest::newRow("discovery prefix empty") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                               "--ha-discovery="};
+        QTest::newRow("discovery prefix a filter") << QStringList{"publish", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                                  "--ha-discovery", "ha/#"};
     }
     void usage()
     {
@@ -223,7 +272,7 @@ private slots:
 
         qsizetype at = 0;
         const auto online = sub.next(QStringLiteral("plv/t/online"), at);
-        QVERIFY(online && online->payload == "true");
+        QVERIFY(online && online->payload == "online");
         // Consecutive numbers: the broker dropped none of them.
         qint64 last = 0;
         for (int i = 0; i < 5; ++i) {
@@ -253,7 +302,7 @@ private slots:
             QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
         QVERIFY(!sim->remote());
 
-        // Unit silent: state says so while online stays true.
+        // Unit silent: state says so while online stays "online".
         auto f = sim->faults();
         f.silent = true;
         sim->setFaults(f);
@@ -269,7 +318,7 @@ private slots:
         // Killed: the broker's will says it.
         pub.signal(SIGKILL);
         const auto will = sub.next(QStringLiteral("plv/t/online"), at);
-        QVERIFY(will && will->payload == "false");
+        QVERIFY(will && will->payload == "offline");
     }
 
     void cleanStopSaysOffline()
@@ -285,14 +334,95 @@ private slots:
         QVERIFY(pub.p.waitForFinished(kWaitMs));
         QCOMPARE(pub.p.exitCode(), 0);
         const auto off = sub.next(QStringLiteral("plv/t/online"), at);
-        QVERIFY(off && off->payload == "false");
+        QVERIFY(off && off->payload == "offline");
         // Said by the client, not by its will: the broker saw a DISCONNECT.
         const QByteArray log = broker.log();
         bool clean = false;
         for (const QByteArray &line : log.split('\n'))
-            if (line.contains("Client plvctl-"))
+            if (line.contains("Client plvctl/plv/t "))   // one client id per topic root, every run
                 clean = line.endsWith(" disconnected.");
         QVERIFY2(clean, log.constData());
+    }
+
+    // What fleet tools and Home Assistant read: per-value topics, the health topic and the
+    // discovery configs, each of which must point at a key its state topic really carries.
+    void conventions()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        Publisher pub(sim->tcpPort(), broker.port(),
+                      {QStringLiteral("--per-value"), QStringLiteral("--health"), QStringLiteral("--ha-discovery")});
+        qsizetype at = 0;
+        const auto readbacks = sub.next(QStringLiteral("plv/t/readbacks"), at);
+        QVERIFY(readbacks);
+        const auto kv = sub.next(QStringLiteral("plv/t/readbacks/kv_kV"), at);
+        QVERIFY(kv);
+        bool number = false;
+        kv->payload.toDouble(&number);
+        QVERIFY2(number, kv->payload.constData());
+        at = 0;
+        const auto health = sub.next(QStringLiteral("plv/t/health"), at);
+        QVERIFY(health && !health->retained);
+        for (const char *key : {"link_reconnects", "broker_reconnects", "missed_replies", "dropped_cycles"})
+            QVERIFY2(health->json().value(QLatin1String(key)).isDouble(), health->payload.constData());
+
+        // The configs with the device block once the model number is read.
+        const QString kvConfig = QStringLiteral("homeassistant/sensor/plv_t/kv_kV/config");
+        std::optional<Message> kvc;
+        at = 0;
+        QVERIFY(QTest::qWaitFor([&] {
+            kvc = sub.next(kvConfig, at, 0);
+            return kvc && kvc->json().value(QStringLiteral("device")).toObject().contains(QStringLiteral("model"));
+        }, kWaitMs));
+        QCOMPARE(kvc->json().value(QStringLiteral("unit_of_measurement")).toString(), QStringLiteral("kV"));
+        QCOMPARE(kvc->json().value(QStringLiteral("device_class")).toString(), QStringLiteral("voltage"));
+
+        // Every config, as last published: valid JSON with the keys discovery needs, and a
+        // template key that its state topic's messages carry.
+        QHash<QString, QJsonObject> configs, lastOn;
+        QHash<QString, QByteArray> lastRaw;
+        for (const Message &m : sub.messages) {
+            if (m.topic.startsWith(QLatin1String("homeassistant/")))
+                lastRaw[m.topic] = m.payload;
+            else if (m.payload.startsWith('{'))
+                lastOn[m.topic] = m.json();
+        }
+        for (auto it = lastRaw.begin(); it != lastRaw.end(); ++it) {
+            QJsonParseError e;
+            const QJsonDocument doc = QJsonDocument::fromJson(it.value(), &e);
+            QVERIFY2(e.error == QJsonParseError::NoError && doc.isObject(), qPrintable(it.key()));
+            const QJsonObject c = doc.object();
+            for (const char *key : {"name", "unique_id", "state_topic", "value_template", "availability_topic", "device"})
+                QVERIFY2(c.contains(QLatin1String(key)), qPrintable(it.key() + QLatin1Char(' ') + QLatin1String(key)));
+            QCOMPARE(c.value(QStringLiteral("availability_topic")).toString(), QStringLiteral("plv/t/online"));
+            QVERIFY(!c.value(QStringLiteral("device")).toObject().value(QStringLiteral("identifiers")).toArray().isEmpty());
+            static const QRegularExpression field(QStringLiteral("value_json\\.(\\w+)"));
+            const QString key = field.match(c.value(QStringLiteral("value_template")).toString()).captured(1);
+            const QString state = c.value(QStringLiteral("state_topic")).toString();
+            QVERIFY2(lastOn.value(state).contains(key), qPrintable(it.key() + QStringLiteral(": ") + state + QLatin1Char(' ') + key));
+            configs.insert(it.key(), c);
+        }
+        for (const char *t : {"sensor/plv_t/ma_set_mA", "sensor/plv_t/filament_A", "sensor/plv_t/total_hours_h",
+                              "binary_sensor/plv_t/hv_on", "binary_sensor/plv_t/arc_flag", "binary_sensor/plv_t/link_up"})
+            QVERIFY2(configs.contains(QStringLiteral("homeassistant/%1/config").arg(QLatin1String(t))), t);
+        QCOMPARE(configs.value(QStringLiteral("homeassistant/binary_sensor/plv_t/arc_flag/config")).value(QStringLiteral("payload_on")),
+                 QJsonValue(QStringLiteral("1")));
+
+        // Retained, for a dashboard that starts later.
+        Subscriber late(broker.port(), kvConfig);
+        qsizetype lateAt = 0;
+        const auto kept = late.next(kvConfig, lateAt);
+        QVERIFY(kept && kept->retained);
+
+        // Home Assistant back online: every config again.
+        const qsizetype before = sub.messages.size();
+        sub.client->publish(QStringLiteral("homeassistant/status"), "online", 1, false);
+        at = before;
+        QVERIFY(sub.next(kvConfig, at));
+        at = before;
+        QVERIFY(sub.next(QStringLiteral("homeassistant/binary_sensor/plv_t/hv_on/config"), at));
     }
 
     void commands()
@@ -494,7 +624,7 @@ private slots:
             sim.reset();   // its connection closes with it
         } else {
             const auto online = sub.next(QStringLiteral("plv/t/online"), at);
-            QVERIFY(online && online->payload == "true");
+            QVERIFY(online && online->payload == "online");
         }
         std::optional<Message> down;
         QVERIFY(QTest::qWaitFor([&] {
@@ -512,6 +642,133 @@ private slots:
         // The status and the model number before the cycle's values.
         QCOMPARE(sentFrames(*sim).mid(0, 3), (QStringList{"22,", "68,", "26,"}));
         QCOMPARE(pub.p.state(), QProcess::Running);
+    }
+
+    void gatewayUsage_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no unit") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1"};
+        QTest::newRow("one topic root for two units")
+            << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--unit", "tcp:127.0.0.1:1=plv/a", "--unit", "tcp:127.0.0.1:2=plv/a"};
+        QTest::newRow("a topic for every unit") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--topic", "plv/a",
+                                                               "--unit", "tcp:127.0.0.1:1=plv/b"};
+        QTest::newRow("a unit without its link kind") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--unit", "127.0.0.1:1=plv/a"};
+        QTest::newRow("a missing config file") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--config", "/nonexistent/gw.ini"};
+        QTest::newRow("a wrong unit option") << QStringList{"gateway", "--broker", "mqtt://127.0.0.1", "--unit", "tcp:127.0.0.1:1=plv/#"};
+    }
+    void gatewayUsage()
+    {
+        QFETCH(QStringList, args);
+        QProcess p;
+        p.start(QStringLiteral(PLVCTL_PATH), args);
+        QVERIFY(p.waitForFinished(kWaitMs));
+        QCOMPARE(p.exitCode(), 2);
+    }
+
+    // Three units in one gateway: one unit's link lost does not disturb the other two,
+    // and it is back by itself when its unit is.
+    void gatewayUnitLost()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("gw/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        std::unique_ptr<SimUnit> sims[3] = {std::move(sim), std::make_unique<SimUnit>(), std::make_unique<SimUnit>()};
+        QVERIFY(sims[1]->listenTcp(0) && sims[2]->listenTcp(0));
+        const QStringList roots = {"gw/a", "gw/b", "gw/c"};
+        QStringList args;
+        for (int i = 0; i < 3; ++i)
+            args << QStringLiteral("--unit") << QStringLiteral("tcp:127.0.0.1:%1=%2").arg(sims[i]->tcpPort()).arg(roots[i]);
+        GatewayProcess gw(broker.port(), args);
+        for (const QString &root : roots) {
+            qsizetype at = 0;
+            QVERIFY2(sub.next(root + QStringLiteral("/readbacks"), at), gw.err.constData());
+        }
+        const quint16 port = sims[1]->tcpPort();
+        const qsizetype lostAt = sub.messages.size();
+        sims[1].reset();
+        qsizetype at = lostAt;
+        std::optional<Message> down;
+        QVERIFY(QTest::qWaitFor([&] {
+            down = sub.next(QStringLiteral("gw/b/state"), at, 0);
+            return down && down->json().value(QStringLiteral("link")).toString().startsWith(QLatin1String("NOT CONNECTED"));
+        }, kWaitMs));
+        // While b is away, a and c go on, numbered without a gap.
+        const qsizetype whileDown = sub.messages.size();
+        QVERIFY(QTest::qWaitFor([&] {
+            return sequence(sub, roots[0], whileDown).size() >= 3 && sequence(sub, roots[2], whileDown).size() >= 3;
+        }, kWaitMs));
+        for (const QString &root : {roots[0], roots[2]}) {
+            const QList<qint64> seq = sequence(sub, root, lostAt);
+            QStringList shown;
+            for (qint64 n : seq)
+                shown << QString::number(n);
+            QVERIFY2(seq.size() >= 3 && consecutive(seq), qPrintable(root + QLatin1Char(' ') + shown.join(QLatin1Char(','))));
+        }
+        sims[1] = std::make_unique<SimUnit>();
+        QVERIFY(sims[1]->listenTcp(port));
+        at = sub.messages.size();
+        QVERIFY(sub.next(QStringLiteral("gw/b/readbacks"), at));
+        QCOMPARE(gw.p.state(), QProcess::Running);
+        gw.signal(SIGTERM);
+        QVERIFY(gw.p.waitForFinished(kWaitMs));
+        QCOMPARE(gw.p.exitCode(), 0);
+        for (const QString &root : roots) {
+            QVERIFY(QTest::qWaitFor([&] {
+                for (qsizetype i = sub.messages.size() - 1; i >= 0; --i)
+                    if (sub.messages[i].topic == root + QStringLiteral("/online"))
+                        return sub.messages[i].payload == "offline";
+                return false;
+            }, kWaitMs));
+        }
+        sim = std::move(sims[0]);
+    }
+
+    // SIGHUP: an added unit starts, a removed one says offline and stops, an unchanged one
+    // is not touched (no new connection, its numbering goes on).
+    void gatewayReload()
+    {
+        Broker broker;
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), QStringLiteral("gw/#"));
+        QVERIFY(QTest::qWaitFor([&] { return sub.client->isConnected(); }, kWaitMs));
+        SimUnit other;
+        QVERIFY(other.listenTcp(0));
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("gw.ini"));
+        auto write = [&](const QStringList &sections) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write("interval = 5\n");
+            for (const QString &s : sections)
+                f.write(s.toUtf8());
+        };
+        const QString a = QStringLiteral("[a]\nlink = tcp:127.0.0.1:%1\ntopic = gw/a\n").arg(sim->tcpPort());
+        write({a, QStringLiteral("[b]\nlink = tcp:127.0.0.1:%1\ntopic = gw/b\n").arg(other.tcpPort())});
+        GatewayProcess gw(broker.port(), {QStringLiteral("--config"), file});
+        for (const char *root : {"gw/a", "gw/b"}) {
+            qsizetype at = 0;
+            QVERIFY2(sub.next(QLatin1String(root) + QStringLiteral("/readbacks"), at), gw.err.constData());
+        }
+        write({a, QStringLiteral("[c]\nlink = tcp:127.0.0.1:%1\ntopic = gw/c\nper-value = true\n").arg(other.tcpPort())});
+        const qsizetype reloadAt = sub.messages.size();
+        gw.signal(SIGHUP);
+        qsizetype at = reloadAt;
+        const auto off = sub.next(QStringLiteral("gw/b/online"), at);
+        QVERIFY2(off && off->payload == "offline", gw.err.constData());
+        at = reloadAt;
+        QVERIFY(sub.next(QStringLiteral("gw/c/readbacks/kv_kV"), at));
+        // b is gone: nothing more from it, while a and c go on.
+        const qsizetype afterAt = sub.messages.size();
+        QVERIFY(QTest::qWaitFor([&] {
+            return sequence(sub, QStringLiteral("gw/c"), afterAt).size() >= 3 && sequence(sub, QStringLiteral("gw/a"), afterAt).size() >= 3;
+        }, kWaitMs));
+        QVERIFY(sequence(sub, QStringLiteral("gw/b"), afterAt).isEmpty());
+        // a untouched: no new "online", its numbering goes on without a restart from 1.
+        const QList<qint64> seq = sequence(sub, QStringLiteral("gw/a"), reloadAt);
+        QVERIFY(!seq.isEmpty() && seq.first() > 1 && consecutive(seq));
+        for (qsizetype i = reloadAt; i < sub.messages.size(); ++i)
+            QVERIFY(sub.messages[i].topic != QLatin1String("gw/a/online"));
     }
 
     // Requests need MQTT 5 (the retain flag as published): a broker of MQTT 3.1.1 only,
@@ -624,7 +881,7 @@ private slots:
         Publisher pub(sim->tcpPort(), broker.port(),
                       {QStringLiteral("--tls-ca"), s.tlsCa, QStringLiteral("--user"), QStringLiteral("unit"),
                        QStringLiteral("--password-file"), pw.fileName()});
-        QVERIFY(QTest::qWaitFor([&] { return online.contains("true"); }, kWaitMs));
+        QVERIFY(QTest::qWaitFor([&] { return online.contains("online"); }, kWaitMs));
     }
 
     void brokerRestart()
@@ -648,7 +905,7 @@ private slots:
         QVERIFY2(since.elapsed() < 5000, qPrintable(QString::number(since.elapsed())));
         at = 0;
         const auto online = sub.next(QStringLiteral("plv/t/online"), at);
-        QVERIFY(online && online->payload == "true");
+        QVERIFY(online && online->payload == "online");
         QVERIFY(sub.next(QStringLiteral("plv/t/readbacks"), at));
     }
 
