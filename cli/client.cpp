@@ -210,6 +210,13 @@ bool Client::print(const QString &text)
 
 void Client::print(const QList<Field> &fields) { print(m_o.json ? jsonObject(fields) : textLines(fields)); }
 
+logs::Sample Client::freshSample() const
+{
+    logs::Sample s;
+    s.rating = ratingName(*m_o.rating);
+    return s;
+}
+
 logs::Sample Client::takeSample() { return m_builder.finish(m_wall.now(), ratingName(*m_o.rating)); }
 
 QString Client::lastText() const
@@ -432,6 +439,7 @@ bool Client::checkRating()
     m_ratingChecked = u.checked;
     m_o.rating = u.rating;
     m_mApc = milliampsPerCount(*u.rating);
+    m_builder.setFactors({u.rating->voltsPerCount, m_mApc});
     return true;
 }
 

@@ -529,8 +529,10 @@ void Client::runRequest(const Request &r)
         const TryOut t = m_unit.tryOut(o.channel, *c.count);
         // What the unit holds now, accepted or not, as plvctl set prints it.
         logs::Sample now = freshSample();
-        if (t.status != '\0' && !m_linkDown)
-            readSetpoint(o.channel, now);
+        if (t.status != '\0' && !m_linkDown) {
+            m_unit.readSetpoint(o.channel);
+            now = m_builder.sample();   // the reply just read fills the channel's column
+        }
         QJsonObject extra = toJson(sampleFields(now, {setpointColumn(o.channel)}));
         extra.insert(QStringLiteral("sent_counts"), *c.count);
         byUnit(t.status, extra);

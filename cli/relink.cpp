@@ -101,8 +101,8 @@ void Client::linkBack()
                                                         : LinkKind::Usb,
                          m_o.linkName().section(QLatin1Char(' '), 1), monotonicMs());
     // What may have changed while it was away: the status, and which unit it is.
-    logs::Sample status = freshSample();
-    readStatus(status);
+    readStatus();
+    const logs::Sample status = m_builder.sample();   // its status columns are this reading's
     if (m_mqtt)
         m_lastStatus = status;
     if (!checkRating() && !m_mqtt) {

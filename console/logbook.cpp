@@ -178,7 +178,7 @@ bool Logbook::startRecording(const QString &path)
     if (!recorder().start(path))
         return false;
     m_recordAction->setToolTip(QString());
-    log(EventCategory::Operator, tr("recording readbacks to %1").arg(m_recorder->path()));
+    log(EventCategory::Operator, tr("recording readbacks to %1").arg(recorder().path()));
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "link/session.h"
 #include "logs/sample.h"
 #include "panels/controlspanel.h"
+#include "panels/healthstrip.h"
 #include "panels/infopanel.h"
 #include "panels/prompt.h"
 #include "panels/ratingmenu.h"

@@ -252,7 +252,7 @@ private slots:
             << QStringList{"--build", "plr", "readbacks"} << 2 << QStringList{"26,"} << QString() << "give --build plv";
         QTest::newRow("a model number naming no rating: converted under the default, said") << "tcp" << "nomodel"
             << QStringList{"readbacks"} << 0 << QStringList{"26,", "19,", "20,"} << "rating: 70kV600W"
-            << "could not be checked against the unit (model number 'X1,X0'): converting under 70kV600W";
+            << "could not be checked against the unit (model number 'X1'): converting under 70kV600W";
         QTest::newRow("closed port: 3") << "closed" << "none" << QStringList{"status"} << 3 << QStringList{}
             << QString() << "cannot connect: Connection refused";
         QTest::newRow("missing serial device: 3") << "missing" << "none" << QStringList{"status"} << 3

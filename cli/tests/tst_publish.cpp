@@ -442,7 +442,7 @@ private slots:
         QCOMPARE(sim->setpoint(0), set.value(QStringLiteral("sent_counts")).toInt());
         QVERIFY(sim->setpoint(0) > 0);
         // The value read back after it, as plvctl set prints it.
-        QCOMPARE(set.value(QStringLiteral("kv_set_kV")).toDouble(), 35.008512);
+        QCOMPARE(set.value(QStringLiteral("kv_set_kV")).toDouble(), 35.0085);
 
         sim->clearTrace();
         sub.client->publish(QStringLiteral("plv/t/cmd/set"), R"({"channel":"kv","value":500,"id":"b"})", 1, false);
