@@ -38,7 +38,9 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     setWindowTitle(build.windowCaption);
     buildMenus();
     buildPanels();
-    buildStatusBar();
+    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+    statusBar()->setSizeGripEnabled(false);
+    m_statusBar = new StatusBarPanels(statusBar(), *m_session);
     connectSession();
     startUp(tesselFactory);
 
@@ -47,7 +49,7 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
     connect(m_links, &LinkChoice::reconnected, m_watch, &LinkWatch::linkOpened);
     connect(m_links, &LinkChoice::disconnected, m_cycle, &UpdateCycle::mnu_MANUAL_Click);
     m_logbook = new Logbook({*this, m_viewMenu, build.windowCaption, *m_session, *m_unit, *m_cycle, *m_rating,
-                             *m_links, *m_watch, *m_panel->editor, mnu_EXTRAS, {}, [this] { return trendsTitle(); }});
+                             *m_links, *m_watch, *m_panel->editor, mnu_EXTRAS, {}, [this] { return m_panel->info->unitLine(m_rating->selected(), m_build); }});
     connect(&m_logbook->recorder(), &logs::SampleRecorder::recordingChanged, this, [this](bool on) {
         m_panel->strip->showRecording(on ? QDir::toNativeSeparators(m_logbook->recorder().path()) : QString());
     });
@@ -58,16 +60,6 @@ MainWindow::MainWindow(const BuildData &build, TesselFactory tesselFactory, QWid
 }
 
 MainWindow::~MainWindow() = default;
-
-QString MainWindow::trendsTitle() const
-{
-    QString model = m_panel->info->txt_MODNUM->text();
-    if (model == QLatin1String("Rev. ??"))
-        model = tr("not read");
-    const Rating *r = m_rating->selected();
-    const QString rating = r ? QStringLiteral("%1 kV / %2 W").arg(r->kV).arg(r->watts) : QString();
-    return tr("model %1  ·  %2  ·  %3 %4").arg(model, rating, m_build.windowCaption, m_build.aboutVersion.trimmed());
-}
 
 QAction *MainWindow::addItem(QMenu *menu, const char *name, const QString &caption, std::function<void()> handler)
 {
@@ -160,15 +152,8 @@ void MainWindow::buildPanels()
     connect(m_cycle, &UpdateCycle::modeChanged, this, [this](bool automatic) {
         mnu_AUTOUPDATE->setChecked(automatic);
         mnu_MANUAL->setChecked(!automatic);
-        setCommandButtonsEnabled(!automatic);
+        m_panel->setCommandButtonsEnabled(!automatic);
     });
-}
-
-void MainWindow::buildStatusBar()
-{
-    statusBar()->setObjectName(QStringLiteral("StatusBar1"));
-    statusBar()->setSizeGripEnabled(false);
-    m_statusBar = new StatusBarPanels(statusBar(), *m_session);
 }
 
 void MainWindow::connectSession()
@@ -179,8 +164,8 @@ void MainWindow::connectSession()
             [this](const QString &t) { extras().txt_COMMERRORS->setText(t); });
     // Kept here and shown once the window exists: a query that counts without showing
     // the count must not load it.
-    connect(m_session, &Session::exchanged, this, [this](const QByteArray &, const QByteArray &reply) {
-        if (!reply.isEmpty())
+    connect(m_unit.get(), &Unit::replied, this, [this](const Reply &reply) {
+        if (reply.outcome != ReplyOutcome::None)
             return;
         m_lastMissedReply = QDateTime::currentDateTime();
         if (m_extras)
@@ -202,13 +187,10 @@ void MainWindow::startUp(const TesselFactory &tesselFactory)
     m_rating->selectDefault();
     m_session->setAutoUpdate(false);
     m_session->tmr_UPDATE->stop();
-    mnu_EXTRAS->setEnabled(false);
-    mnu_EXTRAS->setVisible(false);
+    showSpecialItems(false);
     m_panel->controls->btn_HVONOFF->setValue(false);
     m_session->tmr_COMMWDT->stop();
     m_session->replyDecoded();
-    mnu_PASSTHRU->setEnabled(false);
-    mnu_PASSTHRU->setVisible(false);
     // Channel A is selected when the window opens: give the scaled box its limits now.
     m_panel->editor->selectChannel(Channel::A);
     auto *usb = qobject_cast<UsbTransport *>(&m_session->link(Session::LinkKind::Usb));
@@ -232,17 +214,17 @@ ExtrasWindow &MainWindow::extras()
     return *m_extras;
 }
 
-void MainWindow::setCommandButtonsEnabled(bool on)
-{
-    m_panel->setCommandButtonsEnabled(on);
-}
-
 void MainWindow::enterSpecialMode()
 {
     extras().show();
+    showSpecialItems(true);
+}
+
+void MainWindow::showSpecialItems(bool on)
+{
     for (QAction *a : {mnu_EXTRAS, mnu_PASSTHRU}) {
-        a->setEnabled(true);
-        a->setVisible(true);
+        a->setEnabled(on);
+        a->setVisible(on);
     }
 }
 
@@ -267,7 +249,7 @@ void MainWindow::endProgram()
 void MainWindow::leave(bool tcpAlways)
 {
     m_session->tmr_UPDATE->stop();
-    EnableCommandButtons();
+    m_panel->setCommandButtonsEnabled(true);
     m_session->closeLinks(tcpAlways);
     endProgram();
 }

@@ -82,9 +82,6 @@ public:
     // The whole panel without scrolling; on a smaller screen it scrolls instead.
     QSize sizeHint() const override;
 
-    void DisableCommandButtons() { setCommandButtonsEnabled(false); }
-    void EnableCommandButtons() { setCommandButtonsEnabled(true); }
-
 signals:
     // The program ends: no further handler of this window runs.
     void programEnded();
@@ -96,13 +93,11 @@ private:
     QAction *addItem(QMenu *menu, const char *name, const QString &caption, std::function<void()> handler);
     void buildMenus();
     void buildPanels();
-    void buildStatusBar();
     void connectSession();
     void startUp(const TesselFactory &tesselFactory);
-    void setCommandButtonsEnabled(bool on);
     // Stops the cycle, closes the links and ends: the two menu exits.
     void leave(bool tcpAlways);
-    QString trendsTitle() const;   // the exported trends picture's unit line
+    void showSpecialItems(bool on);   // the special function mode's two Controls items
     void endProgram();
 
     const BuildData &m_build;

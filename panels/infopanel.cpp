@@ -3,6 +3,7 @@
 #include "widgets/widgets.h"
 #include "link/session.h"
 #include "unit/unit.h"
+#include "protocol/ratings.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -76,5 +77,14 @@ void InfoPanel::totalHours_Click()
 void InfoPanel::PollTotalHours() { m_unit.readHours(); }
 
 void InfoPanel::mnu_Reset_total_hrs_Click() { m_unit.resetHours(); }
+
+QString InfoPanel::unitLine(const Rating *rating, const BuildData &build) const
+{
+    QString model = txt_MODNUM->text();
+    if (model == QLatin1String("Rev. ??"))
+        model = tr("not read");
+    const QString r = rating ? QStringLiteral("%1 kV / %2 W").arg(rating->kV).arg(rating->watts) : QString();
+    return tr("model %1  \u00b7  %2  \u00b7  %3 %4").arg(model, r, build.windowCaption, build.aboutVersion.trimmed());
+}
 
 } // namespace plv

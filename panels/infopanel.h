@@ -28,6 +28,9 @@ public:
     void totalHours_Click();
     void PollTotalHours();
     void mnu_Reset_total_hrs_Click();
+    // "model PLV70-X0600  ·  70 kV / 600 W  ·  PLV Interface 8.0": the unit as shown, for
+    // a picture or file that must say which unit it came from.
+    QString unitLine(const struct Rating *rating, const struct BuildData &build) const;
 
     QGroupBox *fra_SYSINFO;
     QPushButton *btn_MODNUM, *btn_WEBREV, *btn_SWREV, *btn_HWREV, *totalHours;
