@@ -132,6 +132,12 @@ void TstRatings::fullScaleCountsConvertToRatedValues()
     QCOMPARE(4095 * plrBuild().find(120, 300)->voltsPerCount / 1000, 119.9835);
     QCOMPARE(channelFactor(Channel::C, 9, 9), 0.001221);
     QCOMPARE(channelFactor(Channel::D, 9, 9), 0.0006105);
+
+    // The full scale itself is a count the unit takes; one count beyond it is refused.
+    const double vpc = plvBuild().find(70, 600)->voltsPerCount;
+    QCOMPARE(countForValue(Channel::A, 70000.0, vpc, 0), std::optional<int>(4095));
+    QCOMPARE(countForValue(Channel::A, 70000.0 + vpc, vpc, 0), std::nullopt);
+    QCOMPARE(countForValue(Channel::A, 0.0, vpc, 0), std::optional<int>(0));
 }
 
 void TstRatings::findRefusesRowsOfTheOtherBuild()
