@@ -62,7 +62,7 @@ void UnitThread::run()
     m_client = nullptr;
 }
 
-bool Gateway::units(const QStringList &common, const QStringList &unitSpecs, const QString &configFile,
+bool Gateway::units(const QStringList &common, const QStringList &unitEntries, const QString &configFile,
                     QMap<QString, QStringList> &out, QString &error)
 {
     for (const QString opt : {"--tcp", "--serial", "--usb", "--topic"})
@@ -74,14 +74,14 @@ bool Gateway::units(const QStringList &common, const QStringList &unitSpecs, con
             }
     // name (as the file or the command line calls it) -> arguments
     QList<std::pair<QString, QStringList>> all;
-    for (const QString &spec : unitSpecs) {
-        const qsizetype eq = spec.lastIndexOf(QLatin1Char('='));
+    for (const QString &entry : unitEntries) {
+        const qsizetype eq = entry.lastIndexOf(QLatin1Char('='));
         QStringList link;
-        if (eq < 0 || !linkArgs(spec.left(eq), link)) {
-            error = QStringLiteral("--unit: '%1' is not tcp:HOST:PORT=TOPIC or serial:PATH=TOPIC").arg(spec);
+        if (eq < 0 || !linkArgs(entry.left(eq), link)) {
+            error = QStringLiteral("--unit: '%1' is not tcp:HOST:PORT=TOPIC or serial:PATH=TOPIC").arg(entry);
             return false;
         }
-        all.append({spec, link + common + QStringList{QStringLiteral("publish"), QStringLiteral("--topic"), spec.mid(eq + 1)}});
+        all.append({entry, link + common + QStringList{QStringLiteral("publish"), QStringLiteral("--topic"), entry.mid(eq + 1)}});
     }
     if (!configFile.isEmpty()) {
         if (!QFileInfo(configFile).isReadable()) {
@@ -169,11 +169,11 @@ int Gateway::run(const QStringList &args)
         if (name == QLatin1String("--config"))
             m_config = value;
         else
-            m_unitSpecs << value;
+            m_unitEntries << value;
     }
     QMap<QString, QStringList> wanted;
     QString error;
-    if (!units(m_common, m_unitSpecs, m_config, wanted, error)) {
+    if (!units(m_common, m_unitEntries, m_config, wanted, error)) {
         say(error);
         return Usage;
     }
@@ -239,7 +239,7 @@ void Gateway::reload()
 {
     QMap<QString, QStringList> wanted;
     QString error;
-    if (!units(m_common, m_unitSpecs, m_config, wanted, error)) {
+    if (!units(m_common, m_unitEntries, m_config, wanted, error)) {
         say(error + QStringLiteral(": nothing changed"));
         return;
     }

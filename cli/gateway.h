@@ -41,7 +41,7 @@ public:
 
     // Each unit's plvctl arguments by name, from the command line's --unit and the
     // --config file; false with the reason when any unit's are wrong.
-    static bool units(const QStringList &common, const QStringList &unitSpecs, const QString &configFile,
+    static bool units(const QStringList &common, const QStringList &unitEntries, const QString &configFile,
                       QMap<QString, QStringList> &out, QString &error);
 
 private:
@@ -51,7 +51,7 @@ private:
     void say(const QString &message) const;
 
     QStringList m_common;
-    QStringList m_unitSpecs;
+    QStringList m_unitEntries;
     QString m_config;
     QMap<QString, UnitThread *> m_units;   // by topic root
     QSet<QString> m_restarting;            // changed: started again once the old one has left
