@@ -182,7 +182,7 @@ private slots:
         connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
             if (p == "19,")
                 for (int i = 0; i < 2; ++i)
-                    emit hv->operated();
+                    operate(hv);
         });
         rig.win->readbacks().UpdateData();
         QTRY_VERIFY_WITH_TIMEOUT(!rig.s().waiting() && rig.wire().size() >= 2, 5000);
@@ -202,7 +202,7 @@ private slots:
         connect(&rig.sim, &SimUnit::commandReceived, this, [&](const QByteArray &p) {
             if (p != "19,")
                 return;
-            emit rig.win->controls().btn_HVONOFF->operated();
+            operate(rig.win->controls().btn_HVONOFF);
             rig.win->safety().emergencyOff("key (F12)");
         });
         rig.win->readbacks().UpdateData();
